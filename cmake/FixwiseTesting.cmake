@@ -1,0 +1,66 @@
+# Test support: GoogleTest built from the Debian sources for the target, and,
+# for the Windows build, test programs run under Wine in a prefix kept inside
+# the build tree.
+
+set(FIXWISE_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(FIXWISE_WINE /usr/lib/wine/wine64 CACHE FILEPATH "Wine loader for x86_64 programs")
+set(FIXWISE_WINESERVER wineserver CACHE STRING "Wine server")
+
+function(fixwise_use_gtest)
+  if(TARGET gtest)
+    return()
+  endif()
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  if(FIXWISE_WINDOWS)
+    set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  endif()
+  add_subdirectory(${FIXWISE_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  target_compile_options(gtest PRIVATE -Wno-error)
+  target_compile_options(gtest_main PRIVATE -Wno-error)
+endfunction()
+
+# A native unit test: one program, one CTest test.
+function(fixwise_native_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  fixwise_use_gtest()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+endfunction()
+
+if(FIXWISE_WINDOWS AND FIXWISE_RUN_TESTS)
+  set(FIXWISE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE @ONLY)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
+
+  # One Wine server for the whole run: made persistent at the start (a Wine
+  # process then starts in a fraction of a second) and stopped at the end.
+  enable_testing()
+  add_test(NAME wine_start COMMAND ${CMAKE_BINARY_DIR}/wine-run.sh --start)
+  set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
+  add_test(NAME wine_stop COMMAND ${CMAKE_BINARY_DIR}/wine-run.sh --stop)
+  set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
+endif()
+
+# A Windows test program: one program, one CTest test run under Wine with the
+# real registry, file system and DLL loading of the build tree's prefix.
+# DEPENDS names the deliverables the test loads, so they are built first.
+function(fixwise_wine_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;DEPENDS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  fixwise_use_gtest()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest)
+  if(T_DEPENDS)
+    add_dependencies(${name} ${T_DEPENDS})
+  endif()
+  if(FIXWISE_RUN_TESTS)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT})
+  endif()
+endfunction()

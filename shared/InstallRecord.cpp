@@ -1,0 +1,2 @@
+// Compiles the record's layout checks into every build.
+#include "InstallRecord.h"

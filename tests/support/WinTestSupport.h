@@ -1,0 +1,95 @@
+// Helpers for tests that run under Wine against the real file system and
+// registry: scratch folders, scratch registry keys and small file helpers.
+#pragma once
+
+#include "WinHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace wintest
+{
+
+// The directory of the running test program (where the deliverables are),
+// with a trailing backslash.
+std::string exeDir();
+
+// A scratch folder C:\fwtest\<name>-<pid>-<n>, made empty on construction and
+// removed with everything in it on destruction.
+class TempDir
+{
+public:
+    explicit TempDir(const std::string& name);
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // The folder, without a trailing backslash.
+    const std::string& path() const { return path_; }
+    // path() + "\\" + relative
+    std::string operator/(const std::string& relative) const;
+
+private:
+    std::string path_;
+};
+
+// Deletes a directory tree (read-only files included). Missing is fine.
+void removeTree(const std::string& path);
+// Makes every directory on the way to path.
+void makeDirs(const std::string& path);
+
+void writeFile(const std::string& path, const std::string& bytes);
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+bool dirExists(const std::string& path);
+// Names in a directory (no "." or ".."), sorted.
+std::vector<std::string> listDir(const std::string& path);
+
+// A registry key that the test owns: deleted (with its subkeys) before and
+// after. The root must be a key path reserved for the test.
+class ScratchKey
+{
+public:
+    ScratchKey(HKEY root, std::string path);
+    ~ScratchKey();
+    ScratchKey(const ScratchKey&) = delete;
+    ScratchKey& operator=(const ScratchKey&) = delete;
+
+    const std::string& path() const { return path_; }
+    void setString(const std::string& name, const std::string& value,
+                   const std::string& subkey = "");
+    void setDword(const std::string& name, std::uint32_t value, const std::string& subkey = "");
+    void setRaw(const std::string& name, DWORD type, const std::string& bytes,
+                const std::string& subkey = "");
+    void remove();
+
+private:
+    HKEY root_;
+    std::string path_;
+};
+
+// A registry value as stored: type and raw bytes. ok is false when absent.
+struct RegValue {
+    bool ok = false;
+    DWORD type = 0;
+    std::string bytes;
+};
+RegValue readValue(HKEY root, const std::string& key, const std::string& name);
+
+// Changes the process's current directory for the lifetime of the object.
+class CurrentDir
+{
+public:
+    explicit CurrentDir(const std::string& path);
+    ~CurrentDir();
+    CurrentDir(const CurrentDir&) = delete;
+    CurrentDir& operator=(const CurrentDir&) = delete;
+
+private:
+    std::string previous_;
+};
+
+} // namespace wintest

@@ -1,0 +1,24 @@
+#!/bin/sh
+# Makes a Wine prefix for tests when it is missing, and lays its drives:
+# no Z: (it maps to /), B: for the binaries folder.
+#   wine-prefix.sh PREFIX BINDIR
+set -e
+prefix=$1
+bindir=$2
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
+wine=${FIXWISE_WINE:-/usr/lib/wine/wine64}
+
+if [ ! -f "$prefix/.fixwise-ready" ]; then
+    rm -rf "$prefix"
+    mkdir -p "$prefix"
+    "$wine" wineboot -i >/dev/null 2>&1
+    wineserver -w
+    # Without a window manager, managed and decorated windows cost ~2 s to close.
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+    wineserver -w
+    touch "$prefix/.fixwise-ready"
+fi
+rm -f "$prefix/dosdevices/z:"
+mkdir -p "$bindir"
+ln -sfn "$bindir" "$prefix/dosdevices/b:"
