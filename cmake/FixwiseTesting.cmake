@@ -64,3 +64,17 @@ function(fixwise_wine_test name)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT})
   endif()
 endfunction()
+
+# A libFuzzer target (preset `fuzz`, host clang). Declared next to the tests of
+# the code it exercises; built only when FIXWISE_FUZZ is on. Run it as
+#   build/fuzz/<dir>/<name> -max_total_time=180 <corpus dir>
+function(fixwise_fuzz_target name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT FIXWISE_FUZZ OR FIXWISE_WINDOWS)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${name} PRIVATE ${T_LIBS})
+endfunction()
