@@ -20,7 +20,9 @@ void DiagLogClose();
 // The one way to write an entry: when the log is on, formats the entry into
 // g_diagLogBuf (cut at 511 characters, never overrun) and writes it.
 void DiagLog(const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__clang__)
+    __attribute__((format(printf, 1, 2)))
+#elif defined(__GNUC__)
     __attribute__((format(gnu_printf, 1, 2)))
 #endif
     ;
