@@ -1,0 +1,103 @@
+// The update script "Update.src": the section for one system language and one
+// product, read into two lists (registry entries and file entries) in file
+// order before anything is applied. Also the two small text routines used all
+// through the engine, isBlank and parseHex.
+//
+// Free of windows.h: the lines come from the line reader and the language
+// identifier is passed in as a value. The Windows side that asks the system
+// for its default language is declared in ScriptFiles.h.
+#pragma once
+
+#include <cstdint>
+
+class LineReader;
+
+// Predefined registry roots as the script names them ("HKCU", "HKLM"); the
+// numbers are those of HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE.
+constexpr std::uint32_t kHiveCurrentUser = 0x80000001u;
+constexpr std::uint32_t kHiveLocalMachine = 0x80000002u;
+
+// dwordValue of a string entry. A script may still ask for the DWORD
+// 0x80000000: the entry's valueType, not this number, tells the two apart.
+constexpr std::uint32_t kStringMarker = 0x80000000u;
+
+enum class RegValueType : std::uint32_t {
+    String = 0, // write stringData as a string value (REG_SZ)
+    Dword = 1,  // write dwordValue as a DWORD value (REG_DWORD)
+};
+
+// One "File" record: a file that must exist with this size and last-write time.
+struct FileEntry {
+    char path[512];         // as written in the script; the run expands it in place
+    std::uint32_t sizeLow;  // expected size, low 32 bits
+    std::uint32_t sizeHigh; // expected size, high 32 bits
+    std::uint32_t timeLow;  // expected last-write time (FILETIME), low 32 bits
+    std::uint32_t timeHigh; // expected last-write time, high 32 bits
+    FileEntry* next;        // next entry in file order, or null
+};
+
+// One "RegKey" or "RegValue" record: a value to write.
+struct RegistryEntry {
+    std::uint32_t hive;       // kHiveCurrentUser or kHiveLocalMachine
+    char keyPath[512];        // subkey below the hive; never expanded
+    char valueName[512];      // empty: the key's default value; never expanded
+    char stringData[512];     // data of a string value (the run expands macros); empty for DWORDs
+    std::uint32_t dwordValue; // the DWORD to write; kStringMarker for a string value
+    RegValueType valueType;   // the type to write: decides, never dwordValue alone
+    RegistryEntry* next;      // next entry in file order, or null
+};
+
+// The section read for one product: both lists in file order. Starts empty;
+// freed with freeUpdateScript, which leaves it empty again.
+struct UpdateScript {
+    RegistryEntry* registryList = nullptr; // head of the registry list
+    FileEntry* fileList = nullptr;         // head of the file list
+    RegistryEntry* registryTail = nullptr; // last registry entry (for appending)
+    FileEntry* fileTail = nullptr;         // last file entry (for appending)
+};
+
+// The bare name of the script in the current directory.
+constexpr const char* kUpdateScriptName = "Update.src";
+
+// Reads the section of the script for the language langId (only its low 8 bits
+// are compared with the language headers) and the product productKey from
+// lines already opened. Logs "\n>Update Data: File opened.", "\n>Updating %s"
+// and "\n>System Language: %x" first. Appends to script.
+// Returns 0 when the section was read (it ends at an empty line, a header line
+// or the end of the file), -1 when productKey is blank or the file ends before
+// the language header or the product header, -10 when a record line of a kind
+// other than "File", "RegKey", "RegValue" is met (reading stops there).
+// Records whose values break the grammar are dropped and reading goes on.
+// On any result but 0 the caller frees what was read and applies nothing.
+int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t langId,
+                     UpdateScript* script);
+
+// As above, but opens fileName (by the name as given, so a bare name is looked
+// up in the current directory). When it cannot be opened, logs
+// "\n>Error opening file %s." with fileName and returns -11.
+int readUpdateScriptFile(const char* fileName, const char* productKey, std::uint16_t langId,
+                         UpdateScript* script);
+
+// Parses the value of one "File" record and appends a FileEntry.
+// Returns 0 when added, -1 for a blank value, -10 when the value breaks the
+// grammar (nothing added), -14 when memory is exhausted (nothing added).
+int parseFileEntry(const char* value, UpdateScript* script);
+
+// Parses the value of one "RegKey"/"RegValue" record and appends a
+// RegistryEntry; "%LANGID%" gives langId as a DWORD.
+// Returns 0 when added, -1 for a blank value, -10 when the value breaks the
+// grammar (nothing added), -14 when memory is exhausted (nothing added).
+int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t langId);
+
+// Frees both lists (registry list first) and leaves the script empty.
+// Safe on an empty script and on null.
+void freeUpdateScript(UpdateScript* script);
+
+// 1 when text is null, empty or holds only space characters (not tabs), else 0.
+int isBlank(const char* text);
+
+// Hexadecimal number: a leading "0x" or a single "x" is skipped, then every
+// character is one digit ('0'-'9', 'a'-'f', 'A'-'F'; any other character
+// counts as 0), accumulated in 32 bits (only the last eight digits count).
+// Empty or null gives 0.
+std::uint32_t parseHex(const char* text);
