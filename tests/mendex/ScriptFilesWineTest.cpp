@@ -1,0 +1,250 @@
+// The Windows side of the script reader, the resolve list and the clean-up,
+// against the real file system under Wine.
+#include "DiagLog.h"
+#include "ResolveList.h"
+#include "ScriptFiles.h"
+#include "UpdateScript.h"
+#include "WinTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace wintest;
+
+namespace
+{
+
+// The log switched on to a file in a scratch folder; entries() gives the
+// entries written, each as its text after "\r\n>".
+class LogFile
+{
+public:
+    explicit LogFile(const TempDir& dir) : path_(dir / "log.txt") { DiagLogStart(path_.c_str()); }
+    ~LogFile() { DiagLogClose(); }
+    std::string text() const
+    {
+        std::string t = readFile(path_);
+        const std::string banner = "---------------- Log Start\r\n";
+        if (t.compare(0, banner.size(), banner) == 0)
+            t.erase(0, banner.size());
+        return t;
+    }
+    // The entries, sorted (a directory listing has no set order).
+    std::vector<std::string> sortedEntries() const
+    {
+        std::vector<std::string> v;
+        std::string t = text();
+        const std::string sep = "\r\n>";
+        std::size_t pos = t.find(sep);
+        while (pos != std::string::npos) {
+            std::size_t next = t.find(sep, pos + sep.size());
+            v.push_back(t.substr(pos + sep.size(), next == std::string::npos
+                                                       ? std::string::npos
+                                                       : next - pos - sep.size()));
+            pos = next;
+        }
+        std::sort(v.begin(), v.end());
+        return v;
+    }
+
+private:
+    std::string path_;
+};
+
+// A file list as the run leaves it: each entry's final path.
+class Files
+{
+public:
+    explicit Files(const std::vector<std::string>& paths)
+    {
+        for (const std::string& p : paths)
+            parseFileEntry((p + ",size:0-1,time:0-2").c_str(), &script_);
+    }
+    ~Files() { freeUpdateScript(&script_); }
+    const FileEntry* list() const { return script_.fileList; }
+
+private:
+    UpdateScript script_;
+};
+
+class CleanPluginDirectory : public ::testing::Test
+{
+protected:
+    CleanPluginDirectory()
+    {
+        makeDirs(kit_ / "Sub");
+        writeFile(kit_ / "A.DLL", "a");
+        writeFile(kit_ / "b.dll", "b");
+        writeFile(kit_ / "STRAY.TMP", "s");
+        writeFile(kit_ / "ro.txt", "r");
+        writeFile(kit_ / "Sub" / "INNER.DLL", "i");
+        SetFileAttributesA((kit_ / "ro.txt").c_str(),
+                           FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    }
+
+    TempDir logDir_{"cleanlog"};
+    TempDir kit_{"plugins"};
+};
+
+TEST_F(CleanPluginDirectory, DeletesUnlistedFilesOnly)
+{
+    LogFile log(logDir_);
+    // Letter case is ignored; an entry in a subdirectory protects nothing here.
+    Files files(
+        {kit_ / "A.DLL", kit_ / "B.DLL", kit_ / "INNER.DLL" + "x", kit_ / "Sub" / "ro.txt"});
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
+    EXPECT_EQ(listDir(kit_.path()), (std::vector<std::string>{"A.DLL", "Sub", "b.dll"}));
+    EXPECT_EQ(listDir(kit_ / "Sub"), std::vector<std::string>{"INNER.DLL"});
+    EXPECT_EQ(log.sortedEntries(),
+              (std::vector<std::string>{"Deleting file " + (kit_ / "STRAY.TMP"),
+                                        "Deleting file " + (kit_ / "ro.txt")}));
+}
+
+TEST_F(CleanPluginDirectory, TrailingBackslashKeepsListedFilesBothWays)
+{
+    LogFile log(logDir_);
+    const std::string dir = kit_.path() + "\\";
+    // "%VEXDIR%\A.DLL" with a trailing backslash in the directory expands to a
+    // doubled backslash; an entry with a single one names the same file.
+    Files files({dir + "\\A.DLL", kit_ / "b.dll"});
+    EXPECT_EQ(cleanPluginDirectory(dir.c_str(), files.list()), 0);
+    EXPECT_EQ(listDir(kit_.path()), (std::vector<std::string>{"A.DLL", "Sub", "b.dll"}));
+    EXPECT_EQ(log.sortedEntries(), (std::vector<std::string>{"Deleting file " + dir + "\\STRAY.TMP",
+                                                             "Deleting file " + dir + "\\ro.txt"}));
+}
+
+TEST_F(CleanPluginDirectory, NoListedFilesEmptiesTheDirectoryButNotSubdirectories)
+{
+    Files files({"C:\\elsewhere\\A.DLL"});
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
+    EXPECT_EQ(listDir(kit_.path()), std::vector<std::string>{"Sub"});
+    EXPECT_EQ(listDir(kit_ / "Sub"), std::vector<std::string>{"INNER.DLL"});
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), nullptr), 0);
+}
+
+TEST_F(CleanPluginDirectory, FileInUseIsReportedAndTheWalkGoesOn)
+{
+    LogFile log(logDir_);
+    HANDLE h = CreateFileA((kit_ / "STRAY.TMP").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    UniqueFile open(h);
+    Files files({kit_ / "A.DLL", kit_ / "b.dll"});
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
+    EXPECT_EQ(listDir(kit_.path()),
+              (std::vector<std::string>{"A.DLL", "STRAY.TMP", "Sub", "b.dll"}));
+    EXPECT_EQ(log.sortedEntries(),
+              (std::vector<std::string>{"Deleting file " + (kit_ / "ro.txt"),
+                                        "Error deleting file " + (kit_ / "STRAY.TMP")}));
+}
+
+TEST_F(CleanPluginDirectory, MissingOrBlankDirectory)
+{
+    LogFile log(logDir_);
+    EXPECT_EQ(cleanPluginDirectory((kit_ / "NoSuchDir").c_str(), nullptr), -8);
+    EXPECT_EQ(cleanPluginDirectory((kit_ / "A.DLL").c_str(), nullptr), -8);
+    EXPECT_EQ(cleanPluginDirectory("   ", nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory("", nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory(nullptr, nullptr), -1);
+    EXPECT_EQ(log.text(), "");
+    EXPECT_EQ(listDir(kit_.path()).size(), 5u);
+}
+
+TEST_F(CleanPluginDirectory, RefusesRootsSystemDirectoriesAndTheCurrentDirectory)
+{
+    // A stray file in the drive's root must survive.
+    const std::string marker = "C:\\fwtest-root-marker.tmp";
+    writeFile(marker, "m");
+    EXPECT_EQ(cleanPluginDirectory("C:\\", nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory("C:", nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory("c:\\\\", nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory((kit_ / "..\\..").c_str(), nullptr), -1);
+    EXPECT_TRUE(fileExists(marker));
+    SetFileAttributesA(marker.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(marker.c_str());
+
+    char windows[MAX_PATH];
+    ASSERT_GT(GetWindowsDirectoryA(windows, sizeof windows), 0u);
+    EXPECT_EQ(cleanPluginDirectory(windows, nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory((std::string(windows) + "\\").c_str(), nullptr), -1);
+    char system[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 0u);
+    EXPECT_EQ(cleanPluginDirectory(system, nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory((std::string(system) + "\\..").c_str(), nullptr), -1);
+
+    // The current directory (the patch folder), by any spelling.
+    {
+        CurrentDir here(kit_.path());
+        EXPECT_EQ(cleanPluginDirectory(".", nullptr), -1);
+        EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), nullptr), -1);
+        EXPECT_EQ(cleanPluginDirectory((kit_.path() + "\\\\").c_str(), nullptr), -1);
+        EXPECT_EQ(cleanPluginDirectory("Sub\\..", nullptr), -1);
+    }
+    EXPECT_EQ(listDir(kit_.path()).size(), 5u);
+}
+
+std::string langHeader()
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "[%x]", static_cast<unsigned>(GetSystemDefaultLangID()));
+    return buf;
+}
+
+TEST(ReadUpdateScriptWine, ReadsUpdateSrcFromTheCurrentDirectory)
+{
+    TempDir dir("update");
+    TempDir logDir("updatelog");
+    CurrentDir here(dir.path());
+    UpdateScript script;
+    {
+        LogFile log(logDir);
+        EXPECT_EQ(readUpdateScript("Scan Suite\\2.0", &script), -11);
+        EXPECT_EQ(log.text(), "\r\n>Error opening file Update.src.");
+    }
+    writeFile(dir / "Update.src", "[1]\r\n" + langHeader() +
+                                      "\r\n[Scan Suite\\2.0]\r\n"
+                                      "File=%VEXDIR%\\A.DLL,size:0-1A2C0,time:1C0873E-5D3A9F00\r\n"
+                                      "RegValue=HKCU,Software\\X,Language=%LANGID%\r\n");
+    {
+        LogFile log(logDir);
+        EXPECT_EQ(readUpdateScript("Scan Suite\\2.0", &script), 0);
+        char lang[64];
+        std::snprintf(lang, sizeof lang, "\r\n>System Language: %x",
+                      static_cast<unsigned>(GetSystemDefaultLangID()));
+        EXPECT_EQ(log.text(), std::string("\r\n>Update Data: File opened."
+                                          "\r\n>Updating Scan Suite\\2.0") +
+                                  lang);
+    }
+    ASSERT_NE(script.fileList, nullptr);
+    EXPECT_STREQ(script.fileList->path, "%VEXDIR%\\A.DLL");
+    EXPECT_EQ(script.fileList->sizeLow, 0x1A2C0u);
+    ASSERT_NE(script.registryList, nullptr);
+    EXPECT_EQ(script.registryList->dwordValue, GetSystemDefaultLangID());
+    EXPECT_EQ(script.registryList->valueType, RegValueType::Dword);
+    freeUpdateScript(&script);
+}
+
+TEST(LookupResolveSourceWine, ReadsResolveSrcFromTheCurrentDirectory)
+{
+    TempDir dir("resolve");
+    CurrentDir here(dir.path());
+    writeFile(dir / "Resolve.src",
+              "[Scan Suite\\2.0]\r\nFILTER32.DLL=SOURCE\\LIB\\FILTER32.DLL\r\n");
+    char out[512];
+    EXPECT_EQ(lookupResolveSource("Scan Suite\\2.0", "Filter32.dll", out, sizeof out), 0);
+    EXPECT_STREQ(out, "SOURCE\\LIB\\FILTER32.DLL");
+    DeleteFileA((dir / "Resolve.src").c_str());
+    EXPECT_EQ(lookupResolveSource("Scan Suite\\2.0", "Filter32.dll", out, sizeof out), -11);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
