@@ -23,7 +23,11 @@ namespace
 class LogFile
 {
 public:
-    explicit LogFile(const TempDir& dir) : path_(dir / "log.txt") { DiagLogStart(path_.c_str()); }
+    explicit LogFile(const TempDir& dir) : path_(dir / "log.txt")
+    {
+        DeleteFileA(path_.c_str());
+        DiagLogStart(path_.c_str());
+    }
     ~LogFile() { DiagLogClose(); }
     std::string text() const
     {
@@ -81,7 +85,7 @@ protected:
         writeFile(kit_ / "b.dll", "b");
         writeFile(kit_ / "STRAY.TMP", "s");
         writeFile(kit_ / "ro.txt", "r");
-        writeFile(kit_ / "Sub" / "INNER.DLL", "i");
+        writeFile(kit_ / "Sub\\INNER.DLL", "i");
         SetFileAttributesA((kit_ / "ro.txt").c_str(),
                            FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     }
@@ -94,8 +98,7 @@ TEST_F(CleanPluginDirectory, DeletesUnlistedFilesOnly)
 {
     LogFile log(logDir_);
     // Letter case is ignored; an entry in a subdirectory protects nothing here.
-    Files files(
-        {kit_ / "A.DLL", kit_ / "B.DLL", kit_ / "INNER.DLL" + "x", kit_ / "Sub" / "ro.txt"});
+    Files files({kit_ / "A.DLL", kit_ / "B.DLL", kit_ / "INNER.DLL" + "x", kit_ / "Sub\\ro.txt"});
     EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
     EXPECT_EQ(listDir(kit_.path()), (std::vector<std::string>{"A.DLL", "Sub", "b.dll"}));
     EXPECT_EQ(listDir(kit_ / "Sub"), std::vector<std::string>{"INNER.DLL"});
