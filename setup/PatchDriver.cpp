@@ -1,0 +1,317 @@
+// The patch driver: the whole run of Setup on the worker thread.
+//
+// Confirm, find the newest installation through Scoutex, refuse while the
+// product runs, update it through Mendex, start the hardware check and tell
+// the user the outcome. Every path ends by closing the progress window.
+#include "SetupDlg.h"
+
+#include "resource.h"
+
+#include "ResultCodes.h"
+#include "Text.h"
+
+#include <cstring>
+
+namespace
+{
+
+const char kCaptionUpdate[] = "Pixora Update";
+const char kCaptionUpdateError[] = "Pixora Update Error";
+const char kCaptionProductRunning[] = "Scanner Update Error";
+const char kCaptionNoScoutex[] = "Error Loading Scoutex.dll";
+const char kCaptionNoMendex[] = "Error Loading Mendex.dll";
+
+const UINT kThreadFailed = static_cast<UINT>(-1);
+const UINT kThreadDone = 0;
+const int kWindowResult = 1;
+
+using SearchProc = int (*)(InstallRecord*);
+using RepairProc = int (*)(InstallRecord*);
+
+// dir, a backslash unless dir already ends in one (an empty dir does not),
+// and name. Loading and starting by this full path means that only the files
+// beside Setup are used, never one found elsewhere on the search path.
+template <std::size_t N> void siblingPath(char (&out)[N], const char* dir, const char* name)
+{
+    copyText(out, dir);
+    const std::size_t len = std::strlen(out);
+    if (len == 0 || out[len - 1] != '\\')
+        appendText(out, "\\");
+    appendText(out, name);
+}
+
+// The export name of module as a function of type Proc, or null.
+template <typename Proc> Proc findExport(HMODULE module, const char* name)
+{
+    FARPROC found = module ? GetProcAddress(module, name) : nullptr;
+    return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(found));
+}
+
+void unload(HMODULE& module)
+{
+    if (module)
+        FreeLibrary(module);
+    module = nullptr;
+}
+
+class Driver
+{
+public:
+    explicit Driver(CSetupDlg& dlg) : d(dlg) {}
+    UINT run();
+
+private:
+    CSetupDlg& d;
+
+    void setProgress(int pos) { d.SetProgress(pos); }
+    void closeWindow() { d.EndModalLoop(kWindowResult); }
+    // Loads text id into m_strMessage and shows it.
+    int showText(UINT id, const char* caption, UINT type)
+    {
+        d.m_strMessage.LoadString(id);
+        return d.ShowMessage(d.m_strMessage.c_str(), caption, type);
+    }
+    // Unloads the resource library on the way out of the run (a Cancel
+    // meanwhile waits for it; the run ends right after in any case).
+    void unloadResources()
+    {
+        if (d.BeginLibraryStep()) {
+            dropResources();
+            d.EndLibraryStep();
+        }
+    }
+    void dropResources()
+    {
+        unload(d.m_hResLib);
+        FwSetResourceHandle(nullptr);
+    }
+    void takeRecord();
+};
+
+void Driver::takeRecord()
+{
+    const InstallRecord& from = d.m_current;
+    InstallRecord& to = d.m_chosen;
+    copyText(to.productName, from.productName);
+    copyText(to.programDir, from.programDir);
+    copyText(to.productVersion, from.productVersion);
+    copyText(to.toolkitDir, from.toolkitDir);
+    copyText(to.pluginDir, from.pluginDir);
+    copyText(to.toolkitVersion, from.toolkitVersion);
+    copyText(to.ocrPath, from.ocrPath);
+    to.ocrLanguage = from.ocrLanguage;
+    to.toolkitBuild = from.toolkitBuild;
+    to.usageCount = from.usageCount;
+    to.installTimeLow = from.installTimeLow;
+    to.installTimeHigh = from.installTimeHigh;
+    // The record may come back unterminated; the copies above are bounded.
+    char name[sizeof from.productName];
+    char version[sizeof from.productVersion];
+    copyText(name, to.productName);
+    copyText(version, to.productVersion);
+    d.m_strMessage.Format("%s %s", name, version);
+}
+
+UINT Driver::run()
+{
+    char path[600];
+
+    // The resource library of texts; whether it loaded is not tested: the
+    // texts then come out empty.
+    if (!d.BeginLibraryStep())
+        return d.EndCancelled();
+    siblingPath(path, d.m_szSetupDir, "patchres.dll");
+    d.m_hResLib = LoadLibraryA(path);
+    FwSetResourceHandle(d.m_hResLib);
+    if (!d.EndLibraryStep())
+        return d.EndCancelled();
+
+    if (showText(IDS_CONFIRM, kCaptionUpdate, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
+        closeWindow();
+        return kThreadFailed;
+    }
+
+    FwText text;
+    text.LoadString(IDS_SEARCHING);
+    d.SetStatus(text.c_str());
+    setProgress(20);
+
+    // The search library.
+    if (!d.BeginLibraryStep())
+        return d.EndCancelled();
+    siblingPath(path, d.m_szSetupDir, "Scoutex.dll");
+    d.m_hScoutex = LoadLibraryA(path);
+    SearchProc search = findExport<SearchProc>(d.m_hScoutex, "IsOVPixoraSWInstalled");
+    if (!search)
+        unload(d.m_hScoutex);
+    if (!d.EndLibraryStep())
+        return d.EndCancelled();
+    if (!search) {
+        showText(IDS_LOAD_FAILED, kCaptionNoScoutex, MB_ICONERROR);
+        closeWindow();
+        return kThreadFailed;
+    }
+    setProgress(40);
+
+    // The enumeration: keep the installation with the greatest time; among
+    // equal times the one reported last.
+    std::uint64_t bestTime = 0;
+    bool found = false;
+    for (;;) {
+        std::memset(&d.m_current, 0, sizeof d.m_current);
+        int result = kFailed;
+        bool raised = false;
+        if (!d.BeginLibraryStep())
+            return d.EndCancelled();
+        try {
+            result = search(&d.m_current);
+        } catch (FwException* e) {
+            e->Delete();
+            raised = true;
+        }
+        if (raised) {
+            unload(d.m_hScoutex);
+            dropResources();
+        }
+        if (!d.EndLibraryStep())
+            return d.EndCancelled();
+        if (raised) {
+            closeWindow();
+            return kThreadFailed;
+        }
+        if (result == kOk) {
+            const std::uint64_t time = installTime(d.m_current);
+            if (time >= bestTime) {
+                bestTime = time;
+                found = true;
+                takeRecord();
+            }
+            continue;
+        }
+        if (result == kNoMoreProducts)
+            break;
+        // A failing search (its catalogue missing, for instance) fails on every
+        // call: end the enumeration with nothing chosen.
+        found = false;
+        break;
+    }
+
+    setProgress(80);
+    if (!d.BeginLibraryStep())
+        return d.EndCancelled();
+    unload(d.m_hScoutex);
+    if (!d.EndLibraryStep())
+        return d.EndCancelled();
+
+    if (!found) {
+        showText(IDS_ERROR_NOTICE, kCaptionUpdateError, MB_ICONERROR);
+        unloadResources();
+        closeWindow();
+        return kThreadFailed;
+    }
+
+    if (!d.BeginLibraryStep())
+        return d.EndCancelled();
+    const bool running = FindWindowA(nullptr, d.m_chosen.productName) != nullptr;
+    if (!d.EndLibraryStep())
+        return d.EndCancelled();
+    if (running) {
+        showText(IDS_PRODUCT_RUNNING, kCaptionProductRunning, MB_ICONERROR);
+        unloadResources();
+        closeWindow();
+        return kThreadFailed;
+    }
+
+    text = "...";
+    text += d.m_strMessage.c_str();
+    d.SetStatus(text.c_str());
+    setProgress(100);
+
+    // The update library.
+    if (!d.BeginLibraryStep())
+        return d.EndCancelled();
+    siblingPath(path, d.m_szSetupDir, "Mendex.dll");
+    d.m_hMendex = LoadLibraryA(path);
+    RepairProc repair = findExport<RepairProc>(d.m_hMendex, "RepairPixoraApp");
+    if (!repair)
+        unload(d.m_hMendex);
+    if (!d.EndLibraryStep())
+        return d.EndCancelled();
+    if (!repair) {
+        showText(IDS_LOAD_FAILED, kCaptionNoMendex, MB_ICONERROR);
+        closeWindow();
+        unloadResources();
+        return kThreadFailed;
+    }
+    d.Wait(1500);
+
+    int updateResult = kFailed;
+    bool raised = false;
+    if (!d.BeginLibraryStep())
+        return d.EndCancelled();
+    try {
+        updateResult = repair(&d.m_chosen);
+    } catch (FwException* e) {
+        e->Delete();
+        raised = true;
+    }
+    if (raised) {
+        unload(d.m_hMendex);
+        dropResources();
+    }
+    if (!d.EndLibraryStep())
+        return d.EndCancelled();
+    if (raised) {
+        closeWindow();
+        return kThreadDone;
+    }
+
+    setProgress(160);
+    text.LoadString(updateResult == kOk ? IDS_UPDATE_DONE : IDS_UPDATE_FAILED);
+    d.SetStatus(text.c_str());
+    setProgress(180);
+    if (!d.BeginLibraryStep())
+        return d.EndCancelled();
+    unload(d.m_hMendex);
+    if (!d.EndLibraryStep())
+        return d.EndCancelled();
+
+    // The hardware check, from Setup's own directory: named as the program to
+    // start and quoted on its command line, so no other program can be
+    // started in its place. Not waited for; a failure is not reported.
+    setProgress(220);
+    siblingPath(d.m_szProbeCmd, d.m_szSetupDir, "devprobe.exe");
+    if (!d.BeginLibraryStep())
+        return d.EndCancelled();
+    char commandLine[sizeof d.m_szProbeCmd + 2];
+    copyText(commandLine, "\"");
+    appendText(commandLine, d.m_szProbeCmd);
+    appendText(commandLine, "\"");
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessA(d.m_szProbeCmd, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    if (!d.EndLibraryStep())
+        return d.EndCancelled();
+    setProgress(250);
+
+    showText(updateResult == kRestoreFailed ? IDS_ERROR_NOTICE : IDS_UPDATE_DONE, kCaptionUpdate,
+             MB_ICONINFORMATION);
+    unloadResources();
+    closeWindow();
+    return kThreadDone;
+}
+
+} // namespace
+
+UINT PatchThreadProc(LPVOID param)
+{
+    Driver driver(*static_cast<CSetupDlg*>(param));
+    return driver.run();
+}

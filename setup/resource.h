@@ -1,0 +1,18 @@
+// Resource IDs of Setup.exe and of its text library patchres.dll.
+#pragma once
+
+// Setup.exe
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_SETUP_DIALOG 102
+#define IDI_SETUP 128
+#define IDC_PROGRESS 1000
+
+// patchres.dll: the texts the patch driver shows, by ID.
+#define IDS_UPDATE_DONE 3
+#define IDS_SEARCHING 7
+#define IDS_CONFIRM 10
+#define IDS_PRODUCT_RUNNING 26
+#define IDS_LOAD_FAILED 33
+#define IDS_ERROR_NOTICE 82
+#define IDS_UPDATE_FAILED 101

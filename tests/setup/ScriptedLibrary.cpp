@@ -1,0 +1,158 @@
+// A stand-in for Scoutex.dll and Mendex.dll whose results a test scripts.
+//
+// Copied beside the driver under test as "Scoutex.dll" or "Mendex.dll". It
+// reads its script from files beside itself and notes every load, unload and
+// call in "calls.txt" there:
+//   search.txt  one line per call of IsOVPixoraSWInstalled:
+//               result|productName|productVersion|timeHigh|timeLow
+//               (result "throw" raises the driver's exception type);
+//               no line left: -12
+//   repair.txt  the result of RepairPixoraApp ("throw" raises); a second
+//               word "block" makes the call wait until the test releases it
+//               (events FwTestRepairEntered / FwTestRepairRelease)
+#include "FwDialog.h"
+#include "InstallRecord.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace
+{
+
+HINSTANCE g_self = nullptr;
+int g_searchCalls = 0;
+
+std::string besideMe(const char* name)
+{
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(g_self, path, MAX_PATH);
+    std::string s(path);
+    return s.substr(0, s.rfind('\\') + 1) + name;
+}
+
+std::string myName()
+{
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(g_self, path, MAX_PATH);
+    std::string s(path);
+    return s.substr(s.rfind('\\') + 1);
+}
+
+void note(const std::string& line)
+{
+    std::FILE* f = std::fopen(besideMe("calls.txt").c_str(), "ab");
+    if (!f)
+        return;
+    std::fprintf(f, "%s\n", line.c_str());
+    std::fclose(f);
+}
+
+std::string readLine(const char* file, int index)
+{
+    std::FILE* f = std::fopen(besideMe(file).c_str(), "rb");
+    if (!f)
+        return "";
+    char line[1024];
+    std::string found;
+    for (int i = 0; std::fgets(line, sizeof line, f); ++i)
+        if (i == index) {
+            found = line;
+            break;
+        }
+    std::fclose(f);
+    while (!found.empty() && (found.back() == '\n' || found.back() == '\r'))
+        found.pop_back();
+    return found;
+}
+
+std::string field(const std::string& line, int index)
+{
+    std::size_t start = 0;
+    for (int i = 0; i < index; ++i) {
+        start = line.find('|', start);
+        if (start == std::string::npos)
+            return "";
+        ++start;
+    }
+    return line.substr(start, line.find('|', start) - start);
+}
+
+bool allZero(const InstallRecord* r)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(r);
+    for (std::size_t i = 0; i < sizeof *r; ++i)
+        if (p[i])
+            return false;
+    return true;
+}
+
+} // namespace
+
+extern "C" int IsOVPixoraSWInstalled(InstallRecord* record)
+{
+    const std::string line = readLine("search.txt", g_searchCalls++);
+    note(std::string("search ") + (record && allZero(record) ? "zeroed" : "dirty"));
+    if (line.empty())
+        return -12;
+    if (field(line, 0) == "throw")
+        throw new FwException;
+    const int result = std::atoi(field(line, 0).c_str());
+    if (record && result == 0) {
+        const std::string name = field(line, 1);
+        const std::string version = field(line, 2);
+        std::snprintf(record->productName, sizeof record->productName, "%s", name.c_str());
+        std::snprintf(record->productVersion, sizeof record->productVersion, "%s", version.c_str());
+        std::snprintf(record->programDir, sizeof record->programDir, "C:\\%s\\%s", name.c_str(),
+                      version.c_str());
+        std::snprintf(record->toolkitDir, sizeof record->toolkitDir, "tk-%s", version.c_str());
+        std::snprintf(record->pluginDir, sizeof record->pluginDir, "pl-%s", version.c_str());
+        std::snprintf(record->toolkitVersion, sizeof record->toolkitVersion, "tv-%s",
+                      version.c_str());
+        std::snprintf(record->ocrPath, sizeof record->ocrPath, "ocr-%s", version.c_str());
+        record->ocrLanguage = 7;
+        record->toolkitBuild = 8;
+        record->usageCount = 9;
+        record->installTimeHigh = std::strtoul(field(line, 3).c_str(), nullptr, 0);
+        record->installTimeLow = std::strtoul(field(line, 4).c_str(), nullptr, 0);
+    }
+    return result;
+}
+
+extern "C" int RepairPixoraApp(InstallRecord* record)
+{
+    char line[1400];
+    std::snprintf(line, sizeof line, "repair %s|%s|%s|%lu:%lu|scoutex loaded=%d",
+                  record->productName, record->productVersion, record->programDir,
+                  static_cast<unsigned long>(record->installTimeHigh),
+                  static_cast<unsigned long>(record->installTimeLow),
+                  GetModuleHandleA("Scoutex.dll") != nullptr ? 1 : 0);
+    note(line);
+    const std::string script = readLine("repair.txt", 0);
+    if (script.find("block") != std::string::npos) {
+        HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, "FwTestRepairEntered");
+        HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "FwTestRepairRelease");
+        SetEvent(entered);
+        WaitForSingleObject(release, 20000);
+        CloseHandle(entered);
+        CloseHandle(release);
+        note("repair returns");
+    }
+    if (script.rfind("throw", 0) == 0)
+        throw new FwException;
+    return std::atoi(script.c_str());
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_self = self;
+        note("load " + myName());
+    } else if (reason == DLL_PROCESS_DETACH) {
+        note("unload " + myName());
+    }
+    return TRUE;
+}
