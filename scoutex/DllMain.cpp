@@ -1,6 +1,8 @@
-// Library entry point: the diagnostic log opens at load and closes at unload.
-// It always reports success, so the log can never make the library fail to load.
+// Library entry point: the diagnostic log opens at load; at unload the
+// found-product list is freed and then the log closes. It always reports
+// success, so the log can never make the library fail to load.
 #include "DiagLog.h"
+#include "ProductList.h"
 
 #include <windows.h>
 
@@ -11,6 +13,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
         DiagLogOpen();
         break;
     case DLL_PROCESS_DETACH:
+        FreePXLL();
         DiagLogClose();
         break;
     default:
