@@ -1,0 +1,53 @@
+// Helpers for the search engine's Wine tests: registry keys under a test
+// root, program directories with known times, the log file's entries.
+#pragma once
+
+#include "InstallRecord.h"
+#include "WinTestSupport.h"
+
+#include <cstdint>
+#include <string>
+
+namespace scoutextest
+{
+
+// Registry keys of the tests live below this path, in HKLM and in HKCU.
+extern const char kTestRoot[];
+// The toolkit's keys: this path, a backslash and the toolkit version.
+extern const char kToolkitRoot[];
+
+// An export of a loaded library as a function of type F (null when absent).
+template <typename F> F exportOf(HMODULE lib, const char* name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(lib, name)));
+}
+
+// Makes a registry key (and the keys on its way) without any value.
+void makeKey(HKEY root, const std::string& path);
+
+// Writes a file and gives it the creation and last-write time t.
+void putFile(const std::string& path, std::uint64_t t);
+
+// A record filled with one byte everywhere, to see what is written.
+InstallRecord markedRecord(unsigned char mark = 0xAB);
+bool isMarked(const InstallRecord& r, unsigned char mark = 0xAB);
+bool isZero(const InstallRecord& r);
+
+// The entries of a log file: its text between the start and end banners
+// (all of it when a banner is missing), line breaks as LF.
+std::string logEntries(const std::string& path);
+
+// Log capture inside the test program: the log on to a file while alive.
+class LogCapture
+{
+public:
+    explicit LogCapture(const std::string& dir);
+    ~LogCapture();
+    // Closes the log and returns its entries.
+    std::string entries();
+
+private:
+    std::string path_;
+};
+
+} // namespace scoutextest
