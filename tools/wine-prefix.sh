@@ -20,5 +20,11 @@ if [ ! -f "$prefix/.fixwise-ready" ]; then
     touch "$prefix/.fixwise-ready"
 fi
 rm -f "$prefix/dosdevices/z:"
+# The user profile's folders link to the home directory; make them plain
+# folders, so that a walk of C: stays inside the prefix.
+find "$prefix/drive_c" -type l | while read -r link; do
+    rm -f "$link"
+    mkdir -p "$link"
+done
 mkdir -p "$bindir"
 ln -sfn "$bindir" "$prefix/dosdevices/b:"

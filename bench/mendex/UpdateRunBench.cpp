@@ -1,0 +1,209 @@
+// Times RepairPixoraApp on an installation of N program files against the
+// bare system calls that the same work needs at least:
+//   (a) every file correct: the run against FindFirstFileA over the paths;
+//   (b) every file wrong:   the run against CopyFileA of the same sources.
+// Usage: mendex_bench [N ...]   (default: 1000 10000)
+#include "InstallRecord.h"
+#include "WinTestSupport.h"
+
+#include <imagehlp.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace wintest;
+
+namespace
+{
+
+const char kProduct[] = "Bench Suite";
+const char kVersion[] = "1.0";
+const std::size_t kFileSize = 4096;
+
+using Repair = int (*)(InstallRecord*);
+
+double now()
+{
+    static LARGE_INTEGER freq = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(freq.QuadPart);
+}
+
+std::string fileName(int i)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "F%05d.DLL", i);
+    return buf;
+}
+
+void fail(const char* what)
+{
+    std::fprintf(stderr, "mendex_bench: %s (error %lu)\n", what, GetLastError());
+    std::exit(1);
+}
+
+// Makes every installed file wrong: other contents, other size.
+void spoil(const std::vector<std::string>& targets)
+{
+    for (const auto& t : targets)
+        writeFile(t, "wrong");
+}
+
+void bench(int n, Repair repair)
+{
+    const std::string root = "C:\\fwbench-" + std::to_string(GetCurrentProcessId());
+    removeTree(root);
+    const std::string patch = root + "\\patch";
+    const std::string toolkit = root + "\\inst\\VEXsoft\\PLUGINS12";
+    makeDirs(patch + "\\SOURCE");
+    makeDirs(toolkit);
+
+    char lang[16];
+    std::snprintf(lang, sizeof lang, "[%x]\n", GetSystemDefaultLangID());
+    std::string script = std::string(lang) + "[" + kProduct + "\\" + kVersion + "]\n";
+    std::string resolve = std::string("[") + kProduct + "\\" + kVersion + "]\n";
+    std::vector<std::string> sources, targets;
+    const std::string bytes(kFileSize, 'b');
+    for (int i = 0; i < n; ++i) {
+        const std::string name = fileName(i);
+        sources.push_back(patch + "\\SOURCE\\" + name);
+        targets.push_back(toolkit + "\\" + name);
+        writeFile(sources.back(), bytes);
+        WIN32_FILE_ATTRIBUTE_DATA d;
+        GetFileAttributesExA(sources.back().c_str(), GetFileExInfoStandard, &d);
+        char line[256];
+        std::snprintf(line, sizeof line, "File=%%VEXDIR%%\\%s,size:%lX-%lX,time:%lX-%lX\n",
+                      name.c_str(), d.nFileSizeHigh, d.nFileSizeLow,
+                      d.ftLastWriteTime.dwHighDateTime, d.ftLastWriteTime.dwLowDateTime);
+        script += line;
+        resolve += name + "=SOURCE\\" + name + "\n";
+    }
+    writeFile(patch + "\\Update.src", script);
+    writeFile(patch + "\\Resolve.src", resolve);
+    const std::string previous = [] {
+        char buf[MAX_PATH];
+        GetCurrentDirectoryA(sizeof buf, buf);
+        return std::string(buf);
+    }();
+    SetCurrentDirectoryA(patch.c_str());
+
+    InstallRecord record;
+    auto freshRecord = [&] {
+        std::memset(&record, 0, sizeof record);
+        std::snprintf(record.productName, sizeof record.productName, "%s", kProduct);
+        std::snprintf(record.productVersion, sizeof record.productVersion, "%s", kVersion);
+        std::snprintf(record.programDir, sizeof record.programDir, "%s\\inst\\Scanner",
+                      root.c_str());
+        std::snprintf(record.toolkitVersion, sizeof record.toolkitVersion, "1.2");
+    };
+
+    // Each figure is the best of a few rounds (the machine is shared).
+    const int rounds = n <= 2000 ? 3 : 1;
+    double bareFind = 1e9, runCorrect = 1e9, bareCopy = 1e9, bareTempCopy = 1e9, walk = 1e9,
+           runWrong = 1e9;
+    int ra = 0, rb = 0;
+    auto best = [](double& slot, double t0) {
+        const double t = now() - t0;
+        if (t < slot)
+            slot = t;
+    };
+    for (int round = 0; round < rounds; ++round) {
+        // (a) every file correct.
+        for (int i = 0; i < n; ++i)
+            if (!CopyFileA(sources[i].c_str(), targets[i].c_str(), FALSE))
+                fail("cannot lay out the installation");
+        double t0 = now();
+        for (const auto& t : targets) {
+            WIN32_FIND_DATAA fd;
+            HANDLE h = FindFirstFileA(t.c_str(), &fd);
+            if (h == INVALID_HANDLE_VALUE)
+                fail("bare lookup failed");
+            FindClose(h);
+        }
+        best(bareFind, t0);
+        freshRecord();
+        t0 = now();
+        ra = repair(&record);
+        best(runCorrect, t0);
+
+        // (b) every file wrong.
+        spoil(targets);
+        t0 = now();
+        for (int i = 0; i < n; ++i)
+            if (!CopyFileA(sources[i].c_str(), targets[i].c_str(), FALSE))
+                fail("bare copy failed");
+        best(bareCopy, t0);
+        spoil(targets);
+        freshRecord();
+        t0 = now();
+        rb = repair(&record);
+        best(runWrong, t0);
+
+        // Where the run's time goes beyond the bare copies: the same copies
+        // made through a temporary file beside the target, and one walk of
+        // C: for a name that is nowhere (the anchor's drive search).
+        spoil(targets);
+        t0 = now();
+        for (int i = 0; i < n; ++i) {
+            const std::string temp = targets[i] + ".~mdx";
+            if (!CopyFileA(sources[i].c_str(), temp.c_str(), FALSE) ||
+                !MoveFileExA(temp.c_str(), targets[i].c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                fail("bare copy through a temporary file failed");
+        }
+        best(bareTempCopy, t0);
+        t0 = now();
+        char walkRoot[] = "C:\\";
+        char nowhere[] = "NOWHERE.NOT";
+        char found[MAX_PATH + 1];
+        SearchTreeForFile(walkRoot, nowhere, found);
+        best(walk, t0);
+    }
+
+    SetCurrentDirectoryA(previous.c_str());
+    removeTree(root);
+
+    std::printf("N = %d (files of %u bytes)\n", n, static_cast<unsigned>(kFileSize));
+    std::printf("  (a) all correct: run %.3f s (result %d), bare FindFirstFileA %.3f s, "
+                "ratio %.2f\n",
+                runCorrect, ra, bareFind, runCorrect / bareFind);
+    std::printf("  (b) all wrong:   run %.3f s (result %d), bare CopyFileA %.3f s, "
+                "ratio %.2f\n",
+                runWrong, rb, bareCopy, runWrong / bareCopy);
+    std::printf("      of which: copies through a temporary file %.3f s, one walk of C: %.3f s, "
+                "the rest (resolve list scans, checks, clean-up) %.3f s\n",
+                bareTempCopy, walk, runWrong - bareTempCopy - walk);
+    std::printf("      run against the copies through a temporary file: ratio %.2f\n",
+                runWrong / bareTempCopy);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    UniqueModule lib(LoadLibraryA((exeDir() + "Mendex.dll").c_str()));
+    if (!lib)
+        fail("Mendex.dll did not load");
+    auto repair = reinterpret_cast<Repair>(
+        reinterpret_cast<void*>(GetProcAddress(lib.get(), "RepairPixoraApp")));
+    if (!repair)
+        fail("RepairPixoraApp not found");
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(std::atoi(argv[i]));
+    if (sizes.empty())
+        sizes = {1000, 10000};
+    for (int n : sizes)
+        if (n > 0 && n < 100000)
+            bench(n, repair);
+    return 0;
+}

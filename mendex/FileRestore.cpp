@@ -1,0 +1,168 @@
+#include "FileRestore.h"
+
+#include "DiagLog.h"
+#include "Directories.h"
+#include "ResolveList.h"
+#include "ResultCodes.h"
+#include "Text.h"
+#include "UpdateScript.h"
+#include "WinHandle.h"
+
+#include <imagehlp.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+
+// The name of the temporary copy beside the target. A leftover of an
+// interrupted run is overwritten by the next restore of that file.
+const char kTempSuffix[] = ".~mdx";
+
+void removeTemporary(const char* temp)
+{
+    SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(temp);
+}
+
+bool sizeOf(const char* path, unsigned long long& size)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return false;
+    size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+// The full path of the anchor's resolve source, or "" when it has none.
+void resolveSourcePath(const char* productKey, const char* fileName, char* out, std::size_t cap)
+{
+    out[0] = '\0';
+    char source[512];
+    if (lookupResolveSource(productKey, fileName, source, sizeof source) != kOk || isBlank(source))
+        return;
+    char full[512];
+    DWORD n = GetFullPathNameA(source, sizeof full, full, nullptr);
+    if (n == 0 || n >= sizeof full)
+        copyText(out, cap, source);
+    else
+        copyText(out, cap, full);
+}
+
+} // namespace
+
+int checkFile(const FileEntry& entry)
+{
+    if (isBlank(entry.path))
+        return kOk;
+    WIN32_FIND_DATAA data;
+    UniqueFind find(FindFirstFileA(entry.path, &data));
+    if (!find)
+        return kNotOnDisk;
+    find.reset();
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return kFailed;
+    if (data.nFileSizeLow != entry.sizeLow || data.nFileSizeHigh != entry.sizeHigh ||
+        data.ftLastWriteTime.dwLowDateTime != entry.timeLow ||
+        data.ftLastWriteTime.dwHighDateTime != entry.timeHigh)
+        return kFailed;
+    return kOk;
+}
+
+int searchDrivesForFile(FileEntry& entry, const char* productKey)
+{
+    const char* slash = std::strrchr(entry.path, '\\');
+    if (!slash)
+        return kMalformed;
+    char kept[sizeof entry.path];
+    copyText(kept, entry.path);
+    char name[sizeof entry.path];
+    copyText(name, slash + 1);
+    if (isBlank(name))
+        return kFailed;
+
+    // The patch's own folder: copies there are the patch's sources, never
+    // the installation.
+    char currentDir[512];
+    DWORD n = GetCurrentDirectoryA(sizeof currentDir, currentDir);
+    if (n == 0 || n >= sizeof currentDir)
+        currentDir[0] = '\0';
+    char source[512] = "";
+    bool sourceKnown = false;
+
+    char root[] = "C:\\";
+    for (char drive = 'C'; drive <= 'Z'; ++drive) {
+        root[0] = drive;
+        char found[512];
+        std::memset(found, 0, sizeof found);
+        if (!SearchTreeForFile(root, name, found))
+            continue;
+        found[sizeof found - 1] = '\0';
+        if (pathIsInside(found, currentDir))
+            continue;
+        copyText(entry.path, found);
+        if (checkFile(entry) != kOk)
+            continue;
+        if (!sourceKnown) {
+            resolveSourcePath(productKey, name, source, sizeof source);
+            sourceKnown = true;
+        }
+        if (source[0] != '\0' && samePathText(found, source))
+            continue;
+        return kOk;
+    }
+    copyText(entry.path, kept);
+    return kFailed;
+}
+
+bool replaceFileFromSource(const char* source, const char* target)
+{
+    // A read-only target stays in place; so does a directory of that name.
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        return false;
+
+    char temp[600];
+    int len = std::snprintf(temp, sizeof temp, "%s%s", target, kTempSuffix);
+    if (len < 0 || static_cast<std::size_t>(len) >= sizeof temp)
+        return false;
+
+    unsigned long long sourceSize = 0;
+    unsigned long long copiedSize = 0;
+    if (!CopyFileA(source, temp, FALSE)) {
+        // A read-only leftover of an interrupted run is in the way: remove
+        // it and try once more. Whatever fails leaves no temporary file.
+        const bool leftover = GetFileAttributesA(temp) != INVALID_FILE_ATTRIBUTES;
+        removeTemporary(temp);
+        if (!leftover || !CopyFileA(source, temp, FALSE)) {
+            removeTemporary(temp);
+            return false;
+        }
+    }
+    // A copy that stopped short (a read failing half-way) is not put in place.
+    if (!sizeOf(source, sourceSize) || !sizeOf(temp, copiedSize) || sourceSize != copiedSize) {
+        removeTemporary(temp);
+        return false;
+    }
+    if (!MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        removeTemporary(temp);
+        return false;
+    }
+    return true;
+}
+
+void restoreFile(const char* productKey, const char* path, int& runResult)
+{
+    char source[512];
+    if (lookupResolveSource(productKey, fileNameOf(path), source, sizeof source) != kOk) {
+        DiagLog("\n> Error restoring file %s", path);
+        return;
+    }
+    if (!replaceFileFromSource(source, path)) {
+        DiagLog("\n>Error copying file %s to %s", source, path);
+        runResult = kRestoreFailed;
+    }
+    DiagLog("\n>Restoring file %s", path);
+}

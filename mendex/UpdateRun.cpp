@@ -1,0 +1,204 @@
+// The update run: RepairPixoraApp brings one installation back to what the
+// update script describes. Order of the run:
+//   1. blank product name: nothing to do;
+//   2. the whole script section is read before anything changes;
+//   3. file phase: toolkit and OCR directories, the anchor entry (searched
+//      for across drives when it is not where expected), every other entry,
+//      clean-up of the toolkit directory;
+//   4. the plug-in directory falls back to the toolkit directory;
+//   5. registry phase.
+// The caller's record gets toolkitDir, ocrPath and pluginDir written back.
+#include "DiagLog.h"
+#include "Directories.h"
+#include "FileRestore.h"
+#include "InstallRecord.h"
+#include "PathMacros.h"
+#include "RegistryWriter.h"
+#include "ResultCodes.h"
+#include "ScriptFiles.h"
+#include "Text.h"
+#include "UpdateScript.h"
+#include "WinHandle.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+namespace
+{
+
+// Frees the script on every way out of the run.
+class ScriptOwner
+{
+public:
+    ScriptOwner() = default;
+    ~ScriptOwner() { freeUpdateScript(&script_); }
+    ScriptOwner(const ScriptOwner&) = delete;
+    ScriptOwner& operator=(const ScriptOwner&) = delete;
+    UpdateScript* get() { return &script_; }
+
+private:
+    UpdateScript script_;
+};
+
+// Expands one macro in text (512 bytes) in place; true when it was found.
+bool expandInPlace(char (&text)[512], int selector, const char* value)
+{
+    char out[512];
+    if (expandMacro(text, out, sizeof out - 1, selector, value) != kOk)
+        return false;
+    copyText(text, out);
+    return true;
+}
+
+void expandFilePath(char (&path)[512], const InstallRecord& record, const char* windowsDir)
+{
+    expandInPlace(path, kMacroVexDir, record.toolkitDir);
+    expandInPlace(path, kMacroAppDir, record.programDir);
+    expandInPlace(path, kMacroOcrDir, record.ocrPath);
+    expandInPlace(path, kMacroWinDir, windowsDir);
+}
+
+// Step 5.2: ocrPath names the OCR component's directory afterwards.
+void settleOcrDir(InstallRecord& record)
+{
+    char before[sizeof record.ocrPath];
+    copyText(before, record.ocrPath);
+
+    bool isFile = false;
+    if (!isBlank(record.ocrPath)) {
+        WIN32_FIND_DATAA data;
+        UniqueFind find(FindFirstFileA(record.ocrPath, &data));
+        isFile = find && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    if (isFile) {
+        // A file's path without a backslash has no directory to reduce to.
+        if (!cutAtLastBackslash(record.ocrPath) || !isBlank(record.ocrPath))
+            return;
+    }
+    if (deriveOcrDir(record.ocrPath, sizeof record.ocrPath, record.toolkitDir))
+        DiagLog("\n>Formated OCR Dir: %s\n", record.ocrPath);
+    else
+        copyText(record.ocrPath, before);
+}
+
+// Step 5: checks and restores every listed file, then cleans up the toolkit
+// directory.
+void filePhase(InstallRecord& record, const char* productKey, const char* windowsDir,
+               FileEntry* fileList, int& runResult)
+{
+    if (isBlank(record.toolkitDir) && deriveToolkitDir(record.toolkitDir, sizeof record.toolkitDir,
+                                                       record.programDir, record.toolkitVersion))
+        DiagLog("\n\n>Formated VEX Dir: %s", record.toolkitDir);
+    settleOcrDir(record);
+
+    FileEntry work;
+    bool anchor = true;
+    for (FileEntry* entry = fileList; entry; entry = entry->next) {
+        work = *entry;
+        expandFilePath(work.path, record, windowsDir);
+        if (checkFile(work) != kOk) {
+            if (anchor && searchDrivesForFile(work, productKey) == kOk) {
+                // The installation lives where the intact copy is.
+                char dir[sizeof work.path];
+                copyText(dir, work.path);
+                cutAtLastBackslash(dir);
+                copyText(record.toolkitDir, dir);
+                copyText(record.ocrPath, dir);
+            } else {
+                restoreFile(productKey, work.path, runResult);
+            }
+        }
+        copyText(entry->path, work.path);
+        anchor = false;
+    }
+
+    if (cleanPluginDirectory(record.toolkitDir, fileList) != kOk)
+        DiagLog("\n>Error cleaning up file in %s", record.toolkitDir);
+    DiagLog("\n\n>File check done...\n");
+}
+
+// Step 7: writes every registry value, string data expanded first.
+void registryPhase(const InstallRecord& record, RegistryEntry* registryList)
+{
+    for (RegistryEntry* entry = registryList; entry; entry = entry->next) {
+        if (entry->stringData[0] != '\0') {
+            const struct {
+                int selector;
+                const char* value;
+            } macros[] = {{kMacroVexDir, record.toolkitDir},
+                          {kMacroAppDir, record.programDir},
+                          {kMacroOcrDir, record.ocrPath}};
+            for (const auto& macro : macros)
+                if (expandInPlace(entry->stringData, macro.selector, macro.value))
+                    DiagLog("\n>Replacing string: %s", entry->stringData);
+        }
+        if (writeRegistryEntry(*entry) != kOk)
+            DiagLog("\n>Error restoring: %s,%s", entry->keyPath, entry->valueName);
+    }
+    DiagLog("\n\n>Registry check done...\n");
+}
+
+int runUpdate(InstallRecord& record)
+{
+    if (isBlank(record.productName))
+        return kOk;
+
+    char productKey[512];
+    buildProductKey(productKey, sizeof productKey, record.productName, record.productVersion);
+    char windowsDir[MAX_PATH];
+    UINT n = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    if (n == 0 || n >= sizeof windowsDir)
+        windowsDir[0] = '\0';
+
+    DiagLog("\n\n>Update Start.....");
+
+    ScriptOwner script;
+    if (readUpdateScript(productKey, script.get()) != kOk)
+        return kFailed;
+
+    int runResult = kOk;
+    if (script.get()->fileList)
+        filePhase(record, productKey, windowsDir, script.get()->fileList, runResult);
+    if (isBlank(record.pluginDir))
+        copyText(record.pluginDir, record.toolkitDir);
+    if (script.get()->registryList)
+        registryPhase(record, script.get()->registryList);
+    return runResult;
+}
+
+template <std::size_t N> void terminate(char (&field)[N])
+{
+    field[N - 1] = '\0';
+}
+
+} // namespace
+
+// The run works on its own copy of the record, every text field terminated
+// inside its width, and writes the three fields that it owns back at the end.
+// A script that cannot be used leaves the caller's record as it was.
+extern "C" int RepairPixoraApp(InstallRecord* record)
+{
+    if (!record)
+        return kOk;
+    try {
+        InstallRecord run;
+        std::memcpy(&run, record, sizeof run);
+        terminate(run.productName);
+        terminate(run.programDir);
+        terminate(run.productVersion);
+        terminate(run.toolkitDir);
+        terminate(run.pluginDir);
+        terminate(run.toolkitVersion);
+        terminate(run.ocrPath);
+        const int result = runUpdate(run);
+        if (result != kFailed) {
+            std::memcpy(record->toolkitDir, run.toolkitDir, sizeof run.toolkitDir);
+            std::memcpy(record->ocrPath, run.ocrPath, sizeof run.ocrPath);
+            std::memcpy(record->pluginDir, run.pluginDir, sizeof run.pluginDir);
+        }
+        return result;
+    } catch (...) {
+        return kFailed;
+    }
+}

@@ -1,0 +1,211 @@
+// The anchor search across drives. Run by with-drives.sh, which maps E: and
+// F: to empty folders outside the Wine prefix; C: is the prefix's own drive
+// (the test folders are on it), and no other drive exists.
+#include "DiagLog.h"
+#include "FileRestore.h"
+#include "MendexWineSupport.h"
+#include "UpdateScript.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+using namespace wintest;
+using namespace mendextest;
+
+namespace
+{
+
+// A folder on a mapped drive, removed with its contents afterwards.
+class DriveDir
+{
+public:
+    explicit DriveDir(const std::string& path) : path_(path)
+    {
+        removeTree(path_);
+        makeDirs(path_);
+    }
+    ~DriveDir() { removeTree(path_); }
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& relative) const { return path_ + "\\" + relative; }
+
+private:
+    std::string path_;
+};
+
+// An anchor name of this process only, so no other file on C: can match it.
+std::string uniqueName(const char* stem)
+{
+    return std::string(stem) + std::to_string(GetCurrentProcessId()) + ".DLL";
+}
+
+FileEntry entryFor(const std::string& path, const Stamp& s)
+{
+    FileEntry e;
+    std::memset(&e, 0, sizeof e);
+    std::snprintf(e.path, sizeof e.path, "%s", path.c_str());
+    e.sizeLow = s.sizeLow;
+    e.sizeHigh = s.sizeHigh;
+    e.timeLow = s.timeLow;
+    e.timeHigh = s.timeHigh;
+    return e;
+}
+
+class DriveSearch : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dirExists("E:\\") && dirExists("F:\\"))
+            << "drives E: and F: are not mapped: run this test through with-drives.sh";
+    }
+    const std::string name_ = uniqueName("ANC");
+    TempDir patch_{"search-patch"};
+    TempDir inst_{"search-inst"};
+    const std::uint64_t time_ = 0x01D0000000200000ull;
+};
+
+TEST_F(DriveSearch, PathWithoutBackslashIsNotSearched)
+{
+    FileEntry e = entryFor(name_, Stamp{});
+    EXPECT_EQ(searchDrivesForFile(e, "Scan Suite\\2.0"), -10);
+    EXPECT_EQ(std::string(e.path), name_);
+}
+
+TEST_F(DriveSearch, IntactCopyOnALaterDriveIsFound)
+{
+    DriveDir e("E:\\inst"), f("F:\\other\\deep");
+    makeFile(e / name_, "differs", time_);        // first hit on E: differs
+    makeFile(f / name_, "the anchor", time_);     // intact on F:
+    makeFile(inst_ / name_, "the anchor", time_); // wrong time where expected
+    setWriteTime(inst_ / name_, time_ + 1);
+    FileEntry entry = entryFor(inst_ / name_, stampOf(f / name_));
+    CurrentDir cd(patch_.path());
+    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), 0);
+    EXPECT_EQ(std::string(entry.path), f / name_);
+}
+
+TEST_F(DriveSearch, OnlyDifferingCopiesKeepThePath)
+{
+    DriveDir e("E:\\inst");
+    makeFile(e / name_, "the anchor, but longer", time_);
+    makeFile(patch_ / "B.DLL", "the anchor", time_);
+    FileEntry entry = entryFor(inst_ / name_, stampOf(patch_ / "B.DLL"));
+    CurrentDir cd(patch_.path());
+    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), -1);
+    EXPECT_EQ(std::string(entry.path), inst_ / name_);
+}
+
+TEST_F(DriveSearch, CopyInsideTheCurrentDirectoryIsNeverTaken)
+{
+    // The patch folder is F:\patch; its source copy is the only intact one.
+    DriveDir patch("F:\\patch");
+    makeDirs(patch / "SOURCE");
+    makeFile(patch / ("SOURCE\\" + name_), "the anchor", time_);
+    FileEntry entry = entryFor(inst_ / name_, stampOf(patch / ("SOURCE\\" + name_)));
+    CurrentDir cd(patch.path());
+    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), -1);
+    EXPECT_EQ(std::string(entry.path), inst_ / name_);
+}
+
+TEST_F(DriveSearch, ResolveSourceOfTheAnchorIsNeverTaken)
+{
+    DriveDir src("E:\\SRC");
+    makeFile(src / name_, "the anchor", time_);
+    writeFile(patch_ / "Resolve.src", "[Scan Suite\\2.0]\n" + name_ + "=" + (src / name_) + "\n");
+    FileEntry entry = entryFor(inst_ / name_, stampOf(src / name_));
+    CurrentDir cd(patch_.path());
+    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), -1);
+    EXPECT_EQ(std::string(entry.path), inst_ / name_);
+
+    // The same copy is taken for a product whose resolve list names another source.
+    EXPECT_EQ(searchDrivesForFile(entry, "Other\\1.0"), 0);
+    EXPECT_EQ(std::string(entry.path), src / name_);
+}
+
+// The whole run with the anchor somewhere else.
+class DriveRun : public DriveSearch
+{
+protected:
+    TempDir logs_{"search-log"};
+    UpdateRunner runner_{logs_.path()};
+    std::string toolkit_ = inst_ / "VEXsoft\\PLUGINS12";
+
+    void SetUp() override
+    {
+        DriveSearch::SetUp();
+        makeDirs(patch_ / "SOURCE");
+        makeDirs(toolkit_);
+    }
+    std::string source(const std::string& name, const std::string& bytes, const std::string& where)
+    {
+        makeFile(patch_ / ("SOURCE\\" + name), bytes, time_ + bytes.size());
+        return fileRecord(where, stampOf(patch_ / ("SOURCE\\" + name)));
+    }
+    int run(InstallRecord& record)
+    {
+        CurrentDir cd(patch_.path());
+        return runner_.run(record);
+    }
+};
+
+TEST_F(DriveRun, AnchorFoundOnEMovesTheInstallationThere)
+{
+    DriveDir e("E:\\Apps\\VEXsoft\\PLUGINS12");
+    const std::string later = uniqueName("LATER");
+    std::string script = source(name_, "the anchor", "%VEXDIR%\\" + name_);
+    script += source(later, "later", "%VEXDIR%\\" + later);
+    script += source("ENGINE.DLL", "engine", "%OCRDIR%\\ENGINE.DLL");
+    writeFile(patch_ / "Update.src", languageHeader() + kProductHeader + script);
+    writeFile(patch_ / "Resolve.src", std::string(kProductHeader) + name_ + "=SOURCE\\" + name_ +
+                                          "\n" + later + "=SOURCE\\" + later +
+                                          "\nENGINE.DLL=SOURCE\\ENGINE.DLL\n");
+    makeFile(e / name_, "the anchor", time_ + 10); // intact on E:
+    makeFile(e / later, "old later");              // wrong on E:
+    makeFile(e / "STRAY.DLL", "stray");
+    makeFile(toolkit_ + "\\STRAY.DLL", "stray"); // the old place is not cleaned
+
+    InstallRecord r = makeRecord(inst_ / "Scanner", toolkit_);
+    EXPECT_EQ(run(r), 0);
+    EXPECT_STREQ(r.toolkitDir, e.path().c_str());
+    EXPECT_STREQ(r.ocrPath, e.path().c_str());
+    EXPECT_STREQ(r.pluginDir, e.path().c_str());
+    EXPECT_FALSE(fileExists(toolkit_ + "\\" + name_));
+    EXPECT_TRUE(fileExists(toolkit_ + "\\STRAY.DLL"));
+    EXPECT_EQ(readFile(e / later), "later");
+    EXPECT_EQ(readFile(e / "ENGINE.DLL"), "engine");
+    EXPECT_EQ(listDir(e.path()), (std::vector<std::string>{name_, "ENGINE.DLL", later}));
+    const std::string log = runner_.log();
+    EXPECT_EQ(countOf(log, "\n>Restoring file " + e / name_), 0);
+    EXPECT_EQ(countOf(log, "\n>Restoring file " + e / later), 1);
+    EXPECT_EQ(countOf(log, "\n>Deleting file " + e / "STRAY.DLL"), 1);
+}
+
+TEST_F(DriveRun, AnchorWhoseOnlyIntactCopyIsItsSourceIsRestoredInPlace)
+{
+    const std::string script = source(name_, "the anchor", "%VEXDIR%\\" + name_);
+    writeFile(patch_ / "Update.src", languageHeader() + kProductHeader + script);
+    writeFile(patch_ / "Resolve.src",
+              std::string(kProductHeader) + name_ + "=SOURCE\\" + name_ + "\n");
+    makeFile(patch_ / "OTHER.DLL", "patch file");
+    const std::vector<std::string> patchFiles = listDir(patch_.path());
+
+    InstallRecord r = makeRecord(inst_ / "Scanner", toolkit_);
+    EXPECT_EQ(run(r), 0);
+    EXPECT_STREQ(r.toolkitDir, toolkit_.c_str());
+    EXPECT_EQ(readFile(toolkit_ + "\\" + name_), "the anchor");
+    EXPECT_EQ(listDir(patch_.path()), patchFiles);
+    EXPECT_EQ(readFile(patch_ / ("SOURCE\\" + name_)), "the anchor");
+    EXPECT_EQ(readFile(patch_ / "OTHER.DLL"), "patch file");
+    EXPECT_EQ(countOf(runner_.log(), "\n>Restoring file " + toolkit_ + "\\" + name_), 1);
+    EXPECT_EQ(countOf(runner_.log(), "Deleting"), 0);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,267 @@
+// File checks and the restore step against the real file system.
+#include "DiagLog.h"
+#include "FileRestore.h"
+#include "MendexWineSupport.h"
+#include "UpdateScript.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+using namespace wintest;
+using namespace mendextest;
+
+namespace
+{
+
+FileEntry entryFor(const std::string& path, const Stamp& s)
+{
+    FileEntry e;
+    std::memset(&e, 0, sizeof e);
+    std::snprintf(e.path, sizeof e.path, "%s", path.c_str());
+    e.sizeLow = s.sizeLow;
+    e.sizeHigh = s.sizeHigh;
+    e.timeLow = s.timeLow;
+    e.timeHigh = s.timeHigh;
+    return e;
+}
+
+// Names in dir that a restore might have left behind.
+bool hasTemporary(const std::string& dir)
+{
+    for (const auto& name : listDir(dir))
+        if (name.find(".~") != std::string::npos)
+            return true;
+    return false;
+}
+
+class CheckFile : public ::testing::Test
+{
+protected:
+    TempDir dir_{"checkfile"};
+};
+
+TEST_F(CheckFile, ExactSizeAndTimeMatch)
+{
+    makeFile(dir_ / "A.DLL", "abcdef");
+    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", stampOf(dir_ / "A.DLL"))), 0);
+}
+
+TEST_F(CheckFile, AnyNumberOffByOneFails)
+{
+    makeFile(dir_ / "A.DLL", "abcdef");
+    const Stamp good = stampOf(dir_ / "A.DLL");
+    Stamp s = good;
+    s.timeLow += 1; // a newer file
+    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), -1);
+    s = good;
+    s.timeLow -= 1; // an older file
+    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), -1);
+    s = good;
+    s.timeHigh += 1;
+    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), -1);
+    s = good;
+    s.sizeLow += 1;
+    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), -1);
+    s = good;
+    s.sizeHigh = 1;
+    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), -1);
+}
+
+TEST_F(CheckFile, MissingFileAndDirectory)
+{
+    EXPECT_EQ(checkFile(entryFor(dir_ / "MISSING.DLL", Stamp{})), -8);
+    EXPECT_EQ(checkFile(entryFor(dir_ / "NODIR\\A.DLL", Stamp{})), -8);
+    makeDirs(dir_ / "SUB");
+    EXPECT_EQ(checkFile(entryFor(dir_ / "SUB", stampOf(dir_ / "SUB"))), -1);
+}
+
+TEST_F(CheckFile, BlankPathCountsAsCorrect)
+{
+    EXPECT_EQ(checkFile(entryFor("", Stamp{1, 2, 3, 4})), 0);
+    EXPECT_EQ(checkFile(entryFor("   ", Stamp{1, 2, 3, 4})), 0);
+}
+
+class ReplaceFromSource : public ::testing::Test
+{
+protected:
+    TempDir dir_{"replace"};
+    std::string target_ = dir_ / "APP\\A.DLL";
+    std::string source_ = dir_ / "SRC\\A.DLL";
+    void SetUp() override
+    {
+        makeDirs(dir_ / "APP");
+        makeDirs(dir_ / "SRC");
+        makeFile(target_, "old contents of the program file", 0x01D0000000000001ull);
+        makeFile(source_, std::string(300000, 'n'), 0x01D0000000000777ull);
+    }
+    void expectOldTarget()
+    {
+        EXPECT_TRUE(readFile(target_) == "old contents of the program file");
+        EXPECT_EQ(stampOf(target_).timeLow, 1u);
+        EXPECT_EQ(listDir(dir_ / "APP"), std::vector<std::string>{"A.DLL"});
+    }
+};
+
+TEST_F(ReplaceFromSource, GoodCopyTakesSourceContentsAndTime)
+{
+    ASSERT_TRUE(replaceFileFromSource(source_.c_str(), target_.c_str()));
+    EXPECT_TRUE(readFile(target_) == std::string(300000, 'n'));
+    EXPECT_EQ(stampOf(target_).timeLow, 0x777u);
+    EXPECT_EQ(listDir(dir_ / "APP"), std::vector<std::string>{"A.DLL"});
+    EXPECT_TRUE(readFile(source_) == std::string(300000, 'n'));
+}
+
+TEST_F(ReplaceFromSource, MissingTargetIsCreated)
+{
+    ASSERT_TRUE(replaceFileFromSource(source_.c_str(), (dir_ / "APP\\NEW.DLL").c_str()));
+    EXPECT_TRUE(readFile(dir_ / "APP\\NEW.DLL") == std::string(300000, 'n'));
+    EXPECT_FALSE(hasTemporary(dir_ / "APP"));
+}
+
+TEST_F(ReplaceFromSource, MissingSourceLeavesTheTargetByteForByte)
+{
+    EXPECT_FALSE(replaceFileFromSource((dir_ / "SRC\\NONE.DLL").c_str(), target_.c_str()));
+    expectOldTarget();
+}
+
+TEST_F(ReplaceFromSource, MissingTargetDirectoryFailsAndCreatesNothing)
+{
+    EXPECT_FALSE(replaceFileFromSource(source_.c_str(), (dir_ / "NODIR\\A.DLL").c_str()));
+    EXPECT_FALSE(dirExists(dir_ / "NODIR"));
+}
+
+TEST_F(ReplaceFromSource, ReadOnlyTargetStays)
+{
+    SetFileAttributesA(target_.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(replaceFileFromSource(source_.c_str(), target_.c_str()));
+    SetFileAttributesA(target_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    expectOldTarget();
+}
+
+TEST_F(ReplaceFromSource, LeftoverTemporaryOfAnEarlierRunIsReplaced)
+{
+    makeFile(target_ + ".~mdx", "half a copy");
+    SetFileAttributesA((target_ + ".~mdx").c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(replaceFileFromSource(source_.c_str(), target_.c_str()));
+    EXPECT_TRUE(readFile(target_) == std::string(300000, 'n'));
+    EXPECT_EQ(listDir(dir_ / "APP"), std::vector<std::string>{"A.DLL"});
+}
+
+TEST_F(ReplaceFromSource, TargetInUseStaysAndNoTemporaryRemains)
+{
+    // The copy to the temporary file succeeds; replacing the open target fails.
+    UniqueFile holder(
+        CreateFileA(target_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    EXPECT_FALSE(replaceFileFromSource(source_.c_str(), target_.c_str()));
+    holder.reset();
+    expectOldTarget();
+}
+
+// The restore step: resolve lookup, copy, log entries and the run result.
+class Restore : public ::testing::Test
+{
+protected:
+    TempDir patch_{"restore-patch"};
+    TempDir inst_{"restore-inst"};
+    std::string log_ = patch_ / "log.txt";
+
+    void SetUp() override
+    {
+        makeDirs(patch_ / "SOURCE");
+        makeFile(patch_ / "SOURCE\\FILTER32.DLL", "good filter");
+        writeFile(patch_ / "Resolve.src", "[Scan Suite\\2.0]\n"
+                                          "FILTER32.DLL=SOURCE\\FILTER32.DLL\n"
+                                          "GONE.DLL=SOURCE\\GONE.DLL\n");
+        makeFile(inst_ / "Filter32.dll", "bad");
+        DiagLogStart(log_.c_str());
+    }
+    void TearDown() override { DiagLogClose(); }
+    std::string logText() { return readLog(log_); }
+};
+
+TEST_F(Restore, NameIsLookedUpWithoutRegardToCase)
+{
+    CurrentDir cd(patch_.path());
+    int result = 0;
+    const std::string target = inst_ / "Filter32.dll";
+    restoreFile("Scan Suite\\2.0", target.c_str(), result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(readFile(target), "good filter");
+    EXPECT_EQ(logText(), "---------------- Log Start\n\n>Resolve Data: File opened."
+                         "\n>Restoring file " +
+                             target);
+}
+
+TEST_F(Restore, FailedCopyLogsCopyErrorThenRestoreAndSetsMinus15)
+{
+    CurrentDir cd(patch_.path());
+    int result = 0;
+    const std::string target = inst_ / "GONE.DLL";
+    makeFile(target, "old");
+    restoreFile("Scan Suite\\2.0", target.c_str(), result);
+    EXPECT_EQ(result, -15);
+    EXPECT_EQ(readFile(target), "old");
+    EXPECT_EQ(listDir(inst_.path()), (std::vector<std::string>{"Filter32.dll", "GONE.DLL"}));
+    EXPECT_EQ(logText(), "---------------- Log Start\n\n>Resolve Data: File opened."
+                         "\n>Error copying file SOURCE\\GONE.DLL to " +
+                             target + "\n>Restoring file " + target);
+}
+
+TEST_F(Restore, NoResolveEntryLeavesFileAndResult)
+{
+    CurrentDir cd(patch_.path());
+    int result = 0;
+    const std::string target = inst_ / "OTHER.DLL";
+    makeFile(target, "other");
+    restoreFile("Scan Suite\\2.0", target.c_str(), result);
+    restoreFile("Other Product\\1.0", (inst_ / "Filter32.dll").c_str(), result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(readFile(target), "other");
+    EXPECT_EQ(readFile(inst_ / "Filter32.dll"), "bad");
+    EXPECT_EQ(countOf(logText(), "\n> Error restoring file "), 2);
+    EXPECT_EQ(countOf(logText(), "Restoring file"), 0);
+}
+
+TEST_F(Restore, MissingResolveListLeavesFileAndResult)
+{
+    CurrentDir cd(inst_.path());
+    int result = 0;
+    const std::string target = inst_ / "Filter32.dll";
+    restoreFile("Scan Suite\\2.0", target.c_str(), result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(readFile(target), "bad");
+    EXPECT_EQ(logText(), "---------------- Log Start\n\n>Error opening file Resolve.src."
+                         "\n> Error restoring file " +
+                             target);
+}
+
+TEST_F(Restore, TwoLongPathsInOneEntryAreCut)
+{
+    // A source path of 480 characters and a target of 500: the entry is cut
+    // at the log line's 511 characters, and the next entry follows intact.
+    const std::string source = "SOURCE\\" + std::string(469, 's') + ".DLL";
+    writeFile(patch_ / "Resolve.src", "[Scan Suite\\2.0]\nLONG.DLL=" + source + "\n");
+    const std::string target =
+        inst_ / (std::string(500 - inst_.path().size() - 10, 't') + "\\LONG.DLL");
+    ASSERT_EQ(target.size(), 500u);
+    CurrentDir cd(patch_.path());
+    int result = 0;
+    restoreFile("Scan Suite\\2.0", target.c_str(), result);
+    EXPECT_EQ(result, -15);
+    const std::string copyError = "\n>Error copying file " + source + " to " + target;
+    const std::string restoring = "\n>Restoring file " + target;
+    EXPECT_TRUE(logText() == "---------------- Log Start\n\n>Resolve Data: File opened." +
+                                 copyError.substr(0, 511) + restoring.substr(0, 511))
+        << logText();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,168 @@
+// Helpers for the update engine's tests under Wine: file stamps (size and
+// last-write time) as the update script writes them, script lines, and the
+// diagnostic log read back.
+#pragma once
+
+#include "InstallRecord.h"
+#include "WinTestSupport.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace mendextest
+{
+
+// Size and last-write time of a file, as the directory listing reports them.
+struct Stamp {
+    std::uint32_t sizeLow = 0;
+    std::uint32_t sizeHigh = 0;
+    std::uint32_t timeLow = 0;
+    std::uint32_t timeHigh = 0;
+};
+
+inline Stamp stampOf(const std::string& path)
+{
+    Stamp s;
+    WIN32_FIND_DATAA data;
+    UniqueFind find(FindFirstFileA(path.c_str(), &data));
+    EXPECT_TRUE(find) << "no file " << path;
+    if (find) {
+        s.sizeLow = data.nFileSizeLow;
+        s.sizeHigh = data.nFileSizeHigh;
+        s.timeLow = data.ftLastWriteTime.dwLowDateTime;
+        s.timeHigh = data.ftLastWriteTime.dwHighDateTime;
+    }
+    return s;
+}
+
+// Sets a file's last-write time (100 ns units since 1601).
+inline void setWriteTime(const std::string& path, std::uint64_t time)
+{
+    UniqueFile f(CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(f) << "cannot open " << path;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(time);
+    ft.dwHighDateTime = static_cast<DWORD>(time >> 32);
+    ASSERT_TRUE(SetFileTime(f.get(), nullptr, nullptr, &ft));
+}
+
+// A file with the given bytes and last-write time.
+inline void makeFile(const std::string& path, const std::string& bytes,
+                     std::uint64_t time = 0x01D0000012345600ull)
+{
+    wintest::writeFile(path, bytes);
+    setWriteTime(path, time);
+}
+
+// The value of a "File" record for path with the stamp s.
+inline std::string fileRecord(const std::string& path, const Stamp& s)
+{
+    char buf[1024];
+    std::snprintf(buf, sizeof buf, "File=%s,size:%X-%X,time:%X-%X\n", path.c_str(), s.sizeHigh,
+                  s.sizeLow, s.timeHigh, s.timeLow);
+    return buf;
+}
+
+// The system's default language as a script header, e.g. "[409]".
+inline std::string languageHeader()
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "[%x]\n", GetSystemDefaultLangID());
+    return buf;
+}
+
+// The log file's text with CR LF read back as LF.
+inline std::string readLog(const std::string& path)
+{
+    std::string raw = wintest::readFile(path);
+    std::string out;
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n'))
+            out += raw[i];
+    return out;
+}
+
+// Counts the occurrences of piece in text.
+inline int countOf(const std::string& text, const std::string& piece)
+{
+    int n = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos;
+         at = text.find(piece, at + piece.size()))
+        ++n;
+    return n;
+}
+
+// The product whose sections the tests' data files hold.
+constexpr const char* kProductName = "Scan Suite";
+constexpr const char* kProductVersion = "2.0";
+constexpr const char* kProductHeader = "[Scan Suite\\2.0]\n";
+
+// Calls RepairPixoraApp of the built Mendex.dll, loaded for the one call
+// with the diagnostic log switched on into logDir (the log is complete when
+// the call returns, since the library is unloaded).
+class UpdateRunner
+{
+public:
+    explicit UpdateRunner(const std::string& logDir) : logDir_(logDir)
+    {
+        switch_.setDword("DebugOn", 1);
+        switch_.setString("Log Path", logDir_);
+    }
+
+    int run(InstallRecord& record)
+    {
+        UniqueModule lib(LoadLibraryA((wintest::exeDir() + "Mendex.dll").c_str()));
+        EXPECT_TRUE(lib) << "Mendex.dll did not load";
+        if (!lib)
+            return 1;
+        using Repair = int (*)(InstallRecord*);
+        auto repair = reinterpret_cast<Repair>(
+            reinterpret_cast<void*>(GetProcAddress(lib.get(), "RepairPixoraApp")));
+        EXPECT_NE(repair, nullptr);
+        if (!repair)
+            return 1;
+        return repair(&record);
+    }
+
+    // The entries of the log, between its banners.
+    std::string log() const
+    {
+        std::string text = readLog(logDir_ + "\\OvUpdErr.log");
+        const std::string start = "---------------- Log Start\n";
+        const std::string end = "\n\n---------------- Log End\n";
+        if (text.compare(0, start.size(), start) == 0)
+            text.erase(0, start.size());
+        if (text.size() >= end.size() &&
+            text.compare(text.size() - end.size(), end.size(), end) == 0)
+            text.erase(text.size() - end.size());
+        return text;
+    }
+
+    void clearLog() const { DeleteFileA((logDir_ + "\\OvUpdErr.log").c_str()); }
+
+private:
+    wintest::ScratchKey switch_{HKEY_LOCAL_MACHINE, "Software\\Orvantis\\Diagnostic"};
+    std::string logDir_;
+};
+
+// A record for the tests' product with the given directories.
+inline InstallRecord makeRecord(const std::string& programDir, const std::string& toolkitDir,
+                                const std::string& ocrPath = "",
+                                const std::string& toolkitVersion = "1.2")
+{
+    InstallRecord r;
+    std::memset(&r, 0, sizeof r);
+    std::snprintf(r.productName, sizeof r.productName, "%s", kProductName);
+    std::snprintf(r.productVersion, sizeof r.productVersion, "%s", kProductVersion);
+    std::snprintf(r.programDir, sizeof r.programDir, "%s", programDir.c_str());
+    std::snprintf(r.toolkitDir, sizeof r.toolkitDir, "%s", toolkitDir.c_str());
+    std::snprintf(r.ocrPath, sizeof r.ocrPath, "%s", ocrPath.c_str());
+    std::snprintf(r.toolkitVersion, sizeof r.toolkitVersion, "%s", toolkitVersion.c_str());
+    r.usageCount = 7;
+    return r;
+}
+
+} // namespace mendextest

@@ -1,0 +1,293 @@
+// RepairPixoraApp through the built library: real files, real registry,
+// diagnostic log read back.
+#include "MendexWineSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+using namespace wintest;
+using namespace mendextest;
+
+namespace
+{
+
+const char kRegKey[] = "Software\\FixwiseTest\\UpdateRun";
+
+class UpdateRun : public ::testing::Test
+{
+protected:
+    TempDir patch_{"run-patch"}; // the current directory: data files and sources
+    TempDir inst_{"run-inst"};   // the installation
+    TempDir logs_{"run-log"};
+    ScratchKey reg_{HKEY_LOCAL_MACHINE, kRegKey};
+    UpdateRunner runner_{logs_.path()};
+    std::string toolkit_ = inst_ / "VEXsoft\\PLUGINS12";
+    std::string program_ = inst_ / "Scanner";
+
+    void SetUp() override
+    {
+        makeDirs(patch_ / "SOURCE");
+        makeDirs(toolkit_);
+        makeDirs(program_);
+    }
+
+    // A good source in the patch and the script line for it at where.
+    std::string source(const std::string& name, const std::string& bytes, const std::string& where)
+    {
+        makeFile(patch_ / ("SOURCE\\" + name), bytes, 0x01D0000000100000ull + bytes.size());
+        return fileRecord(where, stampOf(patch_ / ("SOURCE\\" + name)));
+    }
+
+    void writeScript(const std::string& records)
+    {
+        writeFile(patch_ / "Update.src", languageHeader() + kProductHeader + records);
+    }
+    void writeResolve(const std::string& lines)
+    {
+        writeFile(patch_ / "Resolve.src", kProductHeader + lines);
+    }
+
+    int run(InstallRecord& record)
+    {
+        CurrentDir cd(patch_.path());
+        return runner_.run(record);
+    }
+};
+
+TEST_F(UpdateRun, BlankProductNameDoesNothing)
+{
+    writeScript(source("A.DLL", "good", toolkit_ + "\\A.DLL"));
+    writeResolve("A.DLL=SOURCE\\A.DLL\n");
+    InstallRecord r = makeRecord(program_, toolkit_);
+    std::memset(r.productName, ' ', 10);
+    r.productName[10] = '\0';
+    const InstallRecord before = r;
+    EXPECT_EQ(run(r), 0);
+    EXPECT_FALSE(fileExists(toolkit_ + "\\A.DLL"));
+    EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
+    EXPECT_EQ(runner_.log(), "");
+}
+
+TEST_F(UpdateRun, MissingScriptGivesMinusOneAndAnUnchangedRecord)
+{
+    writeResolve("A.DLL=SOURCE\\A.DLL\n");
+    InstallRecord r = makeRecord(program_ + "\\", "", inst_ / "OCR.EXE");
+    const InstallRecord before = r;
+    EXPECT_EQ(run(r), -1);
+    EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
+    EXPECT_EQ(runner_.log(), "\n\n>Update Start.....\n>Error opening file Update.src.");
+}
+
+TEST_F(UpdateRun, RecordOfAnotherKindChangesNothing)
+{
+    makeFile(toolkit_ + "\\A.DLL", "bad");
+    makeFile(toolkit_ + "\\STRAY.TXT", "stray");
+    writeScript(source("A.DLL", "good", "%VEXDIR%\\A.DLL") + "RegValue=HKLM," + kRegKey +
+                ",Name=\"x\"\nfile=%VEXDIR%\\B.DLL\n");
+    writeResolve("A.DLL=SOURCE\\A.DLL\n");
+    InstallRecord r = makeRecord(program_, "");
+    const InstallRecord before = r;
+    EXPECT_EQ(run(r), -1);
+    EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
+    EXPECT_EQ(readFile(toolkit_ + "\\A.DLL"), "bad");
+    EXPECT_TRUE(fileExists(toolkit_ + "\\STRAY.TXT"));
+    EXPECT_FALSE(readValue(HKEY_LOCAL_MACHINE, kRegKey, "Name").ok);
+}
+
+TEST_F(UpdateRun, DerivedDirectoriesAreUsedAndWrittenBack)
+{
+    // programDir ...\Scanner gives ...\VEXsoft\PLUGINS12 and ...\VEXsoft\Ocr.
+    makeDirs(inst_ / "VEXsoft\\Ocr");
+    const std::string anchor = source("FILTER32.DLL", "filter", "%VEXDIR%\\FILTER32.DLL");
+    makeFile(toolkit_ + "\\FILTER32.DLL", "filter", 0x01D0000000100000ull + 6);
+    const std::string ocr = source("ENGINE.DLL", "engine", "%OCRDIR%\\ENGINE.DLL");
+    makeFile(inst_ / "VEXsoft\\Ocr\\ENGINE.DLL", "engine", 0x01D0000000100000ull + 6);
+    writeScript(anchor + ocr);
+    writeResolve("");
+    InstallRecord r = makeRecord(program_, "", inst_ / "VEXsoft"); // an existing directory
+    EXPECT_EQ(run(r), 0);
+    EXPECT_STREQ(r.toolkitDir, toolkit_.c_str());
+    EXPECT_STREQ(r.ocrPath, (inst_ / "VEXsoft\\Ocr").c_str());
+    EXPECT_STREQ(r.pluginDir, toolkit_.c_str());
+    EXPECT_EQ(r.usageCount, 7u);
+    EXPECT_EQ(runner_.log(), "\n\n>Update Start....."
+                             "\n>Update Data: File opened.\n>Updating Scan Suite\\2.0"
+                             "\n>System Language: " +
+                                 languageHeader().substr(1, languageHeader().size() - 3) +
+                                 "\n\n>Formated VEX Dir: " + toolkit_ + "\n>Formated OCR Dir: " +
+                                 inst_ / "VEXsoft\\Ocr" + "\n\n\n>File check done...\n");
+}
+
+TEST_F(UpdateRun, OcrPathNamingAFileIsReducedToItsDirectory)
+{
+    makeDirs(inst_ / "OcrHome");
+    makeFile(inst_ / "OcrHome\\OCR.EXE", "ocr");
+    const std::string entry = source("ENGINE.DLL", "engine", "%OCRDIR%\\ENGINE.DLL");
+    makeFile(inst_ / "OcrHome\\ENGINE.DLL", "engine", 0x01D0000000100000ull + 6);
+    writeScript(entry);
+    writeResolve("");
+    InstallRecord r = makeRecord(program_, toolkit_, inst_ / "OcrHome\\OCR.EXE");
+    std::strcpy(r.pluginDir, "C:\\Keep");
+    EXPECT_EQ(run(r), 0);
+    EXPECT_STREQ(r.toolkitDir, toolkit_.c_str());
+    EXPECT_STREQ(r.ocrPath, (inst_ / "OcrHome").c_str());
+    EXPECT_STREQ(r.pluginDir, "C:\\Keep");
+    EXPECT_EQ(countOf(runner_.log(), "Formated"), 0);
+    EXPECT_EQ(countOf(runner_.log(), "Restoring"), 0);
+}
+
+TEST_F(UpdateRun, ProgramDirectoryWithoutBackslashLeavesTheToolkitDirectory)
+{
+    writeScript("File=%APPDIR%,size:0-1,time:0-1\n");
+    writeResolve("");
+    InstallRecord r = makeRecord("", "");
+    EXPECT_EQ(run(r), 0);
+    EXPECT_STREQ(r.toolkitDir, "");
+    EXPECT_STREQ(r.ocrPath, "");
+    EXPECT_STREQ(r.pluginDir, "");
+    EXPECT_EQ(countOf(runner_.log(), "Formated"), 0);
+    EXPECT_EQ(countOf(runner_.log(), "\n>Error cleaning up file in "), 1);
+}
+
+TEST_F(UpdateRun, WrongFilesAreRestoredRightOnesAndBlankPathsLeftAlone)
+{
+    std::string script = source("A.DLL", "anchor", "%VEXDIR%\\A.DLL");
+    makeFile(toolkit_ + "\\A.DLL", "anchor", 0x01D0000000100000ull + 6);
+    script += source("B.DLL", "bbbb", "%VEXDIR%\\B.DLL");
+    makeFile(toolkit_ + "\\B.DLL", "BBBB", 0x01D0000000100000ull + 4 + 1); // one unit later
+    script += source("C.EXE", "cccc", "%APPDIR%\\C.EXE");
+    makeFile(program_ + "\\C.EXE", "CCCC", 0x01D0000000100000ull + 4 + 100000000); // newer
+    script += "File=%OCRDIR%?" + inst_ / "VEXsoft\\Ocr" + "?,size:0-1,time:0-1\n"; // blank
+    script += source("D.DLL", "dd", "%VEXDIR%\\D.DLL");                            // missing
+    writeScript(script);
+    writeResolve("A.DLL=SOURCE\\A.DLL\nb.dll=SOURCE\\B.DLL\nC.EXE=SOURCE\\C.EXE\n"
+                 "D.DLL=SOURCE\\D.DLL\n");
+    InstallRecord r = makeRecord(program_, toolkit_);
+    EXPECT_EQ(run(r), 0);
+    EXPECT_EQ(readFile(toolkit_ + "\\B.DLL"), "bbbb");
+    EXPECT_EQ(readFile(program_ + "\\C.EXE"), "cccc");
+    EXPECT_EQ(readFile(toolkit_ + "\\D.DLL"), "dd");
+    EXPECT_EQ(stampOf(toolkit_ + "\\B.DLL").timeLow, stampOf(patch_ / "SOURCE\\B.DLL").timeLow);
+    const std::string log = runner_.log();
+    EXPECT_EQ(countOf(log, "\n>Restoring file "), 3);
+    EXPECT_EQ(countOf(log, "\n>Restoring file " + toolkit_ + "\\A.DLL"), 0);
+    EXPECT_EQ(countOf(log, "Error"), 0);
+}
+
+TEST_F(UpdateRun, OneFailingCopyAmongSeveral)
+{
+    std::string script = source("A.DLL", "anchor", "%VEXDIR%\\A.DLL");
+    makeFile(toolkit_ + "\\A.DLL", "anchor", 0x01D0000000100000ull + 6);
+    script += source("B.DLL", "bbbb", "%VEXDIR%\\B.DLL");
+    script += source("C.DLL", "cccc", "%VEXDIR%\\C.DLL");
+    script += source("D.DLL", "dddd", "%VEXDIR%\\D.DLL");
+    DeleteFileA((patch_ / "SOURCE\\C.DLL").c_str()); // its copy will fail
+    makeFile(toolkit_ + "\\C.DLL", "old c");
+    makeFile(toolkit_ + "\\STRAY.DLL", "stray");
+    script += "RegValue=HKLM," + std::string(kRegKey) + ",Plugins=\"%VEXDIR%\"\n";
+    writeScript(script);
+    writeResolve("A.DLL=SOURCE\\A.DLL\nB.DLL=SOURCE\\B.DLL\nC.DLL=SOURCE\\C.DLL\n"
+                 "D.DLL=SOURCE\\D.DLL\n");
+    InstallRecord r = makeRecord(program_, toolkit_);
+    EXPECT_EQ(run(r), -15);
+    EXPECT_EQ(readFile(toolkit_ + "\\B.DLL"), "bbbb");
+    EXPECT_EQ(readFile(toolkit_ + "\\C.DLL"), "old c");
+    EXPECT_EQ(readFile(toolkit_ + "\\D.DLL"), "dddd");
+    EXPECT_EQ(listDir(toolkit_), (std::vector<std::string>{"A.DLL", "B.DLL", "C.DLL", "D.DLL"}));
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, kRegKey, "Plugins").bytes, toolkit_ + '\0');
+    const std::string c = toolkit_ + "\\C.DLL";
+    const std::string log = runner_.log();
+    EXPECT_NE(log.find("\n>Error copying file SOURCE\\C.DLL to " + c + "\n>Restoring file " + c),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("\n>Deleting file " + toolkit_ + "\\STRAY.DLL"), std::string::npos);
+    EXPECT_NE(log.find("\n\n>Registry check done...\n"), std::string::npos);
+}
+
+TEST_F(UpdateRun, NoResolveEntryLeavesTheResultAtZero)
+{
+    std::string script = source("A.DLL", "anchor", "%VEXDIR%\\A.DLL");
+    makeFile(toolkit_ + "\\A.DLL", "anchor", 0x01D0000000100000ull + 6);
+    script += source("B.DLL", "bbbb", "%VEXDIR%\\B.DLL");
+    makeFile(toolkit_ + "\\B.DLL", "old b");
+    writeScript(script);
+    writeResolve("A.DLL=SOURCE\\A.DLL\n");
+    InstallRecord r = makeRecord(program_, toolkit_);
+    EXPECT_EQ(run(r), 0);
+    EXPECT_EQ(readFile(toolkit_ + "\\B.DLL"), "old b");
+    EXPECT_NE(runner_.log().find("\n> Error restoring file " + toolkit_ + "\\B.DLL"),
+              std::string::npos);
+}
+
+TEST_F(UpdateRun, RegistryOnlySectionDerivesNothing)
+{
+    writeScript("RegValue=HKLM," + std::string(kRegKey) +
+                ",Paths=\"%APPDIR%;%VEXDIR%;%OCRDIR%;%WINDIR%\"\n");
+    writeResolve("");
+    InstallRecord r = makeRecord(program_, "D:\\Toolkit", "D:\\Ocr\\OCR.EXE");
+    EXPECT_EQ(run(r), 0);
+    EXPECT_STREQ(r.toolkitDir, "D:\\Toolkit");
+    EXPECT_STREQ(r.ocrPath, "D:\\Ocr\\OCR.EXE");
+    EXPECT_STREQ(r.pluginDir, "D:\\Toolkit");
+    const std::string expanded = program_ + ";D:\\Toolkit;D:\\Ocr\\OCR.EXE;%WINDIR%";
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, kRegKey, "Paths").bytes, expanded + '\0');
+    const std::string log = runner_.log();
+    EXPECT_EQ(countOf(log, "Formated"), 0);
+    EXPECT_EQ(countOf(log, "File check done"), 0);
+    EXPECT_NE(log.find("\n>Replacing string: %APPDIR%;D:\\Toolkit;%OCRDIR%;%WINDIR%"
+                       "\n>Replacing string: " +
+                       program_ + ";D:\\Toolkit;%OCRDIR%;%WINDIR%" +
+                       "\n>Replacing string: " + expanded + "\n\n>Registry check done...\n"),
+              std::string::npos)
+        << log;
+
+    // With a blank toolkit directory nothing is derived either.
+    InstallRecord blank = makeRecord(program_, "");
+    EXPECT_EQ(run(blank), 0);
+    EXPECT_STREQ(blank.toolkitDir, "");
+    EXPECT_STREQ(blank.pluginDir, "");
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, kRegKey, "Paths").bytes,
+              program_ + ";;;%WINDIR%" + '\0');
+}
+
+TEST_F(UpdateRun, RegistryPhaseWritesEveryRecordInFileOrder)
+{
+    const std::string k = kRegKey;
+    writeScript("RegKey=HKLM," + k + "\\Sub\n" + "RegValue=HKLM," + k + ",Retries=dword:3\n" +
+                "RegValue=HKLM," + k + ",Marker=dword:80000000\n" + "RegValue=HKLM," + k +
+                ",Language=%LANGID%\n" + "RegValue=HKLM," + k + ",Twice=\"first\"\n" +
+                "RegValue=HKLM," + k + ",Twice=dword:2\n" + "RegValue=HKLM," + k + ",Empty=\"\"\n" +
+                "RegValue=HKLM," + k + "\\" + std::string(300, 'k') + ",Bad=\"x\"\n" +
+                "RegValue=HKLM," + k + ",After=\"%VEXDIR%\\x\"\n");
+    writeResolve("");
+    InstallRecord r = makeRecord(program_, toolkit_);
+    EXPECT_EQ(run(r), 0);
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, k + "\\Sub", "").bytes, std::string("\0", 1));
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, k, "Retries").bytes, std::string("\3\0\0\0", 4));
+    RegValue marker = readValue(HKEY_LOCAL_MACHINE, k, "Marker");
+    EXPECT_EQ(marker.type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(marker.bytes, std::string("\0\0\0\x80", 4));
+    const LANGID lang = GetSystemDefaultLangID();
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, k, "Language").bytes,
+              std::string(reinterpret_cast<const char*>(&lang), 2) + std::string("\0\0", 2));
+    RegValue twice = readValue(HKEY_LOCAL_MACHINE, k, "Twice");
+    EXPECT_EQ(twice.type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(twice.bytes, std::string("\2\0\0\0", 4));
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, k, "Empty").bytes, std::string("\0", 1));
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, k, "After").bytes, toolkit_ + "\\x" + '\0');
+    EXPECT_NE(runner_.log().find("\n>Error restoring: " + k + "\\" + std::string(300, 'k') +
+                                 ",Bad\n>Replacing string: " + toolkit_ + "\\x"),
+              std::string::npos)
+        << runner_.log();
+    EXPECT_EQ(countOf(runner_.log(), "File check done"), 0);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
