@@ -130,6 +130,6 @@ else
     echo "  (no log written)"
 fi
 echo
-echo "== Screenshot of the progress window with the closing message:"
-echo "  $demo/setup-window.png"
-echo "  (during the run: $demo/progress-window.png)"
+echo "== Screenshot of the progress window during the run:"
+echo "  $demo/progress-window.png"
+echo "  (with the closing message: $demo/setup-window.png)"
