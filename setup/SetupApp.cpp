@@ -26,10 +26,9 @@ BOOL CSetupApp::InitInstance()
 
     std::memset(dlg->m_szSetupDir, 0, sizeof dlg->m_szSetupDir);
     const DWORD n = GetModuleFileNameA(nullptr, dlg->m_szSetupDir, 511);
+    // A path cut short by the 511-character limit is not a path: left uncut.
     if (n > 0 && n < 511)
         CutToDirectory(dlg->m_szSetupDir);
-    else if (n == 0)
-        std::memset(dlg->m_szSetupDir, 0, sizeof dlg->m_szSetupDir);
 
     dlg->DoModal();
 

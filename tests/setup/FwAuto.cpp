@@ -12,6 +12,8 @@
 //   fwauto about TITLE [MS]            chooses the About item of the system
 //                                      menu, prints the About box, presses OK
 //   fwauto cancel TITLE                presses the progress window's Cancel
+//   fwauto close TITLE                 the close box (system menu Close)
+//   fwauto escape TITLE                the Esc key on the focused Cancel
 //   fwauto regdump HKLM|HKCU PATH      prints a registry key's tree
 //
 // Exit status 0 on success, 1 on a time-out or a missing window.
@@ -209,6 +211,16 @@ int main(int argc, char** argv)
     if (cmd == "progress") {
         std::printf("%ld\n",
                     static_cast<long>(SendMessageA(GetDlgItem(w, kProgressId), PBM_GETPOS, 0, 0)));
+        return 0;
+    }
+    if (cmd == "close") {
+        PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+    }
+    if (cmd == "escape") {
+        HWND focus = GetDlgItem(w, IDCANCEL);
+        PostMessageA(focus ? focus : w, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageA(focus ? focus : w, WM_KEYUP, VK_ESCAPE, 0xC0010001);
         return 0;
     }
     if (cmd == "cancel") {
