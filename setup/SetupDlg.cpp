@@ -16,7 +16,7 @@ void CutToDirectory(char* path)
         path[--n] = '\0';
 }
 
-CAboutBox::CAboutBox() : FwDialog(IDD_ABOUTBOX, nullptr) {}
+CAboutBox::CAboutBox(HWND parent) : FwDialog(IDD_ABOUTBOX, parent) {}
 
 CSetupDlg::CSetupDlg(HWND parent) : FwDialog(IDD_SETUP_DIALOG, parent)
 {
@@ -76,7 +76,7 @@ void CSetupDlg::ReleaseWorker()
 bool CSetupDlg::OnSysCommand(WPARAM id, LPARAM)
 {
     if ((id & 0xFFF0) == kSysCmdAbout) {
-        CAboutBox about;
+        CAboutBox about(m_hWnd); // modal to the progress window
         about.DoModal();
         return true;
     }

@@ -16,7 +16,7 @@ void CutToDirectory(char* path);
 class CAboutBox : public FwDialog
 {
 public:
-    CAboutBox();
+    explicit CAboutBox(HWND parent);
 };
 
 class CSetupDlg : public FwDialog

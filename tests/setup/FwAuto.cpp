@@ -9,7 +9,7 @@
 //   fwauto wait TITLE [MS]             waits for the progress window
 //   fwauto gone TITLE [MS]             waits until the progress window is gone
 //   fwauto progress TITLE              prints the progress bar's position
-//   fwauto about TITLE [MS]            chooses the About item of the system
+//   fwauto about TITLE [OK|none [MS]]  chooses the About item of the system
 //                                      menu, prints the About box, presses OK
 //   fwauto cancel TITLE                presses the progress window's Cancel
 //   fwauto close TITLE                 the close box (system menu Close)
@@ -229,7 +229,7 @@ int main(int argc, char** argv)
     }
     if (cmd == "about") {
         PostMessageA(w, WM_SYSCOMMAND, 0x10, 0);
-        return box("About Fixwise", "OK", timeout(argc, argv, 3, 20000));
+        return box("About Fixwise", argc > 3 ? argv[3] : "OK", timeout(argc, argv, 4, 20000));
     }
     std::fprintf(stderr, "unknown command %s\n", cmd.c_str());
     return 2;

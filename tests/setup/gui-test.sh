@@ -83,8 +83,10 @@ echo "-- the whole run"
 start_setup
 expect "confirmation asked" "$(auto box "Pixora Update" OK 30000)" "Click OK to start the update"
 auto wait "Pixora Update" 10000 >/dev/null
-expect "About box from the system menu" "$(auto about "Pixora Update" 10000)" \
+expect "About box from the system menu" "$(auto about "Pixora Update" none 10000)" \
     "Fixwise Version 1.0"
+import -window root "$out/gui-about.png" 2>/dev/null
+auto box "About Fixwise" OK 10000 >/dev/null
 sleep 0.3
 import -window root "$out/gui-progress.png" 2>/dev/null
 closing=$(auto box "*" none 30000)
@@ -135,5 +137,5 @@ cancel_run cancel
 cancel_run close
 cancel_run escape
 
-echo "screenshots: $out/gui-progress.png $out/gui-closing.png"
+echo "screenshots: $out/gui-progress.png $out/gui-about.png $out/gui-closing.png"
 exit $status
