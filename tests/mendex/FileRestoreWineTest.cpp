@@ -182,19 +182,6 @@ protected:
     std::string logText() { return readLog(log_); }
 };
 
-TEST_F(Restore, NameIsLookedUpWithoutRegardToCase)
-{
-    CurrentDir cd(patch_.path());
-    int result = 0;
-    const std::string target = inst_ / "Filter32.dll";
-    restoreFile("Scan Suite\\2.0", target.c_str(), result);
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(readFile(target), "good filter");
-    EXPECT_EQ(logText(), "---------------- Log Start\n\n>Resolve Data: File opened."
-                         "\n>Restoring file " +
-                             target);
-}
-
 TEST_F(Restore, FailedCopyLogsCopyErrorThenRestoreAndSetsMinus15)
 {
     CurrentDir cd(patch_.path());
@@ -208,21 +195,6 @@ TEST_F(Restore, FailedCopyLogsCopyErrorThenRestoreAndSetsMinus15)
     EXPECT_EQ(logText(), "---------------- Log Start\n\n>Resolve Data: File opened."
                          "\n>Error copying file SOURCE\\GONE.DLL to " +
                              target + "\n>Restoring file " + target);
-}
-
-TEST_F(Restore, NoResolveEntryLeavesFileAndResult)
-{
-    CurrentDir cd(patch_.path());
-    int result = 0;
-    const std::string target = inst_ / "OTHER.DLL";
-    makeFile(target, "other");
-    restoreFile("Scan Suite\\2.0", target.c_str(), result);
-    restoreFile("Other Product\\1.0", (inst_ / "Filter32.dll").c_str(), result);
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(readFile(target), "other");
-    EXPECT_EQ(readFile(inst_ / "Filter32.dll"), "bad");
-    EXPECT_EQ(countOf(logText(), "\n> Error restoring file "), 2);
-    EXPECT_EQ(countOf(logText(), "Restoring file"), 0);
 }
 
 TEST_F(Restore, MissingResolveListLeavesFileAndResult)

@@ -255,30 +255,47 @@ TEST_F(UpdateRun, RegistryOnlySectionDerivesNothing)
 TEST_F(UpdateRun, RegistryPhaseWritesEveryRecordInFileOrder)
 {
     const std::string k = kRegKey;
-    writeScript("RegKey=HKLM," + k + "\\Sub\n" + "RegValue=HKLM," + k + ",Retries=dword:3\n" +
-                "RegValue=HKLM," + k + ",Marker=dword:80000000\n" + "RegValue=HKLM," + k +
-                ",Language=%LANGID%\n" + "RegValue=HKLM," + k + ",Twice=\"first\"\n" +
-                "RegValue=HKLM," + k + ",Twice=dword:2\n" + "RegValue=HKLM," + k + ",Empty=\"\"\n" +
-                "RegValue=HKLM," + k + "\\" + std::string(300, 'k') + ",Bad=\"x\"\n" +
+    ScratchKey user(HKEY_CURRENT_USER, kRegKey);
+    reg_.setDword("Mode", 7);                                       // becomes a string
+    const std::string badKey = k + "\\" + std::string(300, 'k');    // refused by the registry
+    writeScript("RegKey=HKLM," + k + "\\One\\Two\n" +               //
+                "RegValue=HKLM," + k + ",Retries=dword:3\n" +       //
+                "RegValue=HKLM," + k + ",Marker=dword:80000000\n" + //
+                "RegValue=HKCU," + k + ",Language=%LANGID%\n" +     //
+                "RegValue=HKLM," + k + ",Mode=\"fast\"\n" +         //
+                "RegValue=HKLM," + k + ",Twice=\"first\"\n" +       //
+                "RegValue=HKLM," + k + ",Twice=dword:2\n" +         //
+                "RegValue=HKLM," + k + ",Empty=\"\"\n" +            //
+                "RegValue=HKLM," + badKey + ",Bad=\"x\"\n" +        //
                 "RegValue=HKLM," + k + ",After=\"%VEXDIR%\\x\"\n");
     writeResolve("");
     InstallRecord r = makeRecord(program_, toolkit_);
     EXPECT_EQ(run(r), 0);
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, k + "\\Sub", "").bytes, std::string("\0", 1));
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, k, "Retries").bytes, std::string("\3\0\0\0", 4));
-    RegValue marker = readValue(HKEY_LOCAL_MACHINE, k, "Marker");
-    EXPECT_EQ(marker.type, static_cast<DWORD>(REG_DWORD));
-    EXPECT_EQ(marker.bytes, std::string("\0\0\0\x80", 4));
+
+    RegValue v = readValue(HKEY_LOCAL_MACHINE, k + "\\One\\Two", "");
+    EXPECT_EQ(v.type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(v.bytes, std::string("\0", 1));
+    v = readValue(HKEY_LOCAL_MACHINE, k, "Retries");
+    EXPECT_EQ(v.type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(v.bytes, std::string("\3\0\0\0", 4));
+    v = readValue(HKEY_LOCAL_MACHINE, k, "Marker");
+    EXPECT_EQ(v.type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(v.bytes, std::string("\0\0\0\x80", 4));
     const LANGID lang = GetSystemDefaultLangID();
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, k, "Language").bytes,
+    EXPECT_EQ(readValue(HKEY_CURRENT_USER, k, "Language").bytes,
               std::string(reinterpret_cast<const char*>(&lang), 2) + std::string("\0\0", 2));
-    RegValue twice = readValue(HKEY_LOCAL_MACHINE, k, "Twice");
-    EXPECT_EQ(twice.type, static_cast<DWORD>(REG_DWORD));
-    EXPECT_EQ(twice.bytes, std::string("\2\0\0\0", 4));
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, k, "Empty").bytes, std::string("\0", 1));
+    v = readValue(HKEY_LOCAL_MACHINE, k, "Mode");
+    EXPECT_EQ(v.type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(v.bytes, std::string("fast\0", 5));
+    v = readValue(HKEY_LOCAL_MACHINE, k, "Twice");
+    EXPECT_EQ(v.type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(v.bytes, std::string("\2\0\0\0", 4));
+    v = readValue(HKEY_LOCAL_MACHINE, k, "Empty");
+    EXPECT_EQ(v.type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(v.bytes, std::string("\0", 1));
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, k, "After").bytes, toolkit_ + "\\x" + '\0');
-    EXPECT_NE(runner_.log().find("\n>Error restoring: " + k + "\\" + std::string(300, 'k') +
-                                 ",Bad\n>Replacing string: " + toolkit_ + "\\x"),
+    EXPECT_NE(runner_.log().find("\n>Error restoring: " + badKey + ",Bad\n>Replacing string: " +
+                                 toolkit_ + "\\x\n\n>Registry check done...\n"),
               std::string::npos)
         << runner_.log();
     EXPECT_EQ(countOf(runner_.log(), "File check done"), 0);
