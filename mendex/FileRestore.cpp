@@ -19,6 +19,21 @@ namespace
 // The name of the temporary copy beside the target. A leftover of an
 // interrupted run is overwritten by the next restore of that file.
 const char kTempSuffix[] = ".~mdx";
+const char kShortTempName[] = "~mdx.tmp";
+
+// The temporary copy's path: the target's path and kTempSuffix, or, when
+// that would be longer than a path may be, kShortTempName in the target's
+// directory, so that a target that can be written can also be restored.
+bool temporaryName(char* out, std::size_t cap, const char* target)
+{
+    int len = std::snprintf(out, cap, "%s%s", target, kTempSuffix);
+    if (len > 0 && static_cast<std::size_t>(len) < cap && len < MAX_PATH)
+        return true;
+    const char* slash = std::strrchr(target, '\\');
+    const std::size_t dirLen = slash ? static_cast<std::size_t>(slash - target) + 1 : 0;
+    len = std::snprintf(out, cap, "%.*s%s", static_cast<int>(dirLen), target, kShortTempName);
+    return len > 0 && static_cast<std::size_t>(len) < cap && len < MAX_PATH;
+}
 
 void removeTemporary(const char* temp)
 {
@@ -125,8 +140,7 @@ bool replaceFileFromSource(const char* source, const char* target)
         return false;
 
     char temp[600];
-    int len = std::snprintf(temp, sizeof temp, "%s%s", target, kTempSuffix);
-    if (len < 0 || static_cast<std::size_t>(len) >= sizeof temp)
+    if (!temporaryName(temp, sizeof temp, target))
         return false;
 
     unsigned long long sourceSize = 0;

@@ -149,6 +149,21 @@ TEST_F(ReplaceFromSource, LeftoverTemporaryOfAnEarlierRunIsReplaced)
     EXPECT_EQ(listDir(dir_ / "APP"), std::vector<std::string>{"A.DLL"});
 }
 
+TEST_F(ReplaceFromSource, TargetNearTheLongestPathIsStillRestored)
+{
+    // The target's path with the temporary suffix would be too long for a
+    // path: the temporary copy takes a short name in the same directory.
+    const std::string deep = dir_ / std::string(240 - dir_.path().size() - 1, 'd');
+    ASSERT_EQ(deep.size(), 240u);
+    makeDirs(deep);
+    const std::string target = deep + "\\" + std::string(16 - 4, 'x') + ".DLL";
+    ASSERT_EQ(target.size(), 257u);
+    makeFile(target, "old");
+    ASSERT_TRUE(replaceFileFromSource(source_.c_str(), target.c_str()));
+    EXPECT_TRUE(readFile(target) == std::string(300000, 'n'));
+    EXPECT_EQ(listDir(deep).size(), 1u);
+}
+
 TEST_F(ReplaceFromSource, TargetInUseStaysAndNoTemporaryRemains)
 {
     // The copy to the temporary file succeeds; replacing the open target fails.
