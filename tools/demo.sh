@@ -32,7 +32,8 @@ cleanup() {
     [ -n "$server_up" ] && wineserver -k 2>/dev/null || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP PIPE
 
 # A fresh prefix of our own, with its own Wine server.
 if [ -d "$demo" ]; then

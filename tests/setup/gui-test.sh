@@ -32,6 +32,7 @@ cleanup() {
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM HUP PIPE
 
 if [ -z "${DISPLAY:-}" ]; then
     n=100
