@@ -502,6 +502,13 @@ TEST_F(PatchDriver, CancelDuringTheWaitStopsTheWorkerAtOnce)
         FreeLibrary(dlg_.m_hResLib);
 }
 
+TEST(PatchTexts, EveryTextTheDriverShowsIsInTheResourceLibrary)
+{
+    for (UINT id : {IDS_UPDATE_DONE, IDS_SEARCHING, IDS_CONFIRM, IDS_PRODUCT_RUNNING,
+                    IDS_LOAD_FAILED, IDS_ERROR_NOTICE, IDS_UPDATE_FAILED})
+        EXPECT_FALSE(text(id).empty()) << "text " << id;
+}
+
 TEST(SetupDirectory, ProgramPathIsCutBackToItsDirectory)
 {
     char path[512];
