@@ -138,6 +138,20 @@ protected:
         copyText(dlg_.m_szSetupDir, (dir_.path() + "\\").c_str());
     }
 
+    // A run that ends early keeps its libraries, as the program does until it
+    // exits; release them so that the test folder can be removed.
+    void TearDown() override
+    {
+        FwSetResourceHandle(nullptr);
+        for (const char* name : {"patchres.dll", "Scoutex.dll", "Mendex.dll"})
+            for (int i = 0; i < 8; ++i) {
+                HMODULE module = GetModuleHandleA((dir_ / name).c_str());
+                if (!module)
+                    break;
+                FreeLibrary(module);
+            }
+    }
+
     void search(const std::string& script) { writeFile(dir_ / "search.txt", script); }
     void repair(const std::string& script) { writeFile(dir_ / "repair.txt", script); }
     std::vector<std::string> calls()

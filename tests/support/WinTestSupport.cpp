@@ -27,7 +27,13 @@ TempDir::TempDir(const std::string& name)
 
 TempDir::~TempDir()
 {
-    removeTree(path_);
+    // A program that a test started may still be ending and hold its file:
+    // give it a moment before giving up on the folder.
+    for (int i = 0; i < 40 && dirExists(path_); ++i) {
+        if (i > 0)
+            Sleep(50);
+        removeTree(path_);
+    }
 }
 
 std::string TempDir::operator/(const std::string& relative) const
