@@ -212,7 +212,10 @@ UINT Driver::run()
 
     if (!d.BeginLibraryStep())
         return d.EndCancelled();
-    const bool running = FindWindowA(nullptr, d.m_chosen.productName) != nullptr;
+    // An empty name would match any untitled window: no application of the
+    // product can be told by it.
+    const bool running = d.m_chosen.productName[0] != '\0' &&
+                         FindWindowA(nullptr, d.m_chosen.productName) != nullptr;
     if (!d.EndLibraryStep())
         return d.EndCancelled();
     if (running) {
