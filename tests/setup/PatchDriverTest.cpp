@@ -106,13 +106,17 @@ std::vector<std::string> lines(const std::string& bytes)
     return out;
 }
 
-// Waits up to 30 s for a file that a started program writes (a busy
-// machine can be slow to start one).
+// Waits up to 30 s for a line that a started program writes (a busy
+// machine can be slow to start one). The file exists a moment before its
+// line is in it.
 bool appears(const std::string& path)
 {
     for (int i = 0; i < 600; ++i) {
-        if (fileExists(path))
-            return true;
+        if (fileExists(path)) {
+            const std::string text = readFile(path);
+            if (!text.empty() && text.back() == '\n')
+                return true;
+        }
         Sleep(50);
     }
     return false;

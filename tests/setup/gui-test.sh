@@ -110,6 +110,12 @@ gone "old plug-in deleted" "$apps/VEXsoft/PLUGINS12/OLDPLUG.DLL"
 there "subdirectory of the toolkit kept" "$apps/VEXsoft/PLUGINS12/Profiles/default.ini"
 expect "registry written" "$(auto regdump HKLM 'Software\Orvantis\Pixora Scan\3.0')" \
     "PluginPath = \"C:\\$base\\Program Files\\Pixora\\VEXsoft\\PLUGINS12\""
+# The probe runs on its own: give it up to 10 s to write its line.
+i=0
+while ! grep -q started "$medium/devprobe.log" 2>/dev/null && [ $i -lt 100 ]; do
+    i=$((i + 1))
+    sleep 0.1
+done
 expect "hardware check started from Setup's directory, quoted" \
     "$(cat "$medium/devprobe.log" 2>/dev/null)" "started: \"C:\\$base\\Pixora Patch\\devprobe.exe\""
 log=$(tr -d '\r' <"$root/Pixora Logs/OvUpdErr.log" 2>/dev/null)
