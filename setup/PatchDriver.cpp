@@ -24,6 +24,7 @@ const char kCaptionNoMendex[] = "Error Loading Mendex.dll";
 const UINT kThreadFailed = static_cast<UINT>(-1);
 const UINT kThreadDone = 0;
 const int kWindowResult = 1;
+const int kBoxCancelled = -1; // no button: the run was cancelled
 
 using SearchProc = int (*)(InstallRecord*);
 using RepairProc = int (*)(InstallRecord*);
@@ -65,11 +66,27 @@ private:
 
     void setProgress(int pos) { d.SetProgress(pos); }
     void closeWindow() { d.EndModalLoop(kWindowResult); }
-    // Loads text id into m_strMessage and shows it.
+    // Loads text id into m_strMessage and shows it; returns the button
+    // pressed, or kBoxCancelled when the run was cancelled meanwhile. A
+    // Cancel waits for the text and the box: the worker is never stopped
+    // while it reads the resource library or builds the box's window (the
+    // progress window is disabled while the box is up in any case).
     int showText(UINT id, const char* caption, UINT type)
     {
+        if (!d.BeginLibraryStep())
+            return kBoxCancelled;
         d.m_strMessage.LoadString(id);
-        return d.ShowMessage(d.m_strMessage.c_str(), caption, type);
+        const int answer = d.ShowMessage(d.m_strMessage.c_str(), caption, type);
+        return d.EndLibraryStep() ? answer : kBoxCancelled;
+    }
+    // Loads text id into text, read from the resource library as a step
+    // that a Cancel waits for. False when the run was cancelled meanwhile.
+    bool loadText(FwText& text, UINT id)
+    {
+        if (!d.BeginLibraryStep())
+            return false;
+        text.LoadString(id);
+        return d.EndLibraryStep();
     }
     // Unloads the resource library on the way out of the run (a Cancel
     // meanwhile waits for it; the run ends right after in any case).
@@ -126,13 +143,17 @@ UINT Driver::run()
     if (!d.EndLibraryStep())
         return d.EndCancelled();
 
-    if (showText(IDS_CONFIRM, kCaptionUpdate, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
+    const int answer = showText(IDS_CONFIRM, kCaptionUpdate, MB_OKCANCEL | MB_ICONINFORMATION);
+    if (answer == kBoxCancelled)
+        return d.EndCancelled();
+    if (answer != IDOK) {
         closeWindow();
         return kThreadFailed;
     }
 
     FwText text;
-    text.LoadString(IDS_SEARCHING);
+    if (!loadText(text, IDS_SEARCHING))
+        return d.EndCancelled();
     d.SetStatus(text.c_str());
     setProgress(20);
 
@@ -270,7 +291,8 @@ UINT Driver::run()
     }
 
     setProgress(160);
-    text.LoadString(updateResult == kOk ? IDS_UPDATE_DONE : IDS_UPDATE_FAILED);
+    if (!loadText(text, updateResult == kOk ? IDS_UPDATE_DONE : IDS_UPDATE_FAILED))
+        return d.EndCancelled();
     d.SetStatus(text.c_str());
     setProgress(180);
     if (!d.BeginLibraryStep())

@@ -46,7 +46,8 @@ public:
     void SetStatus(const char* text);
     void GetStatus(char* out, std::size_t size);
 
-    // A library being loaded, called or unloaded, or a program being
+    // A library being loaded, called or unloaded, a text being read from
+    // the resource library or shown in a message box, or a program being
     // started: a Cancel meanwhile waits for it to return. BeginLibraryStep
     // returns false when the run was cancelled; EndLibraryStep returns false
     // when a Cancel came during the step. After false the driver ends the run

@@ -26,9 +26,17 @@ public:
     std::vector<int> answers; // buttons pressed in the message boxes, in order
     bool realWait = false;
 
+    // When set, every box signals boxUp and stays up until boxAnswered.
+    HANDLE boxUp = nullptr;
+    HANDLE boxAnswered = nullptr;
+
     int ShowMessage(const char* text, const char* caption, UINT type) override
     {
         record("box " + std::string(caption) + "|" + std::to_string(type) + "|" + text);
+        if (boxUp) {
+            SetEvent(boxUp);
+            WaitForSingleObject(boxAnswered, INFINITE);
+        }
         std::lock_guard<std::mutex> lock(mutex_);
         if (answers.empty())
             return IDOK;
@@ -513,6 +521,35 @@ TEST_F(PatchDriver, CancelDuringTheUpdateCallWaitsForItThenEnds)
         FreeLibrary(dlg_.m_hResLib);
     CloseHandle(entered);
     CloseHandle(release);
+}
+
+// A Cancel that comes while a message box is being shown (the window is
+// only disabled once the box is up) waits for the box: the worker is not
+// stopped while it builds a window. The run then ends without another step.
+TEST_F(PatchDriver, CancelWhileAMessageBoxIsShownWaitsForTheBoxThenEnds)
+{
+    search("0|Pixora Scan|3.0|1|1\n");
+    repair("0");
+    dlg_.boxUp = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    dlg_.boxAnswered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    dlg_.StartWorker();
+    ASSERT_NE(dlg_.m_pWorker, nullptr);
+    ASSERT_EQ(WaitForSingleObject(dlg_.boxUp, 30000), WAIT_OBJECT_0);
+
+    dlg_.OnCancel();
+    EXPECT_TRUE(dlg_.m_pWorker->IsRunning());
+    SetEvent(dlg_.boxAnswered); // the user presses OK
+    ASSERT_EQ(WaitForSingleObject(dlg_.m_pWorker->Handle(), 30000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeThread(dlg_.m_pWorker->Handle(), &code);
+    EXPECT_EQ(code, static_cast<DWORD>(-1));
+    const std::vector<std::string> expected = {"box Pixora Update|65|" + text(IDS_CONFIRM),
+                                               "end 2"};
+    EXPECT_EQ(dlg_.events(), expected);
+    EXPECT_TRUE(calls().empty());
+    dlg_.ReleaseWorker();
+    CloseHandle(dlg_.boxUp);
+    CloseHandle(dlg_.boxAnswered);
 }
 
 // Cancel anywhere else stops the worker at once.
