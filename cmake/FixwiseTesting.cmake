@@ -61,7 +61,9 @@ function(fixwise_wine_test name)
   endif()
   if(FIXWISE_RUN_TESTS)
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT})
+    # The tests share one prefix: its registry, drive letters and C:\fwtest.
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT}
+                                            RESOURCE_LOCK wineprefix)
   endif()
 endfunction()
 
