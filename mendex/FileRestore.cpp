@@ -20,6 +20,9 @@ namespace
 // interrupted run is overwritten by the next restore of that file.
 const char kTempSuffix[] = ".~mdx";
 const char kShortTempName[] = "~mdx.tmp";
+// The scratch folder of a folder that files are restored to; the temporary
+// copy in it is named kShortTempName.
+const char kScratchName[] = "~mdx.dir";
 
 // The temporary copy's path: the target's path and kTempSuffix, or, when
 // that would be longer than a path may be, kShortTempName in the target's
@@ -50,12 +53,65 @@ bool sizeOf(const char* path, unsigned long long& size)
     return true;
 }
 
+// A folder's scratch folder, made now or left by an interrupted run (a
+// plain directory, no link to elsewhere, so the copy stays on the target's
+// volume). False when it cannot be had.
+bool makeScratch(const std::string& folder)
+{
+    if (folder.size() + 1 + sizeof kShortTempName > MAX_PATH)
+        return false;
+    if (CreateDirectoryA(folder.c_str(), nullptr))
+        return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// A read-only target stays in place; so does a directory of that name.
+bool takesCopy(const char* target)
+{
+    const DWORD attributes = GetFileAttributesA(target);
+    return attributes == INVALID_FILE_ATTRIBUTES ||
+           !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+}
+
+// Copies source to temp and moves temp over target; whatever fails leaves
+// the target as it was and no temporary file.
+bool replaceThrough(const char* source, const char* target, const char* temp)
+{
+    unsigned long long sourceSize = 0;
+    unsigned long long copiedSize = 0;
+    if (!CopyFileA(source, temp, FALSE)) {
+        // A read-only leftover of an interrupted run is in the way: remove
+        // it and try once more. Whatever fails leaves no temporary file.
+        const bool leftover = GetFileAttributesA(temp) != INVALID_FILE_ATTRIBUTES;
+        removeTemporary(temp);
+        if (!leftover || !CopyFileA(source, temp, FALSE)) {
+            removeTemporary(temp);
+            return false;
+        }
+    }
+    // A copy that stopped short (a read failing half-way) is not put in place.
+    if (!sizeOf(source, sourceSize) || !sizeOf(temp, copiedSize) || sourceSize != copiedSize) {
+        removeTemporary(temp);
+        return false;
+    }
+    if (!MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        removeTemporary(temp);
+        return false;
+    }
+    return true;
+}
+
 // The full path of the anchor's resolve source, or "" when it has none.
-void resolveSourcePath(const char* productKey, const char* fileName, char* out, std::size_t cap)
+void resolveSourcePath(ResolveList& resolveList, const char* productKey, const char* fileName,
+                       char* out, std::size_t cap)
 {
     out[0] = '\0';
     char source[512];
-    if (lookupResolveSource(productKey, fileName, source, sizeof source) != kOk || isBlank(source))
+    if (resolveList.lookup(productKey, fileName, source, sizeof source) != kOk || isBlank(source))
         return;
     char full[512];
     DWORD n = GetFullPathNameA(source, sizeof full, full, nullptr);
@@ -86,6 +142,12 @@ int checkFile(const FileEntry& entry)
 }
 
 int searchDrivesForFile(FileEntry& entry, const char* productKey)
+{
+    ResolveList resolveList;
+    return searchDrivesForFile(entry, productKey, resolveList);
+}
+
+int searchDrivesForFile(FileEntry& entry, const char* productKey, ResolveList& resolveList)
 {
     const char* slash = std::strrchr(entry.path, '\\');
     if (!slash)
@@ -120,7 +182,7 @@ int searchDrivesForFile(FileEntry& entry, const char* productKey)
         if (checkFile(entry) != kOk)
             continue;
         if (!sourceKnown) {
-            resolveSourcePath(productKey, name, source, sizeof source);
+            resolveSourcePath(resolveList, productKey, name, source, sizeof source);
             sourceKnown = true;
         }
         if (source[0] != '\0' && samePathText(found, source))
@@ -133,48 +195,78 @@ int searchDrivesForFile(FileEntry& entry, const char* productKey)
 
 bool replaceFileFromSource(const char* source, const char* target)
 {
-    // A read-only target stays in place; so does a directory of that name.
-    DWORD attributes = GetFileAttributesA(target);
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    if (!takesCopy(target))
         return false;
-
     char temp[600];
     if (!temporaryName(temp, sizeof temp, target))
         return false;
+    return replaceThrough(source, target, temp);
+}
 
-    unsigned long long sourceSize = 0;
-    unsigned long long copiedSize = 0;
-    if (!CopyFileA(source, temp, FALSE)) {
-        // A read-only leftover of an interrupted run is in the way: remove
-        // it and try once more. Whatever fails leaves no temporary file.
-        const bool leftover = GetFileAttributesA(temp) != INVALID_FILE_ATTRIBUTES;
-        removeTemporary(temp);
-        if (!leftover || !CopyFileA(source, temp, FALSE)) {
-            removeTemporary(temp);
-            return false;
+bool replaceFileFromSource(const char* source, const char* target, RestoreSession& session)
+{
+    if (!takesCopy(target))
+        return false;
+    char temp[600];
+    if (!session.scratchTemporary(target, temp, sizeof temp) &&
+        !temporaryName(temp, sizeof temp, target))
+        return false;
+    return replaceThrough(source, target, temp);
+}
+
+bool RestoreSession::scratchTemporary(const char* target, char* out, std::size_t cap)
+{
+    const char* slash = std::strrchr(target, '\\');
+    if (!slash)
+        return false;
+    try {
+        const std::string dir(target, static_cast<std::size_t>(slash - target));
+        normalPathText(dir.c_str(), key_);
+        auto [it, fresh] = scratch_.emplace(key_, std::string());
+        if (fresh) {
+            // Known before the folder is made, so that close finds it.
+            std::string folder = dir + "\\" + kScratchName;
+            if (makeScratch(folder))
+                it->second = std::move(folder);
         }
-    }
-    // A copy that stopped short (a read failing half-way) is not put in place.
-    if (!sizeOf(source, sourceSize) || !sizeOf(temp, copiedSize) || sourceSize != copiedSize) {
-        removeTemporary(temp);
+        if (it->second.empty())
+            return false;
+        int len = std::snprintf(out, cap, "%s\\%s", it->second.c_str(), kShortTempName);
+        return len > 0 && static_cast<std::size_t>(len) < cap && len < MAX_PATH;
+    } catch (...) {
         return false;
     }
-    if (!MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        removeTemporary(temp);
-        return false;
+}
+
+void RestoreSession::close()
+{
+    for (const auto& known : scratch_) {
+        if (known.second.empty())
+            continue;
+        char temp[600];
+        int len = std::snprintf(temp, sizeof temp, "%s\\%s", known.second.c_str(), kShortTempName);
+        if (len > 0 && static_cast<std::size_t>(len) < sizeof temp)
+            removeTemporary(temp);
+        SetFileAttributesA(known.second.c_str(), FILE_ATTRIBUTE_NORMAL);
+        RemoveDirectoryA(known.second.c_str());
     }
-    return true;
+    scratch_.clear();
 }
 
 void restoreFile(const char* productKey, const char* path, int& runResult)
 {
+    RestoreSession session;
+    restoreFile(productKey, path, runResult, session);
+}
+
+void restoreFile(const char* productKey, const char* path, int& runResult, RestoreSession& session)
+{
     char source[512];
-    if (lookupResolveSource(productKey, fileNameOf(path), source, sizeof source) != kOk) {
+    if (session.resolveList().lookup(productKey, fileNameOf(path), source, sizeof source) != kOk) {
         DiagLog("\n> Error restoring file %s", path);
         return;
     }
-    if (!replaceFileFromSource(source, path)) {
+    if (!replaceFileFromSource(source, path, session)) {
         DiagLog("\n>Error copying file %s to %s", source, path);
         runResult = kRestoreFailed;
     }

@@ -3,7 +3,47 @@
 // copy of the anchor file, and putting a good copy in place of a wrong one.
 #pragma once
 
+#include "ResolveList.h"
+
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+
 struct FileEntry;
+
+// What the restores of one update run share: the resolve list, read once,
+// and one scratch folder ("~mdx.dir") in each folder that a file is restored
+// to. A copy is made in the scratch folder and moved over the target from
+// there: a new name in a small folder is made fast, where a new name beside
+// the target costs a look through every name of a big folder. Close (or the
+// destructor) removes every scratch folder again; one left by an
+// interrupted run is taken over and removed with the others.
+class RestoreSession
+{
+public:
+    RestoreSession() = default;
+    ~RestoreSession() { close(); }
+    RestoreSession(const RestoreSession&) = delete;
+    RestoreSession& operator=(const RestoreSession&) = delete;
+
+    ResolveList& resolveList() { return resolveList_; }
+
+    // The temporary copy's path for target inside the scratch folder of
+    // target's folder, making that folder at its first use. False when the
+    // folder cannot be had or the path would be too long.
+    bool scratchTemporary(const char* target, char* out, std::size_t cap);
+
+    // Removes the scratch folders (with a temporary copy left in one) and
+    // forgets them.
+    void close();
+
+private:
+    ResolveList resolveList_;
+    // Scratch folder by its folder's path (normalPathText); "" when the
+    // folder has none.
+    std::unordered_map<std::string, std::string> scratch_;
+    std::string key_;
+};
 
 // 0 when the entry's path is blank or names an existing file whose size and
 // last-write time equal the entry's numbers; -8 when nothing of that name
@@ -18,11 +58,15 @@ int checkFile(const FileEntry& entry);
 // 0 when a copy passed checkFile (the entry's path then names it); -1 when
 // none did (the path is as before); -10 when the path holds no backslash.
 int searchDrivesForFile(FileEntry& entry, const char* productKey);
+// The same, with the resolve list of the run.
+int searchDrivesForFile(FileEntry& entry, const char* productKey, ResolveList& resolveList);
 
 // Restores the file at path from the source that the resolve list gives for
 // its file name, logging as the run does. A failed copy sets runResult to
 // -15; a missing resolve entry leaves it alone.
 void restoreFile(const char* productKey, const char* path, int& runResult);
+// The same, within the run's session: its resolve list and scratch folders.
+void restoreFile(const char* productKey, const char* path, int& runResult, RestoreSession& session);
 
 // Puts a copy of source in place of target in one step: the copy is made to
 // a temporary file beside the target and then moved over it. On any failure
@@ -30,3 +74,6 @@ void restoreFile(const char* productKey, const char* path, int& runResult);
 // copy) the target stays as it was, no temporary file is left behind, and
 // the result is false.
 bool replaceFileFromSource(const char* source, const char* target);
+// The same, with the temporary copy in the session's scratch folder of the
+// target's folder when it can be had, else beside the target.
+bool replaceFileFromSource(const char* source, const char* target, RestoreSession& session);

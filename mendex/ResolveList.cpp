@@ -7,6 +7,7 @@
 #include "UpdateScript.h"
 
 #include <cstring>
+#include <utility>
 
 namespace
 {
@@ -24,6 +25,13 @@ bool equalNoCaseN(const char* text, std::size_t len, const char* word)
         if (word[i] == '\0' || lowerAscii(text[i]) != lowerAscii(word[i]))
             return false;
     return word[i] == '\0';
+}
+
+void lowerInto(std::string& out, const char* text, std::size_t len)
+{
+    out.assign(text, len);
+    for (char& c : out)
+        c = lowerAscii(c);
 }
 
 } // namespace
@@ -129,4 +137,135 @@ bool isListedFile(const FileEntry* fileList, const char* fullPath)
         if (samePathText(e->path, fullPath))
             return true;
     return false;
+}
+
+const ResolveIndex::Section& ResolveIndex::section(const char* productKey)
+{
+    auto known = sections_.find(productKey);
+    if (known != sections_.end())
+        return known->second;
+    Section& entries = sections_[productKey];
+
+    // The same walk as the sequential lookup: the first header of that
+    // name, then its lines up to a header, an empty line or the end.
+    LineReader reader(text_);
+    char line[LineReader::kBufSize];
+    const std::size_t keyLen = std::strlen(productKey);
+    for (;;) {
+        if (reader.atEnd())
+            return entries;
+        reader.readLine(line);
+        if (line[0] != '[')
+            continue;
+        const char* close = std::strchr(line + 1, ']');
+        std::size_t nameLen =
+            close ? static_cast<std::size_t>(close - (line + 1)) : std::strlen(line + 1);
+        if (nameLen == keyLen && std::strncmp(line + 1, productKey, keyLen) == 0)
+            break;
+    }
+    std::string name;
+    while (!reader.atEnd()) {
+        reader.readLine(line);
+        if (line[0] == '[' || line[0] == '\0')
+            break;
+        if (line[0] == ';')
+            continue;
+        const char* eq = std::strchr(line, '=');
+        lowerInto(name, line, eq ? static_cast<std::size_t>(eq - line) : std::strlen(line));
+        entries.emplace(name, eq ? eq + 1 : ""); // an earlier line of the name stays
+    }
+    return entries;
+}
+
+int ResolveIndex::lookup(const char* productKey, const char* fileName, char* out,
+                         std::size_t capacity)
+{
+    if (out && capacity > 0)
+        out[0] = '\0';
+    if (isBlank(productKey))
+        return kFailed;
+    if (!fileName)
+        fileName = "";
+    const Section& entries = section(productKey);
+    std::string name;
+    lowerInto(name, fileName, std::strlen(fileName));
+    auto found = entries.find(name);
+    if (found == entries.end())
+        return kFailed;
+    if (out && capacity > 0)
+        copyText(out, capacity, found->second.c_str());
+    return kOk;
+}
+
+int ResolveList::lookup(const char* productKey, const char* fileName, char* out,
+                        std::size_t capacity)
+{
+    if (out && capacity > 0)
+        out[0] = '\0';
+    if (isBlank(productKey))
+        return kFailed;
+    int result = kFailed;
+    try {
+        if (!index_) {
+            UniqueStdFile file = openDataFile(kResolveListName);
+            if (!file) {
+                DiagLog("\n>Error opening file %s.", kResolveListName);
+                return kDataFileOpen;
+            }
+            std::string text;
+            char chunk[16384];
+            std::size_t got;
+            while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
+                text.append(chunk, got);
+            index_.emplace(std::move(text));
+        }
+        result = index_->lookup(productKey, fileName, out, capacity);
+    } catch (...) {
+        // Short of memory: the list is read line by line for this lookup.
+        index_.reset();
+        return lookupResolveSource(productKey, fileName, out, capacity);
+    }
+    DiagLog("\n>Resolve Data: File opened.");
+    return result;
+}
+
+void normalPathText(const char* path, std::string& out)
+{
+    out.clear();
+    if (!path)
+        return;
+    std::size_t lead = 0;
+    while (*path == '\\') {
+        ++path;
+        ++lead;
+    }
+    out.append(lead > 2 ? 2 : lead, '\\');
+    while (*path) {
+        if (*path == '\\') {
+            out.push_back('\\');
+            while (*path == '\\')
+                ++path;
+            continue;
+        }
+        out.push_back(lowerAscii(*path));
+        ++path;
+    }
+}
+
+ListedPaths::ListedPaths(const FileEntry* fileList)
+{
+    std::string path;
+    for (const FileEntry* e = fileList; e; e = e->next) {
+        normalPathText(e->path, path);
+        paths_.insert(path);
+    }
+    probe_.reserve(1024);
+}
+
+bool ListedPaths::contains(const char* fullPath)
+{
+    if (!fullPath)
+        return false;
+    normalPathText(fullPath, probe_);
+    return paths_.count(probe_) != 0;
 }

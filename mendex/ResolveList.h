@@ -4,6 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 class LineReader;
 struct FileEntry;
@@ -27,6 +31,40 @@ int lookupResolveSource(LineReader& reader, const char* productKey, const char* 
 int lookupResolveSource(const char* productKey, const char* fileName, char* out,
                         std::size_t capacity);
 
+// The lookups of one section answered from memory: the same answers as
+// lookupResolveSource over the same text, from one pass over it.
+class ResolveIndex
+{
+public:
+    explicit ResolveIndex(std::string text) : text_(std::move(text)) {}
+
+    // As lookupResolveSource(reader, ...) over the text. Logs nothing.
+    int lookup(const char* productKey, const char* fileName, char* out, std::size_t capacity);
+
+private:
+    // Source by file name (A-Z in lower case) of the first section headed
+    // by the key; the first line of a name holds its place.
+    using Section = std::unordered_map<std::string, std::string>;
+    const Section& section(const char* productKey);
+
+    std::string text_;
+    std::unordered_map<std::string, Section> sections_;
+};
+
+// "Resolve.src" of the current directory for the lookups of one update run:
+// read at the first lookup that can open it, and then answered from memory.
+// Each lookup logs as lookupResolveSource(productKey, ...) does: a list that
+// cannot be opened is tried again at the next lookup.
+class ResolveList
+{
+public:
+    // As lookupResolveSource(productKey, fileName, out, capacity): 0, -1, -11.
+    int lookup(const char* productKey, const char* fileName, char* out, std::size_t capacity);
+
+private:
+    std::optional<ResolveIndex> index_;
+};
+
 // Compares two paths: ASCII letters without regard to case, and every run of
 // backslashes counted as one (a leading "\\" of a UNC path stays two).
 // Returns true when they name the same text path.
@@ -35,3 +73,21 @@ bool samePathText(const char* a, const char* b);
 // True when some entry of the file list has a path that samePathText-equals
 // fullPath: such a file is listed by the script and must be kept.
 bool isListedFile(const FileEntry* fileList, const char* fullPath);
+
+// The form of a path in which samePathText-equal paths are equal texts: A-Z
+// in lower case, every run of backslashes as one, a leading run of two or
+// more as two. Replaces out's text; empty for a null path.
+void normalPathText(const char* path, std::string& out);
+
+// The paths of a file list, for many isListedFile questions in turn.
+class ListedPaths
+{
+public:
+    explicit ListedPaths(const FileEntry* fileList);
+    // The same answer as isListedFile(fileList, fullPath).
+    bool contains(const char* fullPath);
+
+private:
+    std::unordered_set<std::string> paths_;
+    std::string probe_;
+};

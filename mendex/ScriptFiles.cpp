@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <optional>
 
 int readUpdateScript(const char* productKey, UpdateScript* script)
 {
@@ -101,6 +102,15 @@ int cleanPluginDirectory(const char* directory, const FileEntry* fileList)
     if (isProtectedDir(directory))
         return kFailed;
 
+    // The listed paths, compared as samePathText compares them; without
+    // them nothing can be told apart, so nothing is deleted.
+    std::optional<ListedPaths> listed;
+    try {
+        listed.emplace(fileList);
+    } catch (...) {
+        return kFailed;
+    }
+
     // Directory (at most 511 characters), a backslash and a name of at most
     // MAX_PATH characters always fit: nothing is ever cut.
     char path[1024];
@@ -119,7 +129,7 @@ int cleanPluginDirectory(const char* directory, const FileEntry* fileList)
         copyText(path, directory);
         appendText(path, "\\");
         appendText(path, found.cFileName);
-        if (isListedFile(fileList, path))
+        if (listed->contains(path))
             continue;
         SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
         if (DeleteFileA(path))

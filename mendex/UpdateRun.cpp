@@ -92,13 +92,14 @@ void filePhase(InstallRecord& record, const char* productKey, const char* window
         DiagLog("\n\n>Formated VEX Dir: %s", record.toolkitDir);
     settleOcrDir(record);
 
+    RestoreSession session;
     FileEntry work;
     bool anchor = true;
     for (FileEntry* entry = fileList; entry; entry = entry->next) {
         work = *entry;
         expandFilePath(work.path, record, windowsDir);
         if (checkFile(work) != kOk) {
-            if (anchor && searchDrivesForFile(work, productKey) == kOk) {
+            if (anchor && searchDrivesForFile(work, productKey, session.resolveList()) == kOk) {
                 // The installation lives where the intact copy is.
                 char dir[sizeof work.path];
                 copyText(dir, work.path);
@@ -106,12 +107,13 @@ void filePhase(InstallRecord& record, const char* productKey, const char* window
                 copyText(record.toolkitDir, dir);
                 copyText(record.ocrPath, dir);
             } else {
-                restoreFile(productKey, work.path, runResult);
+                restoreFile(productKey, work.path, runResult, session);
             }
         }
         copyText(entry->path, work.path);
         anchor = false;
     }
+    session.close();
 
     if (cleanPluginDirectory(record.toolkitDir, fileList) != kOk)
         DiagLog("\n>Error cleaning up file in %s", record.toolkitDir);
