@@ -34,6 +34,25 @@ void lowerInto(std::string& out, const char* text, std::size_t len)
         c = lowerAscii(c);
 }
 
+// Reads up to and including the first header of the product's section (its
+// name runs to the first "]", or to the end of the line). False at the end of
+// the file. line is the caller's buffer of LineReader::kBufSize bytes.
+bool seekSection(LineReader& reader, const char* productKey, char* line)
+{
+    const std::size_t keyLen = std::strlen(productKey);
+    while (!reader.atEnd()) {
+        reader.readLine(line);
+        if (line[0] != '[')
+            continue;
+        const char* close = std::strchr(line + 1, ']');
+        std::size_t nameLen =
+            close ? static_cast<std::size_t>(close - (line + 1)) : std::strlen(line + 1);
+        if (nameLen == keyLen && std::strncmp(line + 1, productKey, keyLen) == 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int lookupResolveSource(LineReader& reader, const char* productKey, const char* fileName, char* out,
@@ -47,21 +66,8 @@ int lookupResolveSource(LineReader& reader, const char* productKey, const char* 
         fileName = "";
 
     char line[LineReader::kBufSize];
-    const std::size_t keyLen = std::strlen(productKey);
-
-    // The product's section: the header's name runs to the first "]".
-    for (;;) {
-        if (reader.atEnd())
-            return kFailed;
-        reader.readLine(line);
-        if (line[0] != '[')
-            continue;
-        const char* close = std::strchr(line + 1, ']');
-        std::size_t nameLen =
-            close ? static_cast<std::size_t>(close - (line + 1)) : std::strlen(line + 1);
-        if (nameLen == keyLen && std::strncmp(line + 1, productKey, keyLen) == 0)
-            break;
-    }
+    if (!seekSection(reader, productKey, line))
+        return kFailed;
 
     for (;;) {
         if (reader.atEnd())
@@ -150,19 +156,8 @@ const ResolveIndex::Section& ResolveIndex::section(const char* productKey)
     // name, then its lines up to a header, an empty line or the end.
     LineReader reader(text_);
     char line[LineReader::kBufSize];
-    const std::size_t keyLen = std::strlen(productKey);
-    for (;;) {
-        if (reader.atEnd())
-            return entries;
-        reader.readLine(line);
-        if (line[0] != '[')
-            continue;
-        const char* close = std::strchr(line + 1, ']');
-        std::size_t nameLen =
-            close ? static_cast<std::size_t>(close - (line + 1)) : std::strlen(line + 1);
-        if (nameLen == keyLen && std::strncmp(line + 1, productKey, keyLen) == 0)
-            break;
-    }
+    if (!seekSection(reader, productKey, line))
+        return entries;
     std::string name;
     while (!reader.atEnd()) {
         reader.readLine(line);
