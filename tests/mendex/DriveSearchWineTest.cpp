@@ -3,6 +3,7 @@
 // (the test folders are on it), and no other drive exists.
 #include "DiagLog.h"
 #include "FileRestore.h"
+#include "FileEntrySupport.h"
 #include "MendexWineSupport.h"
 #include "UpdateScript.h"
 
@@ -38,18 +39,6 @@ private:
 std::string uniqueName(const char* stem)
 {
     return std::string(stem) + std::to_string(GetCurrentProcessId()) + ".DLL";
-}
-
-FileEntry entryFor(const std::string& path, const Stamp& s)
-{
-    FileEntry e;
-    std::memset(&e, 0, sizeof e);
-    std::snprintf(e.path, sizeof e.path, "%s", path.c_str());
-    e.sizeLow = s.sizeLow;
-    e.sizeHigh = s.sizeHigh;
-    e.timeLow = s.timeLow;
-    e.timeHigh = s.timeHigh;
-    return e;
 }
 
 class DriveSearch : public ::testing::Test

@@ -1,6 +1,7 @@
 // File checks and the restore step against the real file system.
 #include "DiagLog.h"
 #include "FileRestore.h"
+#include "FileEntrySupport.h"
 #include "MendexWineSupport.h"
 #include "UpdateScript.h"
 
@@ -14,18 +15,6 @@ using namespace mendextest;
 
 namespace
 {
-
-FileEntry entryFor(const std::string& path, const Stamp& s)
-{
-    FileEntry e;
-    std::memset(&e, 0, sizeof e);
-    std::snprintf(e.path, sizeof e.path, "%s", path.c_str());
-    e.sizeLow = s.sizeLow;
-    e.sizeHigh = s.sizeHigh;
-    e.timeLow = s.timeLow;
-    e.timeHigh = s.timeHigh;
-    return e;
-}
 
 // Names in dir that a restore might have left behind.
 bool hasTemporary(const std::string& dir)

@@ -3,6 +3,7 @@
 // ways of reading a name's size and time.
 #include "DiagLog.h"
 #include "FileRestore.h"
+#include "FileEntrySupport.h"
 #include "MendexWineSupport.h"
 #include "UpdateScript.h"
 
@@ -136,18 +137,6 @@ TEST_F(Session, ReadOnlyOrMissingFolderMakesNoScratch)
     EXPECT_EQ(readFile(inst_ / "B.DLL"), "bad");
     EXPECT_EQ(listDir(inst_.path()),
               (std::vector<std::string>{"A.DLL", "B.DLL", "GONE.DLL", "SUB"}));
-}
-
-FileEntry entryFor(const std::string& path, const Stamp& s)
-{
-    FileEntry e;
-    std::memset(&e, 0, sizeof e);
-    std::snprintf(e.path, sizeof e.path, "%s", path.c_str());
-    e.sizeLow = s.sizeLow;
-    e.sizeHigh = s.sizeHigh;
-    e.timeLow = s.timeLow;
-    e.timeHigh = s.timeHigh;
-    return e;
 }
 
 TEST(CheckFileNames, PatternsAndOddEndingsAreLookedUpInTheListing)

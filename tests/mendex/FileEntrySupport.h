@@ -1,0 +1,28 @@
+// File list entries for the tests that call the update engine's pieces
+// directly rather than through the library's export.
+#pragma once
+
+#include "MendexWineSupport.h"
+#include "UpdateScript.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace mendextest
+{
+
+// A file list entry for path with the stamp s.
+inline FileEntry entryFor(const std::string& path, const Stamp& s)
+{
+    FileEntry e;
+    std::memset(&e, 0, sizeof e);
+    std::snprintf(e.path, sizeof e.path, "%s", path.c_str());
+    e.sizeLow = s.sizeLow;
+    e.sizeHigh = s.sizeHigh;
+    e.timeLow = s.timeLow;
+    e.timeHigh = s.timeHigh;
+    return e;
+}
+
+} // namespace mendextest
