@@ -35,15 +35,9 @@ void DiagLogOpen()
         return;
     path[sizeof path - 1] = '\0';
 
-    // The directory, a backslash unless it ends in one, and the file name.
-    // A directory too long to hold the name leaves the log off.
-    std::size_t len = std::strlen(path);
-    const bool needSlash = len == 0 || path[len - 1] != '\\';
-    if (len + (needSlash ? 1 : 0) + sizeof kFileName > sizeof path)
+    // A directory too long to hold the file name leaves the log off.
+    char file[sizeof path];
+    if (!joinPath(file, path, kFileName))
         return;
-    if (needSlash)
-        appendText(path, "\\");
-    appendText(path, kFileName);
-
-    DiagLogStart(path);
+    DiagLogStart(file);
 }

@@ -7,22 +7,9 @@
 namespace
 {
 
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 const char* const kToolkitTail = "VEXsoft\\PLUGINS";
 
 } // namespace
-
-bool equalsNoCase(const char* a, const char* b)
-{
-    for (; *a && *b; ++a, ++b)
-        if (lowerAscii(*a) != lowerAscii(*b))
-            return false;
-    return *a == *b;
-}
 
 void buildProductKey(char* out, std::size_t cap, const char* productName,
                      const char* productVersion)

@@ -36,6 +36,3 @@ const char* fileNameOf(const char* path);
 // then a backslash, then at least one character. ASCII letters compare
 // without regard to case. A blank dir contains nothing.
 bool pathIsInside(const char* path, const char* dir);
-
-// Equality with ASCII letters compared without regard to case.
-bool equalsNoCase(const char* a, const char* b);

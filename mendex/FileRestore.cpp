@@ -136,7 +136,8 @@ void resolveSourcePath(ResolveList& resolveList, const char* productKey, const c
 {
     out[0] = '\0';
     char source[512];
-    if (resolveList.lookup(productKey, fileName, source, sizeof source) != kOk || isBlank(source))
+    if (resolveList.lookup(productKey, fileName, source, sizeof source) != kOk ||
+        isBlankText(source))
         return;
     char full[512];
     DWORD n = GetFullPathNameA(source, sizeof full, full, nullptr);
@@ -150,7 +151,7 @@ void resolveSourcePath(ResolveList& resolveList, const char* productKey, const c
 
 int checkFile(const FileEntry& entry)
 {
-    if (isBlank(entry.path))
+    if (isBlankText(entry.path))
         return kOk;
     WIN32_FILE_ATTRIBUTE_DATA attributes;
     if (isPlainFilePath(entry.path) &&
@@ -181,7 +182,7 @@ int searchDrivesForFile(FileEntry& entry, const char* productKey, ResolveList& r
     copyText(kept, entry.path);
     char name[sizeof entry.path];
     copyText(name, slash + 1);
-    if (isBlank(name))
+    if (isBlankText(name))
         return kFailed;
 
     // The patch's own folder: copies there are the patch's sources, never

@@ -1,16 +1,12 @@
 #include "PathMacros.h"
 
+#include "Text.h"
 #include "UpdateScript.h"
 
 #include <cstring>
 
 namespace
 {
-
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // The first occurrence of the len bytes at piece in text, letter case ignored.
 const char* findNoCaseN(const char* text, const char* piece, std::size_t len)
@@ -86,7 +82,7 @@ int expandMacro(const char* text, char* out, std::size_t capacity, int selector,
         return -1;
     out[0] = '\0';
     const char* name = macroName(selector);
-    if (isBlank(text) || !name)
+    if (isBlankText(text) || !name)
         return -1;
     const char* at = std::strstr(text, name);
     if (!at)

@@ -12,21 +12,6 @@
 namespace
 {
 
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// text[0..len) equals word, letter case ignored.
-bool equalNoCaseN(const char* text, std::size_t len, const char* word)
-{
-    std::size_t i = 0;
-    for (; i < len; ++i)
-        if (word[i] == '\0' || lowerAscii(text[i]) != lowerAscii(word[i]))
-            return false;
-    return word[i] == '\0';
-}
-
 void lowerInto(std::string& out, const char* text, std::size_t len)
 {
     out.assign(text, len);
@@ -60,7 +45,7 @@ int lookupResolveSource(LineReader& reader, const char* productKey, const char* 
 {
     if (out && capacity > 0)
         out[0] = '\0';
-    if (isBlank(productKey))
+    if (isBlankText(productKey))
         return kFailed;
     if (!fileName)
         fileName = "";
@@ -79,7 +64,7 @@ int lookupResolveSource(LineReader& reader, const char* productKey, const char* 
             continue;
         const char* eq = std::strchr(line, '=');
         std::size_t nameLen = eq ? static_cast<std::size_t>(eq - line) : std::strlen(line);
-        if (equalNoCaseN(line, nameLen, fileName)) {
+        if (equalsNoCaseN(line, nameLen, fileName)) {
             if (out && capacity > 0)
                 copyText(out, capacity, eq ? eq + 1 : "");
             return kOk;
@@ -92,7 +77,7 @@ int lookupResolveSource(const char* productKey, const char* fileName, char* out,
 {
     if (out && capacity > 0)
         out[0] = '\0';
-    if (isBlank(productKey))
+    if (isBlankText(productKey))
         return kFailed;
     UniqueStdFile file = openDataFile(kResolveListName);
     if (!file) {
@@ -177,7 +162,7 @@ int ResolveIndex::lookup(const char* productKey, const char* fileName, char* out
 {
     if (out && capacity > 0)
         out[0] = '\0';
-    if (isBlank(productKey))
+    if (isBlankText(productKey))
         return kFailed;
     if (!fileName)
         fileName = "";
@@ -197,7 +182,7 @@ int ResolveList::lookup(const char* productKey, const char* fileName, char* out,
 {
     if (out && capacity > 0)
         out[0] = '\0';
-    if (isBlank(productKey))
+    if (isBlankText(productKey))
         return kFailed;
     int result = kFailed;
     try {

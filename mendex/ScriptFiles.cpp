@@ -97,7 +97,7 @@ bool isProtectedDir(const char* directory)
 
 int cleanPluginDirectory(const char* directory, const FileEntry* fileList)
 {
-    if (isBlank(directory))
+    if (isBlankText(directory))
         return kFailed;
     if (isProtectedDir(directory))
         return kFailed;

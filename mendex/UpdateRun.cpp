@@ -66,14 +66,14 @@ void settleOcrDir(InstallRecord& record)
     copyText(before, record.ocrPath);
 
     bool isFile = false;
-    if (!isBlank(record.ocrPath)) {
+    if (!isBlankText(record.ocrPath)) {
         WIN32_FIND_DATAA data;
         UniqueFind find(FindFirstFileA(record.ocrPath, &data));
         isFile = find && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     }
     if (isFile) {
         // A file's path without a backslash has no directory to reduce to.
-        if (!cutAtLastBackslash(record.ocrPath) || !isBlank(record.ocrPath))
+        if (!cutAtLastBackslash(record.ocrPath) || !isBlankText(record.ocrPath))
             return;
     }
     if (deriveOcrDir(record.ocrPath, sizeof record.ocrPath, record.toolkitDir))
@@ -87,8 +87,9 @@ void settleOcrDir(InstallRecord& record)
 void filePhase(InstallRecord& record, const char* productKey, const char* windowsDir,
                FileEntry* fileList, int& runResult)
 {
-    if (isBlank(record.toolkitDir) && deriveToolkitDir(record.toolkitDir, sizeof record.toolkitDir,
-                                                       record.programDir, record.toolkitVersion))
+    if (isBlankText(record.toolkitDir) &&
+        deriveToolkitDir(record.toolkitDir, sizeof record.toolkitDir, record.programDir,
+                         record.toolkitVersion))
         DiagLog("\n\n>Formated VEX Dir: %s", record.toolkitDir);
     settleOcrDir(record);
 
@@ -143,7 +144,7 @@ void registryPhase(const InstallRecord& record, RegistryEntry* registryList)
 
 int runUpdate(InstallRecord& record)
 {
-    if (isBlank(record.productName))
+    if (isBlankText(record.productName))
         return kOk;
 
     char productKey[512];
@@ -162,7 +163,7 @@ int runUpdate(InstallRecord& record)
     int runResult = kOk;
     if (script.get()->fileList)
         filePhase(record, productKey, windowsDir, script.get()->fileList, runResult);
-    if (isBlank(record.pluginDir))
+    if (isBlankText(record.pluginDir))
         copyText(record.pluginDir, record.toolkitDir);
     if (script.get()->registryList)
         registryPhase(record, script.get()->registryList);

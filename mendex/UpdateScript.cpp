@@ -68,16 +68,6 @@ void headerName(const char* line, char* name, std::size_t cap)
 
 } // namespace
 
-int isBlank(const char* text)
-{
-    if (!text)
-        return 1;
-    for (; *text; ++text)
-        if (*text != ' ')
-            return 0;
-    return 1;
-}
-
 std::uint32_t parseHex(const char* text)
 {
     if (!text)
@@ -103,7 +93,7 @@ std::uint32_t parseHex(const char* text)
 
 int parseFileEntry(const char* value, UpdateScript* script)
 {
-    if (isBlank(value))
+    if (isBlankText(value))
         return kFailed;
     if (!script)
         return kFailed;
@@ -143,7 +133,7 @@ int parseFileEntry(const char* value, UpdateScript* script)
 
 int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t langId)
 {
-    if (isBlank(value))
+    if (isBlankText(value))
         return kFailed;
     if (!script)
         return kFailed;
@@ -220,7 +210,7 @@ int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t l
     DiagLog("\n>Update Data: File opened.");
     DiagLog("\n>Updating %s", productKey ? productKey : "");
     DiagLog("\n>System Language: %x", static_cast<unsigned>(langId));
-    if (isBlank(productKey) || !script)
+    if (isBlankText(productKey) || !script)
         return kFailed;
 
     char line[LineReader::kBufSize];

@@ -1,7 +1,7 @@
 // The update script "Update.src": the section for one system language and one
 // product, read into two lists (registry entries and file entries) in file
-// order before anything is applied. Also the two small text routines used all
-// through the engine, isBlank and parseHex.
+// order before anything is applied. Also parseHex, the script's hexadecimal
+// numbers.
 //
 // Free of windows.h: the lines come from the line reader and the language
 // identifier is passed in as a value. The Windows side that asks the system
@@ -92,9 +92,6 @@ int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t la
 // Frees both lists (registry list first) and leaves the script empty.
 // Safe on an empty script and on null.
 void freeUpdateScript(UpdateScript* script);
-
-// 1 when text is null, empty or holds only space characters (not tabs), else 0.
-int isBlank(const char* text);
 
 // Hexadecimal number: a leading "0x" or a single "x" is skipped, then every
 // character is one digit ('0'-'9', 'a'-'f', 'A'-'F'; any other character

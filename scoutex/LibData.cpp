@@ -61,7 +61,7 @@ int resolveRegistry(const char* entryName, const char* value, LookupKind kind, V
     }
     switch (ref.expected) {
     case Expected::Text:
-        return textEqualsIgnoringCase(text, ref.expectedText) ? kOk : kFailed;
+        return equalsNoCase(text, ref.expectedText) ? kOk : kFailed;
     case Expected::Number:
         return number == static_cast<DWORD>(ref.expectedNumber) ? kOk : kFailed;
     default:

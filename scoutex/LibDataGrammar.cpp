@@ -10,14 +10,9 @@
 namespace
 {
 
-bool isBlank(char c)
+bool isWhiteSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // The quoted text after an opening double quote: up to the next double
@@ -33,7 +28,7 @@ std::size_t quotedLength(const char* text)
 std::int32_t readDecimal(const char* text)
 {
     const char* p = text;
-    while (isBlank(*p))
+    while (isWhiteSpace(*p))
         ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') {
@@ -49,16 +44,6 @@ std::int32_t readDecimal(const char* text)
             n = limit;
     }
     return static_cast<std::int32_t>(negative ? -n : n);
-}
-
-bool textEqualsIgnoringCase(const char* a, const char* b)
-{
-    for (;; ++a, ++b) {
-        if (lowerAscii(*a) != lowerAscii(*b))
-            return false;
-        if (*a == '\0')
-            return true;
-    }
 }
 
 bool sectionKeyOf(const char* line, char (&key)[kLibTextSize])
@@ -221,20 +206,12 @@ int trimProgramDir(const char* value, char (&dir)[kLibTextSize])
     char* slash = std::strrchr(dir, '\\');
     if (!slash)
         return kMalformed;
-    if (textEqualsIgnoringCase(slash + 1, "handbook.pdf"))
+    if (equalsNoCase(slash + 1, "handbook.pdf"))
         slash[1] = '\0';
     return kOk;
 }
 
 bool buildListPattern(const char* dir, char (&pattern)[kLibTextSize])
 {
-    const std::size_t len = std::strlen(dir);
-    const bool needSlash = len == 0 || dir[len - 1] != '\\';
-    if (len + (needSlash ? 1 : 0) + std::strlen("*.*") + 1 > sizeof pattern)
-        return false;
-    copyText(pattern, dir);
-    if (needSlash)
-        appendText(pattern, "\\");
-    appendText(pattern, "*.*");
-    return true;
+    return joinPath(pattern, dir, "*.*");
 }

@@ -31,9 +31,6 @@ constexpr std::size_t kLibTextSize = 512;
 // 32-bit range is held at its nearest end.
 std::int32_t readDecimal(const char* text);
 
-// Text equality with the letter case of A-Z ignored (no other letters).
-bool textEqualsIgnoringCase(const char* a, const char* b);
-
 // When line is a section header (begins with "["), copies its product key
 // (after the "[" up to the first "]" or the end of the line) into key and
 // returns true.

@@ -34,11 +34,7 @@ using RepairProc = int (*)(InstallRecord*);
 // beside Setup are used, never one found elsewhere on the search path.
 template <std::size_t N> void siblingPath(char (&out)[N], const char* dir, const char* name)
 {
-    copyText(out, dir);
-    const std::size_t len = std::strlen(out);
-    if (len == 0 || out[len - 1] != '\\')
-        appendText(out, "\\");
-    appendText(out, name);
+    joinPath(out, dir, name);
 }
 
 // The export name of module as a function of type Proc, or null.

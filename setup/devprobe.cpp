@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "Text.h"
+#include "WinHandle.h"
 
 #include <cstring>
 
@@ -18,16 +19,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         return 1;
     slash[1] = '\0';
     appendText(path, "devprobe.log");
-    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    UniqueFile file(CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return 1;
     char line[1200];
     copyText(line, "started: ");
     appendText(line, GetCommandLineA());
     appendText(line, "\r\n");
     DWORD written = 0;
-    WriteFile(file, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
     return 0;
 }

@@ -56,3 +56,59 @@ template <std::size_t N> inline std::size_t appendText(char (&dst)[N], const cha
 {
     return appendText(dst, N, src);
 }
+
+// Letter case is compared for A-Z only: every other byte of the ANSI code
+// page stands for itself.
+inline char lowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// a equals b, letter case ignored.
+inline bool equalsNoCase(const char* a, const char* b)
+{
+    for (; *a != '\0' && *b != '\0'; ++a, ++b)
+        if (lowerAscii(*a) != lowerAscii(*b))
+            return false;
+    return *a == *b;
+}
+
+// The len bytes at text equal word, letter case ignored.
+inline bool equalsNoCaseN(const char* text, std::size_t len, const char* word)
+{
+    std::size_t i = 0;
+    for (; i < len; ++i)
+        if (word[i] == '\0' || lowerAscii(text[i]) != lowerAscii(word[i]))
+            return false;
+    return word[i] == '\0';
+}
+
+// A text is blank when it is empty or holds only spaces (a null text too).
+inline bool isBlankText(const char* text)
+{
+    if (!text)
+        return true;
+    while (*text == ' ')
+        ++text;
+    return *text == '\0';
+}
+
+// Writes dir, one backslash unless dir already ends in one (an empty dir gets
+// one), and name into out, within cap bytes. False when the whole path does
+// not fit; out then holds it cut at cap - 1 bytes.
+inline bool joinPath(char* out, std::size_t cap, const char* dir, const char* name)
+{
+    const std::size_t dirLen = std::strlen(dir);
+    const bool needSlash = dirLen == 0 || dir[dirLen - 1] != '\\';
+    const std::size_t total = dirLen + (needSlash ? 1 : 0) + std::strlen(name);
+    copyText(out, cap, dir);
+    if (needSlash)
+        appendText(out, cap, "\\");
+    appendText(out, cap, name);
+    return total < cap;
+}
+
+template <std::size_t N> inline bool joinPath(char (&out)[N], const char* dir, const char* name)
+{
+    return joinPath(out, N, dir, name);
+}

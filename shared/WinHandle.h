@@ -32,10 +32,15 @@ public:
         return &h_;
     }
     T release() { return std::exchange(h_, Invalid()); }
+    // Closing keeps GetLastError as it was, so an error read after an owner
+    // went out of scope is still the operation's own.
     void reset(T h = Invalid())
     {
-        if (h_ != Invalid())
+        if (h_ != Invalid()) {
+            const DWORD error = GetLastError();
             Close(h_);
+            SetLastError(error);
+        }
         h_ = h;
     }
 

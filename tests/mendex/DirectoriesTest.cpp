@@ -131,15 +131,6 @@ TEST(PathPieces, InsideADirectory)
     EXPECT_FALSE(pathIsInside("\\A.DLL", "\\"));
 }
 
-TEST(PathPieces, EqualsNoCaseOnlyFoldsAsciiLetters)
-{
-    EXPECT_TRUE(equalsNoCase("Plugins", "PLUGINS"));
-    EXPECT_FALSE(equalsNoCase("plugin", "plugins"));
-    EXPECT_FALSE(equalsNoCase("plugins", "plugin"));
-    EXPECT_FALSE(equalsNoCase("\xC4", "\xE4"));
-    EXPECT_TRUE(equalsNoCase("", ""));
-}
-
 TEST(ProductKey, NameBackslashVersionCutToTheBuffer)
 {
     char key[512];

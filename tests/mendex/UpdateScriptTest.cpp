@@ -325,14 +325,8 @@ TEST(ParseRegistryEntry, Grammar)
     EXPECT_EQ(s.registryList, nullptr);
 }
 
-TEST(TextRoutines, IsBlankAndParseHex)
+TEST(TextRoutines, ParseHex)
 {
-    EXPECT_EQ(isBlank(""), 1);
-    EXPECT_EQ(isBlank("   "), 1);
-    EXPECT_EQ(isBlank(nullptr), 1);
-    EXPECT_EQ(isBlank(" \t "), 0);
-    EXPECT_EQ(isBlank(" a"), 0);
-
     EXPECT_EQ(parseHex(""), 0u);
     EXPECT_EQ(parseHex("0x"), 0u);
     EXPECT_EQ(parseHex("x1f"), 0x1Fu);

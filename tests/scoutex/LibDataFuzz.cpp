@@ -3,6 +3,7 @@
 #include "LibDataGrammar.h"
 
 #include "ResultCodes.h"
+#include "Text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +22,7 @@ void takeApart(const char* value)
     readDecimal(value);
     RegistryRef ref;
     if (parseRegistryRef(value, ref) == kOk)
-        textEqualsIgnoringCase(ref.valueName, ref.expectedText);
+        equalsNoCase(ref.valueName, ref.expectedText);
     char dir[kLibTextSize];
     char pattern[kLibTextSize];
     if (trimProgramDir(value, dir) == kOk && buildListPattern(dir, pattern))

@@ -142,16 +142,6 @@ TEST(LibDataDecimal, ReadsSignAndDigitsUpToTheFirstOtherCharacter)
     EXPECT_EQ(readDecimal("-99999999999999999999"), INT32_MIN);
 }
 
-TEST(LibDataText, CaseIgnoredForAsciiLettersOnly)
-{
-    EXPECT_TRUE(textEqualsIgnoringCase("Version 3.0", "vERSION 3.0"));
-    EXPECT_TRUE(textEqualsIgnoringCase("", ""));
-    EXPECT_FALSE(textEqualsIgnoringCase("3.0", "3.0 "));
-    EXPECT_FALSE(textEqualsIgnoringCase("3.0 ", "3.0"));
-    EXPECT_FALSE(textEqualsIgnoringCase("\xC4", "\xE4"));
-    EXPECT_FALSE(textEqualsIgnoringCase("[", "{"));
-}
-
 TEST(LibDataReference, SplitsHiveKeyPathValueNameAndExpectedContent)
 {
     RegistryRef ref;
