@@ -34,7 +34,6 @@ if(FIXWISE_WINDOWS AND FIXWISE_RUN_TESTS)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                   WORLD_READ WORLD_EXECUTE @ONLY)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
 
   # One Wine server for the whole run: made persistent at the start (a Wine
   # process then starts in a fraction of a second) and stopped at the end.
@@ -45,22 +44,29 @@ if(FIXWISE_WINDOWS AND FIXWISE_RUN_TESTS)
   set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 endif()
 
-# A Windows test program: one program, one CTest test run under Wine with the
-# real registry, file system and DLL loading of the build tree's prefix.
-# DEPENDS names the deliverables the test loads, so they are built first.
+# A Windows test: one CTest test run under Wine with the real registry, file
+# system and DLL loading of the build tree's prefix. With SOURCES it is a test
+# program of that name (DEPENDS names the deliverables it loads, so they are
+# built first); COMMAND runs something else instead of the bare program (a
+# wrapper script around it, or a script that drives the deliverables).
 function(fixwise_wine_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;DEPENDS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;DEPENDS;COMMAND" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
-  fixwise_use_gtest()
-  add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest)
-  if(T_DEPENDS)
-    add_dependencies(${name} ${T_DEPENDS})
+  if(T_SOURCES)
+    fixwise_use_gtest()
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} gtest)
+    if(T_DEPENDS)
+      add_dependencies(${name} ${T_DEPENDS})
+    endif()
+  endif()
+  if(NOT T_COMMAND)
+    set(T_COMMAND ${name})
   endif()
   if(FIXWISE_RUN_TESTS)
-    add_test(NAME ${name} COMMAND ${name})
+    add_test(NAME ${name} COMMAND ${T_COMMAND})
     # The tests share one prefix: its registry, drive letters and C:\fwtest.
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT}
                                             RESOURCE_LOCK wineprefix)

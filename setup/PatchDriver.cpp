@@ -7,7 +7,10 @@
 
 #include "resource.h"
 
+#include "FindExport.h"
+#include "Mendex.h"
 #include "ResultCodes.h"
+#include "Scoutex.h"
 #include "Text.h"
 
 #include <cstring>
@@ -26,22 +29,12 @@ const UINT kThreadDone = 0;
 const int kWindowResult = 1;
 const int kBoxCancelled = -1; // no button: the run was cancelled
 
-using SearchProc = int (*)(InstallRecord*);
-using RepairProc = int (*)(InstallRecord*);
-
 // dir, a backslash unless dir already ends in one (an empty dir does not),
 // and name. Loading and starting by this full path means that only the files
 // beside Setup are used, never one found elsewhere on the search path.
 template <std::size_t N> void siblingPath(char (&out)[N], const char* dir, const char* name)
 {
     joinPath(out, dir, name);
-}
-
-// The export name of module as a function of type Proc, or null.
-template <typename Proc> Proc findExport(HMODULE module, const char* name)
-{
-    FARPROC found = module ? GetProcAddress(module, name) : nullptr;
-    return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(found));
 }
 
 void unload(HMODULE& module)
@@ -158,7 +151,8 @@ UINT Driver::run()
         return d.EndCancelled();
     siblingPath(path, d.m_szSetupDir, "Scoutex.dll");
     d.m_hScoutex = LoadLibraryA(path);
-    SearchProc search = findExport<SearchProc>(d.m_hScoutex, "IsOVPixoraSWInstalled");
+    IsOVPixoraSWInstalledFn search =
+        findExport<IsOVPixoraSWInstalledFn>(d.m_hScoutex, "IsOVPixoraSWInstalled");
     if (!search)
         unload(d.m_hScoutex);
     if (!d.EndLibraryStep())
@@ -252,7 +246,7 @@ UINT Driver::run()
         return d.EndCancelled();
     siblingPath(path, d.m_szSetupDir, "Mendex.dll");
     d.m_hMendex = LoadLibraryA(path);
-    RepairProc repair = findExport<RepairProc>(d.m_hMendex, "RepairPixoraApp");
+    RepairPixoraAppFn repair = findExport<RepairPixoraAppFn>(d.m_hMendex, "RepairPixoraApp");
     if (!repair)
         unload(d.m_hMendex);
     if (!d.EndLibraryStep())

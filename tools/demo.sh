@@ -9,6 +9,7 @@
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
+. "$top/tools/fwenv.sh"
 "$top/tools/install-deps.sh"
 for preset in win64 win32; do
     cmake --preset "$preset" >/dev/null
@@ -20,7 +21,7 @@ demo="$top/build/win64/demo"
 prefix="$demo/prefix"
 wine=$(sed -n 's/^FIXWISE_WINE:FILEPATH=//p' "$top/build/win64/CMakeCache.txt")
 [ -n "$wine" ] || wine=/usr/lib/wine/wine64
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
+fw_wine_env "$prefix"
 # The example's update script is written for US English systems.
 export LC_ALL=C.UTF-8
 
@@ -47,12 +48,8 @@ server_up=1
 
 # The user's display when there is one, else a private Xvfb.
 if [ -z "$DISPLAY" ] || ! xdpyinfo >/dev/null 2>&1; then
-    n=100
-    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    sleep 1
+    fw_start_xvfb
+    xvfb_pid=$fw_xvfb_pid
 fi
 
 auto() { "$wine" "$bin/fwauto.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }

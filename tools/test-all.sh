@@ -5,6 +5,7 @@
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
+. "$top/tools/fwenv.sh"
 "$top/tools/install-deps.sh"
 
 for preset in native win64 win32; do
@@ -16,13 +17,8 @@ done
 # Window tests need a display: use a private Xvfb unless one is given.
 xvfb_pid=""
 if [ -z "$DISPLAY" ] || [ -n "$CI" ]; then
-    for n in 91 92 93 94 95 96 97 98 99; do
-        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
-    done
-    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY="$display"
-    sleep 1
+    fw_start_xvfb 91
+    xvfb_pid=$fw_xvfb_pid
 fi
 trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true' EXIT
 

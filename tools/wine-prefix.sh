@@ -5,7 +5,8 @@
 set -e
 prefix=$1
 bindir=$2
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
+. "$(dirname "$0")/fwenv.sh"
+fw_wine_env "$prefix"
 wine=${FIXWISE_WINE:-/usr/lib/wine/wine64}
 
 if [ ! -f "$prefix/.fixwise-ready" ]; then

@@ -3,7 +3,9 @@
 //   (a) every file correct: the run against FindFirstFileA over the paths;
 //   (b) every file wrong:   the run against CopyFileA of the same sources.
 // Usage: mendex_bench [N ...]   (default: 1000 10000)
+#include "FindExport.h"
 #include "InstallRecord.h"
+#include "Mendex.h"
 #include "ResolveList.h"
 #include "ScriptFiles.h"
 #include "UpdateScript.h"
@@ -25,8 +27,6 @@ namespace
 const char kProduct[] = "Bench Suite";
 const char kVersion[] = "1.0";
 const std::size_t kFileSize = 4096;
-
-using Repair = int (*)(InstallRecord*);
 
 double now()
 {
@@ -60,7 +60,7 @@ void spoil(const std::vector<std::string>& targets)
         writeFile(t, "wrong");
 }
 
-void bench(int n, Repair repair)
+void bench(int n, RepairPixoraAppFn repair)
 {
     const std::string root = "C:\\fwbench-" + std::to_string(GetCurrentProcessId());
     removeTree(root);
@@ -244,8 +244,7 @@ int main(int argc, char** argv)
     UniqueModule lib(LoadLibraryA((exeDir() + "Mendex.dll").c_str()));
     if (!lib)
         fail("Mendex.dll did not load");
-    auto repair = reinterpret_cast<Repair>(
-        reinterpret_cast<void*>(GetProcAddress(lib.get(), "RepairPixoraApp")));
+    auto repair = findExport<RepairPixoraAppFn>(lib.get(), "RepairPixoraApp");
     if (!repair)
         fail("RepairPixoraApp not found");
     std::vector<int> sizes;

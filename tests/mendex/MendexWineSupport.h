@@ -3,7 +3,9 @@
 // diagnostic log read back.
 #pragma once
 
+#include "FindExport.h"
 #include "InstallRecord.h"
+#include "Mendex.h"
 #include "WinTestSupport.h"
 
 #include <cstdint>
@@ -118,9 +120,7 @@ public:
         EXPECT_TRUE(lib) << "Mendex.dll did not load";
         if (!lib)
             return 1;
-        using Repair = int (*)(InstallRecord*);
-        auto repair = reinterpret_cast<Repair>(
-            reinterpret_cast<void*>(GetProcAddress(lib.get(), "RepairPixoraApp")));
+        auto repair = findExport<RepairPixoraAppFn>(lib.get(), "RepairPixoraApp");
         EXPECT_NE(repair, nullptr);
         if (!repair)
             return 1;

@@ -32,7 +32,7 @@ public:
     Scoutex() : lib_(LoadLibraryA((exeDir() + "Scoutex.dll").c_str()))
     {
         if (lib_)
-            next_ = exportOf<IsOVPixoraSWInstalledFn>(lib_.get(), "IsOVPixoraSWInstalled");
+            next_ = findExport<IsOVPixoraSWInstalledFn>(lib_.get(), "IsOVPixoraSWInstalled");
     }
     bool loaded() const { return next_ != nullptr; }
     int next(InstallRecord* r) { return next_(r); }

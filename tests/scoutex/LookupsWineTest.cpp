@@ -32,9 +32,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(lib_);
-        installed_ = exportOf<FindOVPixoraAppInstalledFn>(lib_.get(), "FindOVPixoraAppInstalled");
-        toolkit_ = exportOf<FindOVVEXInstalledFn>(lib_.get(), "FindOVVEXInstalled");
-        path_ = exportOf<FindOVPxoraSWPathFn>(lib_.get(), "FindOVPxoraSWPath");
+        installed_ = findExport<FindOVPixoraAppInstalledFn>(lib_.get(), "FindOVPixoraAppInstalled");
+        toolkit_ = findExport<FindOVVEXInstalledFn>(lib_.get(), "FindOVVEXInstalled");
+        path_ = findExport<FindOVPxoraSWPathFn>(lib_.get(), "FindOVPxoraSWPath");
         ASSERT_TRUE(installed_ && toolkit_ && path_);
     }
 

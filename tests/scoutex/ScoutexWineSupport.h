@@ -2,6 +2,7 @@
 // root, program directories with known times, the log file's entries.
 #pragma once
 
+#include "FindExport.h"
 #include "InstallRecord.h"
 #include "WinTestSupport.h"
 
@@ -17,11 +18,6 @@ extern const char kTestRoot[];
 extern const char kToolkitRoot[];
 
 // An export of a loaded library as a function of type F (null when absent).
-template <typename F> F exportOf(HMODULE lib, const char* name)
-{
-    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(lib, name)));
-}
-
 // Makes a registry key (and the keys on its way) without any value.
 void makeKey(HKEY root, const std::string& path);
 

@@ -10,10 +10,10 @@ set -u
 build=$1
 wine=$2
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../tools/fwenv.sh"
 bin="$build/bin"
 out="$build/tests/setup"
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
-export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
+fw_wine_env "$build/wineprefix"
 export LC_ALL=C.UTF-8 # the example's update script is for US English systems
 
 status=0
@@ -35,12 +35,8 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM HUP PIPE
 
 if [ -z "${DISPLAY:-}" ]; then
-    n=100
-    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    sleep 1
+    fw_start_xvfb
+    xvfb_pid=$fw_xvfb_pid
 fi
 
 auto() { "$wine" "$bin/fwauto.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }

@@ -1,0 +1,25 @@
+# Shell helpers shared by the test, demonstration, benchmark and window-test
+# scripts. Source it: . "$top/tools/fwenv.sh"
+
+# fw_wine_env PREFIX: the environment every Wine program of ours runs in:
+# the given prefix, no debug output, no .NET/HTML engines, no menu builder.
+fw_wine_env() {
+    WINEPREFIX=$1
+    WINEDEBUG=-all
+    WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
+    export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+}
+
+# fw_start_xvfb [FIRST]: starts a private Xvfb on the first free display
+# number from FIRST (default 100) and exports DISPLAY; fw_xvfb_pid names the
+# server, for the caller to end. A display that is already locked is never
+# taken over.
+fw_start_xvfb() {
+    n=${1:-100}
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    fw_xvfb_pid=$!
+    DISPLAY=":$n"
+    export DISPLAY
+    sleep 1
+}
