@@ -1,4 +1,6 @@
 // The three lookups of one release: install test, toolkit, program directory.
+#include "Lookups.h"
+
 #include "LibData.h"
 #include "Scoutex.h"
 

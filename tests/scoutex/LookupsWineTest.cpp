@@ -1,6 +1,7 @@
 // The three lookup exports of Scoutex.dll and the program directory check,
 // against the real registry and real directories.
 #include "LibData.h"
+#include "Lookups.h"
 #include "Scoutex.h"
 #include "ScoutexWineSupport.h"
 
