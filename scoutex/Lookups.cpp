@@ -38,6 +38,15 @@ void readToolkitNumber(HKEY key, const char* name, std::uint32_t& field)
         field = number;
 }
 
+// A text entry of the release's section into a zeroed buffer of N bytes.
+template <std::size_t N>
+int readTextEntry(const char* productKey, const char* entryName, LookupKind kind, char (&text)[N])
+{
+    std::memset(text, 0, N);
+    return GetLibDataValue(productKey, entryName, kind, ValueForm::String, text,
+                           static_cast<int>(N));
+}
+
 } // namespace
 
 extern "C" int FindOVPixoraAppInstalled(const char* productKey, InstallRecord* record)
@@ -60,9 +69,7 @@ extern "C" int FindOVVEXInstalled(const char* productKey, InstallRecord* record)
     if (!productKey)
         return kFailed;
     char version[128];
-    std::memset(version, 0, sizeof version);
-    if (GetLibDataValue(productKey, "VEXVersion", LookupKind::Literal, ValueForm::String, version,
-                        sizeof version) != kOk)
+    if (readTextEntry(productKey, "VEXVersion", LookupKind::Literal, version) != kOk)
         return kFailed;
     if (record)
         copyText(record->toolkitVersion, version);
@@ -92,9 +99,7 @@ extern "C" int FindOVPxoraSWPath(const char* productKey, char* /*path*/, unsigne
     if (!productKey)
         return kFailed;
     char value[512];
-    std::memset(value, 0, sizeof value);
-    if (GetLibDataValue(productKey, "ProgramDir", LookupKind::Read, ValueForm::String, value,
-                        sizeof value) != kOk)
+    if (readTextEntry(productKey, "ProgramDir", LookupKind::Read, value) != kOk)
         return kFailed;
     if (!record)
         return CheckProgramDir(value, nullptr, 0, nullptr);
