@@ -25,7 +25,7 @@ function(fixwise_native_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   fixwise_use_gtest()
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} fw_testlog gtest gtest_main)
   add_test(NAME ${name} COMMAND ${name})
 endfunction()
 

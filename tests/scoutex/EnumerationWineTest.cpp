@@ -240,7 +240,7 @@ TEST_F(EnumerationWine, FullEnumerationLog)
     const std::string oneMissing =
         "\n>InstallKey Path: " + at("Installed\\one") + "\n>InstallKey Key: ";
     EXPECT_EQ(readFile(logDir / "OvUpdErr.log").substr(0, 28), "---------------- Log Start\r\n");
-    EXPECT_EQ(logEntries(logDir / "OvUpdErr.log"),
+    EXPECT_EQ(readLogEntries(logDir / "OvUpdErr.log"),
               "\n>Lib Data: Error opening file."
               "\n>Lib Data: File opened." +
                   oneMissing + "\n>InstallKey Path: " + at("Installed\\two") +

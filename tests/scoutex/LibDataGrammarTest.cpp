@@ -1,6 +1,7 @@
 // The catalogue grammar: section and entry scan, literals, registry
 // references, product keys and program directory values.
 #include "LibDataGrammar.h"
+#include "LogCapture.h"
 
 #include "DiagLog.h"
 #include "ResultCodes.h"
@@ -257,37 +258,8 @@ TEST(LibDataProgramDir, PatternAddsABackslashOnlyWhenNeededAndMustFit)
 class LibDataLiteral : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/scoutexlogXXXXXX";
-        int fd = mkstemp(tmpl);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        path_ = tmpl;
-        std::remove(path_.c_str());
-        DiagLogStart(path_.c_str());
-    }
-    void TearDown() override
-    {
-        DiagLogClose();
-        std::remove(path_.c_str());
-    }
-    // The entries written so far (the block without its banners).
-    std::string entries()
-    {
-        DiagLogClose();
-        std::ifstream in(path_, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        std::string text = s.str();
-        const std::string start = "---------------- Log Start\r\n";
-        const std::string end = "\r\n\r\n---------------- Log End\r\n";
-        EXPECT_EQ(text.substr(0, start.size()), start);
-        EXPECT_GE(text.size(), start.size() + end.size());
-        EXPECT_EQ(text.substr(text.size() - end.size()), end);
-        return text.substr(start.size(), text.size() - start.size() - end.size());
-    }
-    std::string path_;
+    std::string entries() const { return log_.entries(); }
+    LogCapture log_;
 };
 
 TEST_F(LibDataLiteral, QuotedTextUpToTheClosingQuoteOrTheLineEnd)
@@ -299,9 +271,9 @@ TEST_F(LibDataLiteral, QuotedTextUpToTheClosingQuoteOrTheLineEnd)
     EXPECT_STREQ(out, "2.0 beta");
     ASSERT_EQ(resolveLiteral("VEXVersion", "\"\"", ValueForm::String, out, 128), kOk);
     EXPECT_STREQ(out, "");
-    EXPECT_EQ(entries(), "\r\n>VEXVersion = 1.1\r\n>---Operation successful."
-                         "\r\n>VEXVersion = 2.0 beta\r\n>---Operation successful."
-                         "\r\n>VEXVersion = \r\n>---Operation successful.");
+    EXPECT_EQ(entries(), "\n>VEXVersion = 1.1\n>---Operation successful."
+                         "\n>VEXVersion = 2.0 beta\n>---Operation successful."
+                         "\n>VEXVersion = \n>---Operation successful.");
 }
 
 TEST_F(LibDataLiteral, LongTextIsCutToTheOutputSize)
@@ -313,7 +285,7 @@ TEST_F(LibDataLiteral, LongTextIsCutToTheOutputSize)
     EXPECT_EQ(std::string(out), std::string(127, 't'));
     EXPECT_EQ(out[128], 'q');
     EXPECT_EQ(entries(),
-              "\r\n>VEXVersion = " + std::string(127, 't') + "\r\n>---Operation successful.");
+              "\n>VEXVersion = " + std::string(127, 't') + "\n>---Operation successful.");
 }
 
 TEST_F(LibDataLiteral, TextWithoutOpeningQuoteFailsAndLeavesTheOutput)
@@ -335,8 +307,8 @@ TEST_F(LibDataLiteral, NumbersByTheirDecimalReading)
     n = 99;
     EXPECT_EQ(resolveLiteral("Count", "", ValueForm::Number, &n, 4), kFailed);
     EXPECT_EQ(n, 99);
-    EXPECT_EQ(entries(), "\r\n>Count = -42\r\n>---Operation successful."
-                         "\r\n>Count = 0\r\n>---Operation successful.");
+    EXPECT_EQ(entries(), "\n>Count = -42\n>---Operation successful."
+                         "\n>Count = 0\n>---Operation successful.");
 }
 
 } // namespace

@@ -69,7 +69,7 @@ TEST_F(LibDataWine, ExampleCatalogueWithTwoReleases)
     hklm_.setString("Version", "3.0", "Scan Suite");
     hkcu_.setString("Guide", "C:\\Scan 3.0\\handbook.pdf", "Scan Suite\\3.0");
 
-    LogCapture log(dir_.path());
+    LogCapture log;
     EXPECT_EQ(test("Scan Suite\\2.0"), kOk);
     EXPECT_EQ(test("Scan Suite\\3.0"), kOk);
     std::string value;
@@ -217,7 +217,7 @@ TEST_F(LibDataWine, ReadsOfTextsAndNumbers)
     EXPECT_EQ(readText("R\\1", "Absent", text), kRegistryRead);
     EXPECT_EQ(readText("R\\1", "NoKey", text), kFailed);
 
-    LogCapture log(dir_.path());
+    LogCapture log;
     std::int32_t n = 7;
     EXPECT_EQ(GetLibDataValue("R\\1", "Count", LookupKind::Read, ValueForm::Number, &n, 4), kOk);
     EXPECT_EQ(n, -2);
@@ -268,7 +268,7 @@ TEST_F(LibDataWine, Literals)
 
 TEST_F(LibDataWine, MissingCatalogueIsMinusElevenWithItsName)
 {
-    LogCapture log(dir_.path());
+    LogCapture log;
     char out[16] = "untouched";
     EXPECT_EQ(GetLibDataValue("A\\1", "VEXVersion", LookupKind::Literal, ValueForm::String, out,
                               sizeof out),

@@ -54,38 +54,6 @@ bool isZero(const InstallRecord& r)
     return isMarked(r, 0);
 }
 
-std::string logEntries(const std::string& path)
-{
-    std::string text = wintest::readFile(path);
-    std::string lf;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            lf += text[i];
-    const std::string start = "---------------- Log Start\n";
-    const std::string end = "\n\n---------------- Log End\n";
-    if (lf.compare(0, start.size(), start) == 0)
-        lf.erase(0, start.size());
-    if (lf.size() >= end.size() && lf.compare(lf.size() - end.size(), end.size(), end) == 0)
-        lf.erase(lf.size() - end.size());
-    return lf;
-}
-
-LogCapture::LogCapture(const std::string& dir) : path_(dir + "\\capture.log")
-{
-    DiagLogStart(path_.c_str());
-}
-
-LogCapture::~LogCapture()
-{
-    DiagLogClose();
-}
-
-std::string LogCapture::entries()
-{
-    DiagLogClose();
-    return logEntries(path_);
-}
-
 } // namespace scoutextest
 
 int main(int argc, char** argv)

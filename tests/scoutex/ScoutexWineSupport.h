@@ -4,6 +4,7 @@
 
 #include "FindExport.h"
 #include "InstallRecord.h"
+#include "LogCapture.h"
 #include "WinTestSupport.h"
 
 #include <cstdint>
@@ -28,22 +29,5 @@ void putFile(const std::string& path, std::uint64_t t);
 InstallRecord markedRecord(unsigned char mark = 0xAB);
 bool isMarked(const InstallRecord& r, unsigned char mark = 0xAB);
 bool isZero(const InstallRecord& r);
-
-// The entries of a log file: its text between the start and end banners
-// (all of it when a banner is missing), line breaks as LF.
-std::string logEntries(const std::string& path);
-
-// Log capture inside the test program: the log on to a file while alive.
-class LogCapture
-{
-public:
-    explicit LogCapture(const std::string& dir);
-    ~LogCapture();
-    // Closes the log and returns its entries.
-    std::string entries();
-
-private:
-    std::string path_;
-};
 
 } // namespace scoutextest
