@@ -1,6 +1,8 @@
 // Path macros: the four macros, the "?cut?" filter and the output bound.
 #include "PathMacros.h"
 
+#include "ResultCodes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -53,20 +55,20 @@ TEST(ExpandMacro, ExampleTable)
     EXPECT_EQ(e.text, "C:\\Apps\\Scanner\\X.DLL;%APPDIR%\\Y.DLL");
 
     for (int sel : {kMacroVexDir, kMacroAppDir, kMacroOcrDir, kMacroWinDir})
-        EXPECT_EQ(expand("%TEMP%\\C.DLL", sel, kToolkit).result, -1);
+        EXPECT_EQ(expand("%TEMP%\\C.DLL", sel, kToolkit).result, kFailed);
 }
 
 TEST(ExpandMacro, SelectorsAndNames)
 {
     EXPECT_EQ(expand("%OCRDIR%\\O.DLL", kMacroOcrDir, "D:\\Ocr").text, "D:\\Ocr\\O.DLL");
     // Exact names with case; each selector only its own macro.
-    EXPECT_EQ(expand("%vexdir%\\A", kMacroVexDir, kToolkit).result, -1);
-    EXPECT_EQ(expand("%VEXDIR%\\A", kMacroAppDir, kProgram).result, -1);
-    EXPECT_EQ(expand("%VEXDIR%\\A", 0, kToolkit).result, -1);
-    EXPECT_EQ(expand("%VEXDIR%\\A", 0x11, kToolkit).result, -1);
-    EXPECT_EQ(expand("%VEXDIR%\\A", 2, kToolkit).result, -1);
-    EXPECT_EQ(expand("", kMacroVexDir, kToolkit).result, -1);
-    EXPECT_EQ(expand("   ", kMacroVexDir, kToolkit).result, -1);
+    EXPECT_EQ(expand("%vexdir%\\A", kMacroVexDir, kToolkit).result, kFailed);
+    EXPECT_EQ(expand("%VEXDIR%\\A", kMacroAppDir, kProgram).result, kFailed);
+    EXPECT_EQ(expand("%VEXDIR%\\A", 0, kToolkit).result, kFailed);
+    EXPECT_EQ(expand("%VEXDIR%\\A", 0x11, kToolkit).result, kFailed);
+    EXPECT_EQ(expand("%VEXDIR%\\A", 2, kToolkit).result, kFailed);
+    EXPECT_EQ(expand("", kMacroVexDir, kToolkit).result, kFailed);
+    EXPECT_EQ(expand("   ", kMacroVexDir, kToolkit).result, kFailed);
     // Text before the macro stays; the value is inserted as it is.
     EXPECT_EQ(expand("pre%APPDIR%post", kMacroAppDir, "C:\\X\\").text, "preC:\\X\\post");
     EXPECT_EQ(expand("%APPDIR%", kMacroAppDir, kProgram).text, kProgram);
@@ -113,7 +115,7 @@ TEST(ExpandMacro, OutputIsCutAtCapacityLessOne)
     EXPECT_STREQ(out, "abc");
     EXPECT_EQ(expandMacro("%APPDIR%rest", out, 1, kMacroAppDir, "X"), 0);
     EXPECT_STREQ(out, "");
-    EXPECT_EQ(expandMacro("%APPDIR%", out, 0, kMacroAppDir, "X"), -1);
+    EXPECT_EQ(expandMacro("%APPDIR%", out, 0, kMacroAppDir, "X"), kFailed);
 }
 
 TEST(FindNoCase, LettersIgnoreCaseOtherBytesExact)

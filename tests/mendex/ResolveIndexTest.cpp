@@ -5,6 +5,8 @@
 #include "ResolveList.h"
 #include "UpdateScript.h"
 
+#include "ResultCodes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -124,15 +126,15 @@ TEST_F(ResolveListFile, LogsEveryLookupAsTheSingleLookupDoes)
     ResolveList list;
     char out[512];
     // Missing: an error per lookup, and the list is looked for again.
-    EXPECT_EQ(list.lookup(kKey, "A.DLL", out, sizeof out), -11);
-    EXPECT_EQ(list.lookup(kKey, "A.DLL", out, sizeof out), -11);
-    EXPECT_EQ(list.lookup("  ", "A.DLL", out, sizeof out), -1);
+    EXPECT_EQ(list.lookup(kKey, "A.DLL", out, sizeof out), kDataFileOpen);
+    EXPECT_EQ(list.lookup(kKey, "A.DLL", out, sizeof out), kDataFileOpen);
+    EXPECT_EQ(list.lookup("  ", "A.DLL", out, sizeof out), kFailed);
     write("[Scan Suite\\2.0]\nA.DLL=SOURCE\\A.DLL\n");
     EXPECT_EQ(list.lookup(kKey, "a.dll", out, sizeof out), 0);
     EXPECT_STREQ(out, "SOURCE\\A.DLL");
-    EXPECT_EQ(list.lookup(kKey, "B.DLL", out, sizeof out), -1);
+    EXPECT_EQ(list.lookup(kKey, "B.DLL", out, sizeof out), kFailed);
     EXPECT_STREQ(out, "");
-    EXPECT_EQ(list.lookup("Other\\1.0", "A.DLL", out, sizeof out), -1);
+    EXPECT_EQ(list.lookup("Other\\1.0", "A.DLL", out, sizeof out), kFailed);
     EXPECT_EQ(log.entries(), "\n>Error opening file Resolve.src."
                              "\n>Error opening file Resolve.src."
                              "\n>Resolve Data: File opened."
@@ -149,7 +151,7 @@ TEST_F(ResolveListFile, ReadOncePerList)
     write("[Scan Suite\\2.0]\nA.DLL=SECOND\nB.DLL=B\n");
     EXPECT_EQ(list.lookup(kKey, "A.DLL", out, sizeof out), 0);
     EXPECT_STREQ(out, "FIRST");
-    EXPECT_EQ(list.lookup(kKey, "B.DLL", out, sizeof out), -1);
+    EXPECT_EQ(list.lookup(kKey, "B.DLL", out, sizeof out), kFailed);
     // A new list (the next run) reads it again.
     ResolveList next;
     EXPECT_EQ(next.lookup(kKey, "B.DLL", out, sizeof out), 0);
