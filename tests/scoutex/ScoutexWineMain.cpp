@@ -13,17 +13,19 @@ namespace scoutextest
 const char kTestRoot[] = "Software\\FixwiseTest\\Scoutex";
 const char kToolkitRoot[] = "Software\\Orvantis\\Pixora\\VEX";
 
-void makeKey(HKEY root, const std::string& path)
+void makeKey(HKEY root, const std::string& path, wintest::CallSite at)
 {
+    wintest::Trace trace(at.file, at.line, "makeKey");
     UniqueHkey key;
     ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
                               nullptr),
               ERROR_SUCCESS);
 }
 
-void putFile(const std::string& path, std::uint64_t t)
+void putFile(const std::string& path, std::uint64_t t, wintest::CallSite at)
 {
-    wintest::writeFile(path, "data");
+    wintest::Trace trace(at.file, at.line, "putFile");
+    wintest::writeFile(path, "data", at);
     UniqueFile f(
         CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(f);

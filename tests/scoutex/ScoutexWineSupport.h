@@ -20,10 +20,10 @@ extern const char kToolkitRoot[];
 
 // An export of a loaded library as a function of type F (null when absent).
 // Makes a registry key (and the keys on its way) without any value.
-void makeKey(HKEY root, const std::string& path);
+void makeKey(HKEY root, const std::string& path, wintest::CallSite at = FW_HERE);
 
 // Writes a file and gives it the creation and last-write time t.
-void putFile(const std::string& path, std::uint64_t t);
+void putFile(const std::string& path, std::uint64_t t, wintest::CallSite at = FW_HERE);
 
 // A record filled with one byte everywhere, to see what is written.
 InstallRecord markedRecord(unsigned char mark = 0xAB);

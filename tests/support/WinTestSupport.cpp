@@ -71,8 +71,9 @@ void makeDirs(const std::string& path)
             CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
 }
 
-void writeFile(const std::string& path, const std::string& bytes)
+void writeFile(const std::string& path, const std::string& bytes, CallSite at)
 {
+    Trace trace(at.file, at.line, "writeFile");
     UniqueFile f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(f) << "cannot write " << path;
@@ -141,8 +142,9 @@ void ScratchKey::remove()
 }
 
 void ScratchKey::setRaw(const std::string& name, DWORD type, const std::string& bytes,
-                        const std::string& subkey)
+                        const std::string& subkey, CallSite at)
 {
+    Trace trace(at.file, at.line, "ScratchKey::setRaw");
     const std::string full = subkey.empty() ? path_ : path_ + "\\" + subkey;
     UniqueHkey key;
     ASSERT_EQ(RegCreateKeyExA(root_, full.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -155,14 +157,15 @@ void ScratchKey::setRaw(const std::string& name, DWORD type, const std::string& 
 }
 
 void ScratchKey::setString(const std::string& name, const std::string& value,
-                           const std::string& subkey)
+                           const std::string& subkey, CallSite at)
 {
-    setRaw(name, REG_SZ, std::string(value.c_str(), value.size() + 1), subkey);
+    setRaw(name, REG_SZ, std::string(value.c_str(), value.size() + 1), subkey, at);
 }
 
-void ScratchKey::setDword(const std::string& name, std::uint32_t value, const std::string& subkey)
+void ScratchKey::setDword(const std::string& name, std::uint32_t value, const std::string& subkey,
+                          CallSite at)
 {
-    setRaw(name, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), 4), subkey);
+    setRaw(name, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), 4), subkey, at);
 }
 
 RegValue readValue(HKEY root, const std::string& key, const std::string& name)

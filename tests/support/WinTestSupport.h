@@ -41,7 +41,17 @@ void removeTree(const std::string& path);
 // Makes every directory on the way to path.
 void makeDirs(const std::string& path);
 
-void writeFile(const std::string& path, const std::string& bytes);
+// Where a helper was called from: its failures name the caller's line. A
+// helper takes a CallSite as its last parameter, defaulted to HERE, and opens
+// its body with a Trace of it.
+struct CallSite {
+    const char* file;
+    int line;
+};
+#define FW_HERE (wintest::CallSite{__builtin_FILE(), __builtin_LINE()})
+using Trace = ::testing::ScopedTrace;
+
+void writeFile(const std::string& path, const std::string& bytes, CallSite at = FW_HERE);
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 bool dirExists(const std::string& path);
@@ -60,10 +70,11 @@ public:
 
     const std::string& path() const { return path_; }
     void setString(const std::string& name, const std::string& value,
-                   const std::string& subkey = "");
-    void setDword(const std::string& name, std::uint32_t value, const std::string& subkey = "");
+                   const std::string& subkey = "", CallSite at = FW_HERE);
+    void setDword(const std::string& name, std::uint32_t value, const std::string& subkey = "",
+                  CallSite at = FW_HERE);
     void setRaw(const std::string& name, DWORD type, const std::string& bytes,
-                const std::string& subkey = "");
+                const std::string& subkey = "", CallSite at = FW_HERE);
     void remove();
 
 private:
