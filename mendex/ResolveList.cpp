@@ -2,10 +2,12 @@
 
 #include "DiagLog.h"
 #include "LineReader.h"
+#include "ReadDiagnostics.h"
 #include "ResultCodes.h"
 #include "Text.h"
 #include "UpdateScript.h"
 
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -41,7 +43,7 @@ bool seekSection(LineReader& reader, const char* productKey, char* line)
 } // namespace
 
 int lookupResolveSource(LineReader& reader, const char* productKey, const char* fileName, char* out,
-                        std::size_t capacity)
+                        std::size_t capacity, ReadDiagnostics* diagnostics)
 {
     if (out && capacity > 0)
         out[0] = '\0';
@@ -58,15 +60,23 @@ int lookupResolveSource(LineReader& reader, const char* productKey, const char* 
         if (reader.atEnd())
             return kFailed;
         reader.readLine(line);
+        if (line[0] == '\0' && diagnostics)
+            reportHiddenLines(reader, *diagnostics, line, "resolve section");
         if (line[0] == '[' || line[0] == '\0')
             return kFailed;
         if (line[0] == ';')
             continue;
         const char* eq = std::strchr(line, '=');
         std::size_t nameLen = eq ? static_cast<std::size_t>(eq - line) : std::strlen(line);
+        if (diagnostics) {
+            std::string name(line, nameLen);
+            diagnostics->passed(reader.lineNumber(), name.c_str());
+        }
         if (equalsNoCaseN(line, nameLen, fileName)) {
             if (out && capacity > 0)
                 copyText(out, capacity, eq ? eq + 1 : "");
+            if (diagnostics)
+                diagnostics->taken(reader.lineNumber());
             return kOk;
         }
     }

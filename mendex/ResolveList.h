@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 class LineReader;
+class ReadDiagnostics;
 struct FileEntry;
 
 // The bare name of the resolve list in the current directory.
@@ -21,8 +22,11 @@ constexpr const char* kResolveListName = "Resolve.src";
 // Returns 0 with the source path (the text after the first "=", cut at
 // capacity - 1 characters) in out; -1 when productKey is blank, the section is
 // missing or has no line for fileName. Logs nothing.
+// With a sink (diagnostics), it also tells each line it compares (passed),
+// the line that answers (taken), and an empty line that hides later lines of
+// the section; the answer stays the same.
 int lookupResolveSource(LineReader& reader, const char* productKey, const char* fileName, char* out,
-                        std::size_t capacity);
+                        std::size_t capacity, ReadDiagnostics* diagnostics = nullptr);
 
 // Opens "Resolve.src" in the current directory and looks fileName up as above.
 // Logs "\n>Resolve Data: File opened." after opening; when it cannot be

@@ -2,9 +2,11 @@
 
 #include "DiagLog.h"
 #include "LineReader.h"
+#include "ReadDiagnostics.h"
 #include "ResultCodes.h"
 #include "Text.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -32,12 +34,37 @@ bool pieceIs(const Piece& piece, const char* word)
     return std::strlen(word) == piece.length && std::strncmp(piece.begin, word, piece.length) == 0;
 }
 
-std::uint32_t pieceHex(const Piece& piece)
+std::uint32_t pieceHex(const Piece& piece, bool* exact = nullptr)
 {
     char buf[LineReader::kBufSize];
     copyTextN(buf, sizeof buf, piece.begin, piece.length);
+    if (exact && !isExactHex(buf))
+        *exact = false;
     return parseHex(buf);
 }
+
+// Records why a record is dropped and gives the result that drops it.
+int dropped(RecordNotes* notes, const char* why)
+{
+    if (notes)
+        notes->dropped = why;
+    return kMalformed;
+}
+
+void misread(RecordNotes* notes, const char* how)
+{
+    if (notes && !notes->misread)
+        notes->misread = how;
+}
+
+void remark(RecordNotes* notes, const char* what)
+{
+    if (notes && !notes->remark)
+        notes->remark = what;
+}
+
+const char kNotHex[] = "a number holds a character that is not a hexadecimal digit (read as 0) "
+                       "or more than eight digits (only the last eight count)";
 
 void appendRegistryEntry(UpdateScript* script, RegistryEntry* entry)
 {
@@ -59,14 +86,42 @@ void appendFileEntry(UpdateScript* script, FileEntry* entry)
     script->fileTail = entry;
 }
 
-// The name of a header line: after the "[" up to the first "]" or the end.
-void headerName(const char* line, char* name, std::size_t cap)
+} // namespace
+
+void scriptHeaderName(const char* line, char* name, std::size_t cap)
 {
     Piece p = upTo(line + 1, ']');
     copyTextN(name, cap, p.begin, p.length);
 }
 
-} // namespace
+bool isExactHex(const char* text)
+{
+    if (!text)
+        return true;
+    if (text[0] == '0' && text[1] == 'x')
+        text += 2;
+    else if (text[0] == 'x')
+        text += 1;
+    std::size_t digits = 0;
+    for (; *text; ++text, ++digits) {
+        const char c = *text;
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return digits <= 8;
+}
+
+bool isLanguageHeaderName(const char* name)
+{
+    if (!name)
+        return false;
+    const char* digits = name;
+    if (digits[0] == '0' && digits[1] == 'x')
+        digits += 2;
+    else if (digits[0] == 'x')
+        digits += 1;
+    return digits[0] != '\0' && isExactHex(name);
+}
 
 std::uint32_t parseHex(const char* text)
 {
@@ -91,7 +146,7 @@ std::uint32_t parseHex(const char* text)
     return value;
 }
 
-int parseFileEntry(const char* value, UpdateScript* script)
+int parseFileEntry(const char* value, UpdateScript* script, RecordNotes* notes)
 {
     if (isBlankText(value))
         return kFailed;
@@ -101,37 +156,41 @@ int parseFileEntry(const char* value, UpdateScript* script)
     // path "," "size" ":" high "-" low "," "time" ":" high "-" low
     Piece path = upTo(value, ',');
     if (!path.delimited)
-        return kMalformed;
+        return dropped(notes, "File record without \",\" after the path");
     Piece sizeWord = upTo(path.rest(), ':');
     if (!sizeWord.delimited || !pieceIs(sizeWord, "size"))
-        return kMalformed;
+        return dropped(notes, "File record: \"size:\" must follow the path's \",\"");
     Piece sizeHigh = upTo(sizeWord.rest(), '-');
     if (!sizeHigh.delimited)
-        return kMalformed;
+        return dropped(notes, "File record: the size has no \"-\" between its halves");
     Piece sizeLow = upTo(sizeHigh.rest(), ',');
     if (!sizeLow.delimited)
-        return kMalformed;
+        return dropped(notes, "File record without \",\" after the size");
     Piece timeWord = upTo(sizeLow.rest(), ':');
     if (!timeWord.delimited || !pieceIs(timeWord, "time"))
-        return kMalformed;
+        return dropped(notes, "File record: \"time:\" must follow the size's \",\"");
     Piece timeHigh = upTo(timeWord.rest(), '-');
     if (!timeHigh.delimited)
-        return kMalformed;
+        return dropped(notes, "File record: the time has no \"-\" between its halves");
     Piece timeLow = upTo(timeHigh.rest(), '\0');
 
     FileEntry* entry = new (std::nothrow) FileEntry();
     if (!entry)
         return kNoMemory;
     copyTextN(entry->path, sizeof entry->path, path.begin, path.length);
-    entry->sizeHigh = pieceHex(sizeHigh);
-    entry->sizeLow = pieceHex(sizeLow);
-    entry->timeHigh = pieceHex(timeHigh);
-    entry->timeLow = pieceHex(timeLow);
+    bool exact = true;
+    entry->sizeHigh = pieceHex(sizeHigh, &exact);
+    entry->sizeLow = pieceHex(sizeLow, &exact);
+    entry->timeHigh = pieceHex(timeHigh, &exact);
+    entry->timeLow = pieceHex(timeLow, &exact);
+    if (!exact)
+        misread(notes, kNotHex);
     appendFileEntry(script, entry);
     return kOk;
 }
 
-int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t langId)
+int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t langId,
+                       RecordNotes* notes)
 {
     if (isBlankText(value))
         return kFailed;
@@ -145,9 +204,9 @@ int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t la
     else if (pieceIs(hiveWord, "HKLM"))
         hive = kHiveLocalMachine;
     else
-        return kMalformed;
+        return dropped(notes, "the hive must be \"HKLM\" or \"HKCU\", in capitals");
     if (!hiveWord.delimited)
-        return kMalformed;
+        return dropped(notes, "no \",\" after the hive");
 
     RegistryEntry entry{};
     entry.hive = hive;
@@ -165,16 +224,24 @@ int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t la
             if (data[0] == '"') {
                 Piece text = upTo(data + 1, '"');
                 copyTextN(entry.stringData, sizeof entry.stringData, text.begin, text.length);
+                if (text.delimited && text.rest()[0] != '\0')
+                    remark(notes, "text after the closing double quote is ignored");
             } else if (data[0] == '%') {
                 if (std::strcmp(data, "%LANGID%") != 0)
-                    return kMalformed;
+                    return dropped(notes, "a value starting with \"%\" must be exactly %LANGID%");
                 entry.dwordValue = langId;
                 entry.valueType = RegValueType::Dword;
             } else {
                 Piece typeWord = upTo(data, ':');
                 if (!typeWord.delimited || !pieceIs(typeWord, "dword"))
-                    return kMalformed;
+                    return dropped(notes, "after \"=\" must come a double quote, %LANGID% or "
+                                          "dword:NUMBER");
+                if (!isExactHex(typeWord.rest()))
+                    misread(notes, kNotHex);
                 entry.dwordValue = parseHex(typeWord.rest());
+                if (entry.dwordValue == kStringMarker)
+                    remark(notes, "dword:80000000 equals the string marker: this engine writes "
+                                  "the DWORD, earlier engines wrote an empty string");
                 entry.valueType = RegValueType::Dword;
             }
         }
@@ -204,8 +271,29 @@ void freeUpdateScript(UpdateScript* script)
     *script = UpdateScript{};
 }
 
+namespace
+{
+
+// Reports a record's notes at the line it stands on.
+void reportNotes(ReadDiagnostics* diagnostics, std::size_t line, const RecordNotes& notes,
+                 int result)
+{
+    if (!diagnostics)
+        return;
+    if (notes.dropped)
+        diagnostics->report(line, Severity::Error, notes.dropped);
+    else if (result == kFailed)
+        diagnostics->report(line, Severity::Error, "a record with a blank value is dropped");
+    if (notes.misread)
+        diagnostics->report(line, Severity::Error, notes.misread);
+    if (notes.remark)
+        diagnostics->report(line, Severity::Warning, notes.remark);
+}
+
+} // namespace
+
 int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t langId,
-                     UpdateScript* script)
+                     UpdateScript* script, ReadDiagnostics* diagnostics)
 {
     DiagLog("\n>Update Data: File opened.");
     DiagLog("\n>Updating %s", productKey ? productKey : "");
@@ -215,30 +303,55 @@ int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t l
 
     char line[LineReader::kBufSize];
     char name[LineReader::kBufSize];
+    char text[LineReader::kBufSize + 160];
 
     // The language header: any header whose name, read as a hexadecimal
     // number, has the language's low 8 bits.
+    std::size_t languageLine = 0;
     for (;;) {
         if (reader.atEnd())
             return kFailed;
         reader.readLine(line);
         if (line[0] != '[')
             continue;
-        headerName(line, name, sizeof name);
+        scriptHeaderName(line, name, sizeof name);
         if ((parseHex(name) & 0xFFu) == (langId & 0xFFu))
             break;
     }
+    languageLine = reader.lineNumber();
+    if (diagnostics && !isLanguageHeaderName(name)) {
+        std::snprintf(text, sizeof text,
+                      "header [%s] reads as the language header of language %x: it stands "
+                      "before that language's own header",
+                      name, static_cast<unsigned>(langId));
+        diagnostics->report(languageLine, Severity::Error, text);
+    }
 
     // The product header, exactly; later language headers are passed over.
+    std::size_t otherLanguageLine = 0;
+    char otherLanguage[LineReader::kBufSize] = "";
     for (;;) {
         if (reader.atEnd())
             return kFailed;
         reader.readLine(line);
         if (line[0] != '[')
             continue;
-        headerName(line, name, sizeof name);
+        scriptHeaderName(line, name, sizeof name);
         if (std::strcmp(name, productKey) == 0)
             break;
+        if (diagnostics && isLanguageHeaderName(name) &&
+            (parseHex(name) & 0xFFu) != (langId & 0xFFu) && otherLanguageLine == 0) {
+            otherLanguageLine = reader.lineNumber();
+            copyText(otherLanguage, sizeof otherLanguage, name);
+        }
+    }
+    if (diagnostics && otherLanguageLine != 0) {
+        std::snprintf(text, sizeof text,
+                      "product section [%s] stands under language header [%s] (line %zu) but "
+                      "is read for language %x (header on line %zu)",
+                      productKey, otherLanguage, otherLanguageLine, static_cast<unsigned>(langId),
+                      languageLine);
+        diagnostics->report(reader.lineNumber(), Severity::Error, text);
     }
 
     // The records, up to an empty line, a header or the end of the file.
@@ -246,18 +359,40 @@ int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t l
         if (reader.atEnd())
             return kOk;
         reader.readLine(line);
-        if (line[0] == '[' || line[0] == '\0')
+        if (line[0] == '[')
             return kOk;
+        if (line[0] == '\0') {
+            if (diagnostics)
+                reportHiddenLines(reader, *diagnostics, line, "product section");
+            return kOk;
+        }
         if (line[0] == ';')
             continue;
         Piece kind = upTo(line, '=');
         const char* value = kind.rest();
-        if (pieceIs(kind, "RegKey") || pieceIs(kind, "RegValue"))
-            parseRegistryEntry(value, script, langId);
-        else if (pieceIs(kind, "File"))
-            parseFileEntry(value, script);
-        else
+        RecordNotes notes;
+        int result = kOk;
+        const FileEntry* lastFile = script->fileTail;
+        if (pieceIs(kind, "RegKey") || pieceIs(kind, "RegValue")) {
+            result = parseRegistryEntry(value, script, langId, diagnostics ? &notes : nullptr);
+        } else if (pieceIs(kind, "File")) {
+            result = parseFileEntry(value, script, diagnostics ? &notes : nullptr);
+        } else {
+            if (diagnostics) {
+                copyTextN(name, 64, kind.begin, kind.length);
+                std::snprintf(text, sizeof text,
+                              "record kind \"%s\" is not File, RegKey or RegValue: the reading "
+                              "stops here and the whole update is refused",
+                              name);
+                diagnostics->report(reader.lineNumber(), Severity::Error, text);
+            }
             return kMalformed;
+        }
+        if (diagnostics) {
+            reportNotes(diagnostics, reader.lineNumber(), notes, result);
+            if (script->fileTail != lastFile)
+                diagnostics->taken(reader.lineNumber());
+        }
     }
 }
 

@@ -8,9 +8,11 @@
 // for its default language is declared in ScriptFiles.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 class LineReader;
+class ReadDiagnostics;
 
 // Predefined registry roots as the script names them ("HKCU", "HKLM"); the
 // numbers are those of HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE.
@@ -69,8 +71,11 @@ constexpr const char* kUpdateScriptName = "Update.src";
 // other than "File", "RegKey", "RegValue" is met (reading stops there).
 // Records whose values break the grammar are dropped and reading goes on.
 // On any result but 0 the caller frees what was read and applies nothing.
+// With a sink (diagnostics), it also reports every line of what it reads
+// that it drops, misreads or stops at, and the lines an empty line hides;
+// results, entries and log entries stay the same.
 int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t langId,
-                     UpdateScript* script);
+                     UpdateScript* script, ReadDiagnostics* diagnostics = nullptr);
 
 // As above, but opens fileName (by the name as given, so a bare name is looked
 // up in the current directory). When it cannot be opened, logs
@@ -78,16 +83,25 @@ int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t l
 int readUpdateScriptFile(const char* fileName, const char* productKey, std::uint16_t langId,
                          UpdateScript* script);
 
+// Why a record was dropped, how it was misread though added, or what is odd
+// about it. Each text is static; null when there is nothing to tell.
+struct RecordNotes {
+    const char* dropped = nullptr;
+    const char* misread = nullptr;
+    const char* remark = nullptr;
+};
+
 // Parses the value of one "File" record and appends a FileEntry.
 // Returns 0 when added, -1 for a blank value, -10 when the value breaks the
 // grammar (nothing added), -14 when memory is exhausted (nothing added).
-int parseFileEntry(const char* value, UpdateScript* script);
+int parseFileEntry(const char* value, UpdateScript* script, RecordNotes* notes = nullptr);
 
 // Parses the value of one "RegKey"/"RegValue" record and appends a
 // RegistryEntry; "%LANGID%" gives langId as a DWORD.
 // Returns 0 when added, -1 for a blank value, -10 when the value breaks the
 // grammar (nothing added), -14 when memory is exhausted (nothing added).
-int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t langId);
+int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t langId,
+                       RecordNotes* notes = nullptr);
 
 // Frees both lists (registry list first) and leaves the script empty.
 // Safe on an empty script and on null.
@@ -98,3 +112,16 @@ void freeUpdateScript(UpdateScript* script);
 // counts as 0), accumulated in 32 bits (only the last eight digits count).
 // Empty or null gives 0.
 std::uint32_t parseHex(const char* text);
+
+// True when parseHex reads text as written: nothing but hexadecimal digits
+// after its prefix (other characters count as 0) and at most eight of them.
+bool isExactHex(const char* text);
+
+// The name of a header line (after the "[" up to the first "]" or the end),
+// as the reader compares it; cut at cap - 1 characters.
+void scriptHeaderName(const char* line, char* name, std::size_t cap);
+
+// True when a header name is a language identifier as written: one to eight
+// hexadecimal digits (after an optional "0x" or "x"). The reader tries every
+// header as a language header; only these are meant as one.
+bool isLanguageHeaderName(const char* name);

@@ -1,6 +1,7 @@
 #include "LibDataGrammar.h"
 
 #include "DiagLog.h"
+#include "ReadDiagnostics.h"
 #include "ResultCodes.h"
 #include "Text.h"
 
@@ -69,7 +70,8 @@ bool nextSectionKey(LineReader& reader, char (&key)[kLibTextSize])
 }
 
 int scanForEntry(LineReader& reader, const char* productKey, const char* entryName,
-                 char (&line)[LineReader::kBufSize], const char*& value)
+                 char (&line)[LineReader::kBufSize], const char*& value,
+                 ReadDiagnostics* diagnostics)
 {
     const std::size_t nameLen = std::strlen(entryName);
     char key[kLibTextSize];
@@ -96,8 +98,16 @@ int scanForEntry(LineReader& reader, const char* productKey, const char* entryNa
                 break;
             }
             const char* eq = std::strchr(line, '=');
-            if (!eq)
+            if (!eq) {
+                if (diagnostics)
+                    diagnostics->report(reader.lineNumber(), Severity::Error,
+                                        line[0] == '\0' && reader.atEnd()
+                                            ? "the file ends inside the section: a lookup of an "
+                                              "entry not above this line fails (-10)"
+                                            : "a line without \"=\" inside a section ends every "
+                                              "lookup of an entry below it (-10)");
                 return kMalformed;
+            }
             if (static_cast<std::size_t>(eq - line) == nameLen &&
                 std::memcmp(line, entryName, nameLen) == 0) {
                 value = eq + 1;
@@ -137,16 +147,22 @@ int resolveLiteral(const char* entryName, const char* value, ValueForm form, voi
     return kOk;
 }
 
-int parseRegistryRef(const char* value, RegistryRef& ref)
+int parseRegistryRef(const char* value, RegistryRef& ref, const char** why)
 {
     if (std::strncmp(value, "HKLM", 4) == 0)
         ref.hive = Hive::LocalMachine;
     else if (std::strncmp(value, "HKCU", 4) == 0)
         ref.hive = Hive::CurrentUser;
-    else
+    else {
+        if (why)
+            *why = "the hive must be \"HKLM\" or \"HKCU\", in capitals";
         return kMalformed;
-    if (value[4] != ',')
+    }
+    if (value[4] != ',') {
+        if (why)
+            *why = "no \",\" after the hive";
         return kMalformed;
+    }
 
     const char* path = value + 5;
     const char* comma = std::strchr(path, ',');

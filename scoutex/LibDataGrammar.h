@@ -8,6 +8,8 @@
 
 #include "LineReader.h"
 
+class ReadDiagnostics;
+
 #include <cstddef>
 #include <cstdint>
 
@@ -44,8 +46,11 @@ bool nextSectionKey(LineReader& reader, char (&key)[kLibTextSize]);
 // value points into line, at the text after the entry's "=". Results:
 //   0 found; -1 no (further) section with that key before the end;
 //   -10 a line without "=" inside the section before the entry.
+// With a sink (diagnostics), a line without "=" that ends the scan is
+// reported; the result stays the same.
 int scanForEntry(LineReader& reader, const char* productKey, const char* entryName,
-                 char (&line)[LineReader::kBufSize], const char*& value);
+                 char (&line)[LineReader::kBufSize], const char*& value,
+                 ReadDiagnostics* diagnostics = nullptr);
 
 // Resolves a literal value in the given form into out (outSize bytes) and
 // writes its log entries. Results: 0; -1 text without an opening double
@@ -75,7 +80,8 @@ struct RegistryRef {
 
 // Splits a registry reference. Results: 0; -10 a hive other than "HKLM" or
 // "HKCU", or no "," after the hive.
-int parseRegistryRef(const char* value, RegistryRef& ref);
+// With why, a -10 also gives its reason there (a static text).
+int parseRegistryRef(const char* value, RegistryRef& ref, const char** why = nullptr);
 
 // Splits a product key at its first backslash into name and version.
 // Returns false (and writes nothing) when there is no backslash or a part

@@ -1,5 +1,7 @@
 #include "LineReader.h"
 
+#include "ReadDiagnostics.h"
+
 #if defined(_WIN32)
 #include <share.h>
 #endif
@@ -67,17 +69,32 @@ bool LineReader::atEnd()
 
 std::size_t LineReader::readLine(char* out)
 {
+    const bool continued = midLine_;
+    pieceLine_ = linesDone_ + 1;
     std::size_t n = 0;
+    bool ended = false;
     while (n < kMaxLine) {
         int c = peekByte();
         if (c == EOF)
             break;
         takeByte();
-        if (c == '\n')
+        if (c == '\n') {
+            ++linesDone_;
+            ended = true;
             break;
+        }
         out[n++] = static_cast<char>(c);
     }
     out[n] = '\0';
+    midLine_ = !ended && n == kMaxLine && peekByte() != EOF;
+    if (sink_ && midLine_ && !continued) {
+        if (peekByte() == '\n')
+            sink_->report(pieceLine_, Severity::Error,
+                          "line of exactly 511 characters: its line feed reads as an empty line");
+        else
+            sink_->report(pieceLine_, Severity::Error,
+                          "line longer than 511 characters: the rest is read as a line of its own");
+    }
     return n;
 }
 
@@ -86,6 +103,9 @@ void LineReader::rewind()
     pos_ = 0;
     pending_ = kNone;
     ended_ = false;
+    linesDone_ = 0;
+    pieceLine_ = 0;
+    midLine_ = false;
     if (file_)
         std::rewind(file_);
 }
@@ -97,4 +117,24 @@ UniqueStdFile openDataFile(const char* name)
 #else
     return UniqueStdFile(std::fopen(name, "rb"));
 #endif
+}
+
+void reportHiddenLines(LineReader& reader, ReadDiagnostics& diagnostics, char* line,
+                       const char* what)
+{
+    const std::size_t emptyLine = reader.lineNumber();
+    while (!reader.atEnd()) {
+        reader.readLine(line);
+        if (line[0] == '\0')
+            continue;
+        if (line[0] == '[')
+            break;
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "empty line ends the %s: the lines after it, from line %zu, are never read",
+                      what, reader.lineNumber());
+        diagnostics.report(emptyLine, Severity::Error, text);
+        break;
+    }
+    line[0] = '\0';
 }

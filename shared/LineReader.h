@@ -16,6 +16,8 @@
 #include <memory>
 #include <string_view>
 
+class ReadDiagnostics;
+
 class LineReader
 {
 public:
@@ -36,6 +38,13 @@ public:
     // Starts again from the beginning.
     void rewind();
 
+    // The line (1-based) of the file that the last piece read came from.
+    std::size_t lineNumber() const { return pieceLine_; }
+    // With a sink, every line of more than kMaxLine characters (and every
+    // line of exactly kMaxLine, whose line feed reads as an empty line) is
+    // reported as it is read. What is read does not change.
+    void setDiagnostics(ReadDiagnostics* sink) { sink_ = sink; }
+
 private:
     int peekByte(); // translated byte, or EOF
     int takeByte();
@@ -45,8 +54,12 @@ private:
     std::string_view text_;
     std::size_t pos_ = 0;
     std::FILE* file_ = nullptr;
-    int pending_ = -2;   // translated byte looked at but not taken (-2: none)
-    bool ended_ = false; // Ctrl-Z seen
+    int pending_ = -2;          // translated byte looked at but not taken (-2: none)
+    bool ended_ = false;        // Ctrl-Z seen
+    std::size_t linesDone_ = 0; // line feeds taken
+    std::size_t pieceLine_ = 0;
+    bool midLine_ = false; // the last piece was cut: the next continues its line
+    ReadDiagnostics* sink_ = nullptr;
 };
 
 struct FileCloser {
