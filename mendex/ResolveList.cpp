@@ -14,6 +14,21 @@
 namespace
 {
 
+// Every lookup starts with an empty answer; a blank product key has none.
+bool startLookup(const char* productKey, char* out, std::size_t capacity)
+{
+    if (out && capacity > 0)
+        out[0] = '\0';
+    return !isBlankText(productKey);
+}
+
+// The answer: the source path, cut at capacity - 1 characters.
+void giveSource(char* out, std::size_t capacity, const char* source)
+{
+    if (out && capacity > 0)
+        copyText(out, capacity, source);
+}
+
 void lowerInto(std::string& out, const char* text, std::size_t len)
 {
     out.assign(text, len);
@@ -45,9 +60,7 @@ bool seekSection(LineReader& reader, const char* productKey, char* line)
 int lookupResolveSource(LineReader& reader, const char* productKey, const char* fileName, char* out,
                         std::size_t capacity, ReadDiagnostics* diagnostics)
 {
-    if (out && capacity > 0)
-        out[0] = '\0';
-    if (isBlankText(productKey))
+    if (!startLookup(productKey, out, capacity))
         return kFailed;
     if (!fileName)
         fileName = "";
@@ -73,8 +86,7 @@ int lookupResolveSource(LineReader& reader, const char* productKey, const char* 
             diagnostics->passed(reader.lineNumber(), name.c_str());
         }
         if (equalsNoCaseN(line, nameLen, fileName)) {
-            if (out && capacity > 0)
-                copyText(out, capacity, eq ? eq + 1 : "");
+            giveSource(out, capacity, eq ? eq + 1 : "");
             if (diagnostics)
                 diagnostics->taken(reader.lineNumber());
             return kOk;
@@ -85,9 +97,7 @@ int lookupResolveSource(LineReader& reader, const char* productKey, const char* 
 int lookupResolveSource(const char* productKey, const char* fileName, char* out,
                         std::size_t capacity)
 {
-    if (out && capacity > 0)
-        out[0] = '\0';
-    if (isBlankText(productKey))
+    if (!startLookup(productKey, out, capacity))
         return kFailed;
     UniqueStdFile file = openDataFile(kResolveListName);
     if (!file) {
@@ -170,9 +180,7 @@ const ResolveIndex::Section& ResolveIndex::section(const char* productKey)
 int ResolveIndex::lookup(const char* productKey, const char* fileName, char* out,
                          std::size_t capacity)
 {
-    if (out && capacity > 0)
-        out[0] = '\0';
-    if (isBlankText(productKey))
+    if (!startLookup(productKey, out, capacity))
         return kFailed;
     if (!fileName)
         fileName = "";
@@ -182,17 +190,14 @@ int ResolveIndex::lookup(const char* productKey, const char* fileName, char* out
     auto found = entries.find(name);
     if (found == entries.end())
         return kFailed;
-    if (out && capacity > 0)
-        copyText(out, capacity, found->second.c_str());
+    giveSource(out, capacity, found->second.c_str());
     return kOk;
 }
 
 int ResolveList::lookup(const char* productKey, const char* fileName, char* out,
                         std::size_t capacity)
 {
-    if (out && capacity > 0)
-        out[0] = '\0';
-    if (isBlankText(productKey))
+    if (!startLookup(productKey, out, capacity))
         return kFailed;
     int result = kFailed;
     try {

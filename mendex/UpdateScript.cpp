@@ -66,24 +66,25 @@ void remark(RecordNotes* notes, const char* what)
 const char kNotHex[] = "a number holds a character that is not a hexadecimal digit (read as 0) "
                        "or more than eight digits (only the last eight count)";
 
-void appendRegistryEntry(UpdateScript* script, RegistryEntry* entry)
+// Puts entry at the end of the list that head and tail hold.
+template <typename Entry> void appendEntry(Entry*& head, Entry*& tail, Entry* entry)
 {
     entry->next = nullptr;
-    if (script->registryTail)
-        script->registryTail->next = entry;
+    if (tail)
+        tail->next = entry;
     else
-        script->registryList = entry;
-    script->registryTail = entry;
+        head = entry;
+    tail = entry;
+}
+
+void appendRegistryEntry(UpdateScript* script, RegistryEntry* entry)
+{
+    appendEntry(script->registryList, script->registryTail, entry);
 }
 
 void appendFileEntry(UpdateScript* script, FileEntry* entry)
 {
-    entry->next = nullptr;
-    if (script->fileTail)
-        script->fileTail->next = entry;
-    else
-        script->fileList = entry;
-    script->fileTail = entry;
+    appendEntry(script->fileList, script->fileTail, entry);
 }
 
 } // namespace
@@ -153,26 +154,34 @@ int parseFileEntry(const char* value, UpdateScript* script, RecordNotes* notes)
     if (!script)
         return kFailed;
 
-    // path "," "size" ":" high "-" low "," "time" ":" high "-" low
-    Piece path = upTo(value, ',');
-    if (!path.delimited)
-        return dropped(notes, "File record without \",\" after the path");
-    Piece sizeWord = upTo(path.rest(), ':');
-    if (!sizeWord.delimited || !pieceIs(sizeWord, "size"))
-        return dropped(notes, "File record: \"size:\" must follow the path's \",\"");
-    Piece sizeHigh = upTo(sizeWord.rest(), '-');
-    if (!sizeHigh.delimited)
-        return dropped(notes, "File record: the size has no \"-\" between its halves");
-    Piece sizeLow = upTo(sizeHigh.rest(), ',');
-    if (!sizeLow.delimited)
-        return dropped(notes, "File record without \",\" after the size");
-    Piece timeWord = upTo(sizeLow.rest(), ':');
-    if (!timeWord.delimited || !pieceIs(timeWord, "time"))
-        return dropped(notes, "File record: \"time:\" must follow the size's \",\"");
-    Piece timeHigh = upTo(timeWord.rest(), '-');
-    if (!timeHigh.delimited)
-        return dropped(notes, "File record: the time has no \"-\" between its halves");
-    Piece timeLow = upTo(timeHigh.rest(), '\0');
+    // path "," "size" ":" high "-" low "," "time" ":" high "-" low: each piece
+    // ends at its delimiter, and a word piece must be that word.
+    static const struct {
+        char end;
+        const char* word;
+        const char* dropReason;
+    } kPieces[] = {
+        {',', nullptr, "File record without \",\" after the path"},
+        {':', "size", "File record: \"size:\" must follow the path's \",\""},
+        {'-', nullptr, "File record: the size has no \"-\" between its halves"},
+        {',', nullptr, "File record without \",\" after the size"},
+        {':', "time", "File record: \"time:\" must follow the size's \",\""},
+        {'-', nullptr, "File record: the time has no \"-\" between its halves"},
+    };
+    Piece pieces[7];
+    const char* rest = value;
+    for (std::size_t i = 0; i < 6; ++i) {
+        pieces[i] = upTo(rest, kPieces[i].end);
+        if (!pieces[i].delimited || (kPieces[i].word && !pieceIs(pieces[i], kPieces[i].word)))
+            return dropped(notes, kPieces[i].dropReason);
+        rest = pieces[i].rest();
+    }
+    pieces[6] = upTo(rest, '\0');
+    const Piece& path = pieces[0];
+    const Piece& sizeHigh = pieces[2];
+    const Piece& sizeLow = pieces[3];
+    const Piece& timeHigh = pieces[5];
+    const Piece& timeLow = pieces[6];
 
     FileEntry* entry = new (std::nothrow) FileEntry();
     if (!entry)
