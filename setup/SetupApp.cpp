@@ -17,6 +17,7 @@ namespace
 // Found by every Setup on the machine, in every session.
 const char kSingleRunMutex[] = "Global\\Fixwise.Setup.SingleRun";
 const char kCaptionUpdate[] = "Pixora Update";
+const char kCaptionBusy[] = "Pixora Update Error";
 
 const char* modeName(SetupMode mode)
 {
@@ -42,7 +43,7 @@ void showBusy(const char* setupDir)
         if (res)
             LoadStringA(res.get(), IDS_ALREADY_RUNNING, text, sizeof text);
     }
-    ::MessageBoxA(nullptr, text, kCaptionUpdate, MB_ICONERROR);
+    ::MessageBoxA(nullptr, text, kCaptionBusy, MB_ICONERROR);
 }
 
 } // namespace

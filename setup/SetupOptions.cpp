@@ -59,11 +59,14 @@ SetupOptions parseSetupOptions(const char* commandLine)
 {
     SetupOptions options;
     const std::vector<std::string> args = splitArguments(commandLine);
-    for (std::size_t i = 0; i < args.size() && options.valid(); ++i) {
+    // Read to the end, so that a log named after a bad switch still gets the
+    // usage.
+    for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-')) {
-            options.badSwitch = arg;
-            break;
+            if (options.valid())
+                options.badSwitch = arg;
+            continue;
         }
         const std::string name = arg.substr(1);
         const std::size_t colon = name.find(':');
@@ -79,7 +82,7 @@ SetupOptions parseSetupOptions(const char* commandLine)
         } else if (colon != std::string::npos && sameWord(name.substr(0, colon), "log") &&
                    colon + 1 < name.size()) {
             options.logPath = name.substr(colon + 1);
-        } else {
+        } else if (options.valid()) {
             options.badSwitch = arg;
         }
     }
