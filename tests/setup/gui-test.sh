@@ -231,6 +231,37 @@ setup_pid=$first_pid
 run_result
 expect "first one, not confirmed: exit code 1602" "$result" "exit 1602"
 
+echo "-- Cancel at instants across the whole run"
+# From right after the window appears to after the closing message: the run
+# ends within 5 s, cancelled or (too late) with its own code; never a hang.
+for delay in 0 0.1 0.3 0.5 0.8 1.1 1.4 1.7 2.0 2.5 last; do
+    start_run
+    auto box "Pixora Update" OK 30000 >/dev/null
+    if [ "$delay" = last ]; then
+        auto box "*" OK 30000 >/dev/null
+    else
+        auto wait "Pixora Update" 10000 >/dev/null
+        sleep "$delay"
+    fi
+    auto cancel "Pixora Update" >/dev/null
+    # Too late: the closing message is up (or comes) and is answered.
+    auto box "*" OK 1000 >/dev/null
+    i=0
+    while kill -0 "$setup_pid" 2>/dev/null && [ $i -lt 50 ]; do
+        i=$((i + 1))
+        sleep 0.1
+    done
+    if kill -0 "$setup_pid" 2>/dev/null; then
+        fail "Cancel at $delay: Setup still running after 5 s"
+        continue
+    fi
+    run_result
+    case "$result" in
+    *"exit 1602"* | *"exit 0"*) pass "Cancel at $delay: ends ($(echo "$result" | grep "^exit"))" ;;
+    *) fail "Cancel at $delay: $result" ;;
+    esac
+done
+
 echo "-- exit codes"
 start_run /quiet /bogus /log "C:\\$base\\bad.log"
 run_result
