@@ -89,6 +89,14 @@ exit_code() {
     run_result
     expect "$what: exit code $code" "$result" "exit $code"
 }
+# The probe runs on its own: give it up to 10 s to write its line.
+wait_probe() {
+    i=0
+    while ! grep -q started "$medium/devprobe.log" 2>/dev/null && [ $i -lt 100 ]; do
+        i=$((i + 1))
+        sleep 0.1
+    done
+}
 # A fresh example installation with the binaries on its medium.
 fresh_install() {
     "$here/example-install.sh" "$WINEPREFIX/drive_c" "$base" >/dev/null
@@ -140,12 +148,7 @@ gone "old plug-in deleted" "$apps/VEXsoft/PLUGINS12/OLDPLUG.DLL"
 there "subdirectory of the toolkit kept" "$apps/VEXsoft/PLUGINS12/Profiles/default.ini"
 expect "registry written" "$(auto regdump HKLM 'Software\Orvantis\Pixora Scan\3.0')" \
     "PluginPath = \"C:\\$base\\Program Files\\Pixora\\VEXsoft\\PLUGINS12\""
-# The probe runs on its own: give it up to 10 s to write its line.
-i=0
-while ! grep -q started "$medium/devprobe.log" 2>/dev/null && [ $i -lt 100 ]; do
-    i=$((i + 1))
-    sleep 0.1
-done
+wait_probe
 expect "hardware check started from Setup's directory, quoted" \
     "$(cat "$medium/devprobe.log" 2>/dev/null)" "started: \"C:\\$base\\Pixora Patch\\devprobe.exe\""
 log=$(tr -d '\r' <"$root/Pixora Logs/OvUpdErr.log" 2>/dev/null)
@@ -184,11 +187,7 @@ expect "exit code 0" "$result" "exit 0"
 expect "no window at any time" "$result" "windows 0"
 same_file "application of the newest release replaced" "$apps/Scan30/PXSCAN.EXE" \
     "$medium/SOURCE/APP/PXSCAN.EXE"
-i=0
-while ! grep -q started "$medium/devprobe.log" 2>/dev/null && [ $i -lt 100 ]; do
-    i=$((i + 1))
-    sleep 0.1
-done
+wait_probe
 there "hardware check started" "$medium/devprobe.log"
 log=$(tr -d '\r' <"$root/quiet run.log" 2>/dev/null)
 expect "log: command line" "$log" "command line: "
