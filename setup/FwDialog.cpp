@@ -197,9 +197,10 @@ FwWinApp::~FwWinApp()
         g_app = nullptr;
 }
 
-int FwWinApp::Run(HINSTANCE instance)
+int FwWinApp::Run(HINSTANCE instance, const char* commandLine)
 {
     g_instance = instance;
+    m_lpCmdLine = commandLine ? commandLine : "";
     if (InitInstance()) {
         MSG msg;
         while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
@@ -207,7 +208,7 @@ int FwWinApp::Run(HINSTANCE instance)
             DispatchMessageA(&msg);
         }
     }
-    return 0;
+    return m_exitCode;
 }
 
 FwWinApp* FwGetApp()

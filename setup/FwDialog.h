@@ -137,8 +137,11 @@ public:
     FwWinApp& operator=(const FwWinApp&) = delete;
     // Returns false to end the program instead of running a message loop.
     virtual BOOL InitInstance() = 0;
-    int Run(HINSTANCE instance);
+    // Runs the program; returns m_exitCode.
+    int Run(HINSTANCE instance, const char* commandLine);
 
     FwDialog* m_pMainWnd = nullptr;
+    const char* m_lpCmdLine = ""; // the arguments, without the program name
+    int m_exitCode = 0;           // the process's exit code
 };
 FwWinApp* FwGetApp();

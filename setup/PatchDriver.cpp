@@ -23,6 +23,7 @@ const char kCaptionUpdateError[] = "Pixora Update Error";
 const char kCaptionProductRunning[] = "Scanner Update Error";
 const char kCaptionNoScoutex[] = "Error Loading Scoutex.dll";
 const char kCaptionNoMendex[] = "Error Loading Mendex.dll";
+const char kCaptionNoResources[] = "Error Loading patchres.dll";
 
 const UINT kThreadFailed = static_cast<UINT>(-1);
 const UINT kThreadDone = 0;
@@ -35,6 +36,18 @@ const int kBoxCancelled = -1; // no button: the run was cancelled
 template <std::size_t N> void siblingPath(char (&out)[N], const char* dir, const char* name)
 {
     joinPath(out, dir, name);
+}
+
+// A library of Setup's own, by full path; its own dependencies are looked for
+// beside it and in the system directory only. Systems without those search
+// flags load it by its full path as before.
+HMODULE loadSibling(const char* path)
+{
+    HMODULE module = LoadLibraryExA(
+        path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module && GetLastError() == ERROR_INVALID_PARAMETER)
+        module = LoadLibraryA(path);
+    return module;
 }
 
 void unload(HMODULE& module)
@@ -53,7 +66,18 @@ public:
 private:
     CSetupDlg& d;
 
-    void setProgress(int pos) { d.SetProgress(pos); }
+    void setProgress(int pos)
+    {
+        d.m_log.Line("progress %d", pos);
+        d.SetProgress(pos);
+    }
+    void step(const char* what) { d.m_log.Line("step: %s", what); }
+    // The run's outcome: the exit code, logged.
+    void outcome(int exitCode, const char* what)
+    {
+        d.m_exitCode = exitCode;
+        d.m_log.Line("outcome: %s, exit code %d", what, exitCode);
+    }
     void closeWindow() { d.EndModalLoop(kWindowResult); }
     // Loads text id into m_strMessage and shows it; returns the button
     // pressed, or kBoxCancelled when the run was cancelled meanwhile. A
@@ -122,20 +146,36 @@ UINT Driver::run()
 {
     char path[600];
 
-    // The resource library of texts; whether it loaded is not tested: the
-    // texts then come out empty.
+    // Without Setup's own directory no library is looked for anywhere else
+    // (text 33 is also in Setup's own resources for this case).
+    if (!d.m_setupDirKnown) {
+        step("Setup's own directory could not be obtained");
+        outcome(kExitFailed, "no setup directory");
+        showText(IDS_LOAD_FAILED, kCaptionNoResources, MB_ICONERROR);
+        closeWindow();
+        return kThreadFailed;
+    }
+
+    // The resource library of texts, as data only: no code of it runs.
+    // Whether it loaded is not tested: the texts then come out empty.
     if (!d.BeginLibraryStep())
         return d.EndCancelled();
+    step("load patchres.dll");
     siblingPath(path, d.m_szSetupDir, "patchres.dll");
-    d.m_hResLib = LoadLibraryA(path);
+    d.m_hResLib =
+        LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!d.m_hResLib && GetLastError() == ERROR_INVALID_PARAMETER)
+        d.m_hResLib = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     FwSetResourceHandle(d.m_hResLib);
     if (!d.EndLibraryStep())
         return d.EndCancelled();
 
+    step("confirmation");
     const int answer = showText(IDS_CONFIRM, kCaptionUpdate, MB_OKCANCEL | MB_ICONINFORMATION);
     if (answer == kBoxCancelled)
         return d.EndCancelled();
     if (answer != IDOK) {
+        outcome(kExitCancelled, "not confirmed");
         closeWindow();
         return kThreadFailed;
     }
@@ -149,8 +189,9 @@ UINT Driver::run()
     // The search library.
     if (!d.BeginLibraryStep())
         return d.EndCancelled();
+    step("load Scoutex.dll");
     siblingPath(path, d.m_szSetupDir, "Scoutex.dll");
-    d.m_hScoutex = LoadLibraryA(path);
+    d.m_hScoutex = loadSibling(path);
     IsOVPixoraSWInstalledFn search =
         findExport<IsOVPixoraSWInstalledFn>(d.m_hScoutex, "IsOVPixoraSWInstalled");
     if (!search)
@@ -158,6 +199,7 @@ UINT Driver::run()
     if (!d.EndLibraryStep())
         return d.EndCancelled();
     if (!search) {
+        outcome(kExitFailed, "Scoutex.dll or its export missing");
         showText(IDS_LOAD_FAILED, kCaptionNoScoutex, MB_ICONERROR);
         closeWindow();
         return kThreadFailed;
@@ -174,6 +216,7 @@ UINT Driver::run()
         bool raised = false;
         if (!d.BeginLibraryStep())
             return d.EndCancelled();
+        step("search");
         try {
             result = search(&d.m_current);
         } catch (FwException* e) {
@@ -187,10 +230,19 @@ UINT Driver::run()
         if (!d.EndLibraryStep())
             return d.EndCancelled();
         if (raised) {
+            outcome(kExitFailed, "the search raised an exception");
             closeWindow();
             return kThreadFailed;
         }
         if (result == kOk) {
+            char name[sizeof d.m_current.productName];
+            char version[sizeof d.m_current.productVersion];
+            char dir[sizeof d.m_current.programDir];
+            copyText(name, d.m_current.productName);
+            copyText(version, d.m_current.productVersion);
+            copyText(dir, d.m_current.programDir);
+            d.m_log.Line("search result 0: %s %s in %s, time %llu", name, version, dir,
+                         static_cast<unsigned long long>(installTime(d.m_current)));
             const std::uint64_t time = installTime(d.m_current);
             if (time >= bestTime) {
                 bestTime = time;
@@ -199,6 +251,7 @@ UINT Driver::run()
             }
             continue;
         }
+        d.m_log.Line("search result %d", result);
         if (result == kNoMoreProducts)
             break;
         // A failing search (its catalogue missing, for instance) fails on every
@@ -215,6 +268,7 @@ UINT Driver::run()
         return d.EndCancelled();
 
     if (!found) {
+        outcome(kExitNotFound, "no installed release found");
         showText(IDS_ERROR_NOTICE, kCaptionUpdateError, MB_ICONERROR);
         unloadResources();
         closeWindow();
@@ -230,12 +284,14 @@ UINT Driver::run()
     if (!d.EndLibraryStep())
         return d.EndCancelled();
     if (running) {
+        outcome(kExitBusy, "the product's application is running");
         showText(IDS_PRODUCT_RUNNING, kCaptionProductRunning, MB_ICONERROR);
         unloadResources();
         closeWindow();
         return kThreadFailed;
     }
 
+    d.m_log.Line("chosen installation: %s", d.m_strMessage.c_str());
     text = "...";
     text += d.m_strMessage.c_str();
     d.SetStatus(text.c_str());
@@ -244,25 +300,29 @@ UINT Driver::run()
     // The update library.
     if (!d.BeginLibraryStep())
         return d.EndCancelled();
+    step("load Mendex.dll");
     siblingPath(path, d.m_szSetupDir, "Mendex.dll");
-    d.m_hMendex = LoadLibraryA(path);
+    d.m_hMendex = loadSibling(path);
     RepairPixoraAppFn repair = findExport<RepairPixoraAppFn>(d.m_hMendex, "RepairPixoraApp");
     if (!repair)
         unload(d.m_hMendex);
     if (!d.EndLibraryStep())
         return d.EndCancelled();
     if (!repair) {
+        outcome(kExitFailed, "Mendex.dll or its export missing");
         showText(IDS_LOAD_FAILED, kCaptionNoMendex, MB_ICONERROR);
         closeWindow();
         unloadResources();
         return kThreadFailed;
     }
+    step("wait");
     d.Wait(1500);
 
     int updateResult = kFailed;
     bool raised = false;
     if (!d.BeginLibraryStep())
         return d.EndCancelled();
+    step("update");
     try {
         updateResult = repair(&d.m_chosen);
     } catch (FwException* e) {
@@ -276,9 +336,11 @@ UINT Driver::run()
     if (!d.EndLibraryStep())
         return d.EndCancelled();
     if (raised) {
+        outcome(kExitFailed, "the update raised an exception");
         closeWindow();
         return kThreadDone;
     }
+    d.m_log.Line("update result %d", updateResult);
 
     setProgress(160);
     if (!loadText(text, updateResult == kOk ? IDS_UPDATE_DONE : IDS_UPDATE_FAILED))
@@ -295,6 +357,7 @@ UINT Driver::run()
     // start and quoted on its command line, so no other program can be
     // started in its place. Not waited for; a failure is not reported.
     setProgress(220);
+    step("start devprobe.exe");
     siblingPath(d.m_szProbeCmd, d.m_szSetupDir, "devprobe.exe");
     if (!d.BeginLibraryStep())
         return d.EndCancelled();
@@ -316,8 +379,19 @@ UINT Driver::run()
         return d.EndCancelled();
     setProgress(250);
 
-    showText(updateResult == kRestoreFailed ? IDS_ERROR_NOTICE : IDS_UPDATE_DONE, kCaptionUpdate,
-             MB_ICONINFORMATION);
+    // After a failure the closing message says so (text 101), never that the
+    // software is up to date.
+    UINT closing = IDS_UPDATE_DONE;
+    if (updateResult == kOk) {
+        outcome(kExitUpdated, "updated");
+    } else if (updateResult == kRestoreFailed) {
+        outcome(kExitIncomplete, "some files could not be restored");
+        closing = IDS_ERROR_NOTICE;
+    } else {
+        outcome(kExitFailed, "the update failed");
+        closing = IDS_UPDATE_FAILED;
+    }
+    showText(closing, kCaptionUpdate, MB_ICONINFORMATION);
     unloadResources();
     closeWindow();
     return kThreadDone;

@@ -1,39 +1,123 @@
-// The application object: finds Setup's own directory and runs the progress
-// window; the program ends when the window closes.
+// The application object: reads the switches, lets one Setup run at a time,
+// finds Setup's own directory and runs the patch, with the progress window or
+// (quiet) without any window; the program ends with the run's exit code.
 #include "SetupDlg.h"
+
+#include "resource.h"
+
+#include "Text.h"
 
 #include <commctrl.h>
 
 #include <cstring>
 
+namespace
+{
+
+// Found by every Setup on the machine, in every session.
+const char kSingleRunMutex[] = "Global\\Fixwise.Setup.SingleRun";
+const char kCaptionUpdate[] = "Pixora Update";
+const char kCaptionBusy[] = "Pixora Update Error";
+
+const char* modeName(SetupMode mode)
+{
+    switch (mode) {
+    case SetupMode::Quiet:
+        return "quiet";
+    case SetupMode::Passive:
+        return "passive";
+    default:
+        return "interactive";
+    }
+}
+
+// Tells the user that another Setup runs, in the text of the resource
+// library beside Setup (read as data).
+void showBusy(const char* setupDir)
+{
+    char text[1024] = {};
+    char path[600];
+    if (setupDir && joinPath(path, setupDir, "patchres.dll")) {
+        UniqueModule res(LoadLibraryExA(path, nullptr,
+                                        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+        if (res)
+            LoadStringA(res.get(), IDS_ALREADY_RUNNING, text, sizeof text);
+    }
+    ::MessageBoxA(nullptr, text, kCaptionBusy, MB_ICONERROR);
+}
+
+} // namespace
+
 class CSetupApp : public FwWinApp
 {
 public:
     BOOL InitInstance() override;
+
+private:
+    int runPatch(CSetupDlg& dlg);
 };
 
 CSetupApp theApp;
 
+int CSetupApp::runPatch(CSetupDlg& dlg)
+{
+    RunLog& log = dlg.m_log;
+    const SetupOptions options = parseSetupOptions(m_lpCmdLine);
+    if (!options.logPath.empty())
+        log.Open(options.logPath.c_str());
+    log.Line("Setup started, command line: %s", GetCommandLineA());
+    if (!options.valid()) {
+        log.Line("unknown switch: %s", options.badSwitch.c_str());
+        log.Line("%s", kSetupUsage);
+        return kExitBadSwitch;
+    }
+    dlg.m_mode = options.mode;
+    log.Line("mode: %s", modeName(options.mode));
+    if (options.help) {
+        log.Line("%s", kSetupUsage);
+        if (options.mode == SetupMode::Interactive)
+            ::MessageBoxA(nullptr, kSetupUsage, kCaptionUpdate, MB_ICONINFORMATION);
+        return kExitUpdated;
+    }
+
+    const DWORD n = GetModuleFileNameA(nullptr, dlg.m_szSetupDir, 511);
+    // A path cut short by the 511-character limit is not a path: left uncut,
+    // and no library is looked for.
+    if (n > 0 && n < 511)
+        CutToDirectory(dlg.m_szSetupDir);
+    else
+        dlg.m_setupDirKnown = false;
+
+    UniqueKernelHandle single(CreateMutexA(nullptr, FALSE, kSingleRunMutex));
+    if (!single || GetLastError() == ERROR_ALREADY_EXISTS) {
+        log.Line("another Setup is already running");
+        if (options.mode == SetupMode::Interactive)
+            showBusy(dlg.m_setupDirKnown ? dlg.m_szSetupDir : nullptr);
+        return kExitBusy;
+    }
+
+    if (options.mode == SetupMode::Quiet) {
+        PatchThreadProc(&dlg); // no window: the run on this thread
+    } else {
+        INITCOMMONCONTROLSEX controls{};
+        controls.dwSize = sizeof controls;
+        controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+        InitCommonControlsEx(&controls);
+        dlg.DoModal();
+        // The worker has closed the window: wait for it to be gone before
+        // its window object is.
+        dlg.ReleaseWorker();
+    }
+    return dlg.m_exitCode;
+}
+
 BOOL CSetupApp::InitInstance()
 {
-    INITCOMMONCONTROLSEX controls{};
-    controls.dwSize = sizeof controls;
-    controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
-    InitCommonControlsEx(&controls);
-
     CSetupDlg* dlg = new CSetupDlg(nullptr);
     m_pMainWnd = dlg;
-
     std::memset(dlg->m_szSetupDir, 0, sizeof dlg->m_szSetupDir);
-    const DWORD n = GetModuleFileNameA(nullptr, dlg->m_szSetupDir, 511);
-    // A path cut short by the 511-character limit is not a path: left uncut.
-    if (n > 0 && n < 511)
-        CutToDirectory(dlg->m_szSetupDir);
-
-    dlg->DoModal();
-
-    // The worker has closed the window or been stopped: wait for it to be
-    // gone before its window object is.
+    m_exitCode = runPatch(*dlg);
+    dlg->m_log.Line("exit code %d", m_exitCode);
     m_pMainWnd = nullptr;
     delete dlg;
     return FALSE;

@@ -26,6 +26,7 @@ CSetupDlg::CSetupDlg(HWND parent) : FwDialog(IDD_SETUP_DIALOG, parent)
     std::memset(&m_chosen, 0, sizeof m_chosen);
     m_hIcon = LoadIconA(FwGetInstanceHandle(), MAKEINTRESOURCEA(IDI_SETUP));
     InitializeCriticalSection(&m_lock);
+    m_cancelEvent.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 }
 
 CSetupDlg::~CSetupDlg()
@@ -120,25 +121,30 @@ HICON CSetupDlg::OnQueryDragIcon()
 
 void CSetupDlg::OnCancel()
 {
-    EnterCriticalSection(&m_lock);
-    if (m_pWorker && m_pWorker->IsRunning()) {
-        if (m_inLibraryStep) {
-            // The worker ends the run itself as soon as the library returns.
-            m_cancelPending = true;
-            LeaveCriticalSection(&m_lock);
-            if (m_hWnd)
-                EnableWindow(GetDlgItem(m_hWnd, IDCANCEL), FALSE);
-            return;
-        }
-        TerminateThread(m_pWorker->Handle(), 0);
-        WaitForSingleObject(m_pWorker->Handle(), INFINITE);
+    if (!m_pWorker || !m_pWorker->IsRunning()) {
+        FwDialog::OnCancel();
+        return;
     }
+    EnterCriticalSection(&m_lock);
+    const bool first = !m_cancelPending;
+    m_cancelPending = true;
+    m_strStatus = "Cancelling...";
     LeaveCriticalSection(&m_lock);
-    FwDialog::OnCancel();
+    if (m_cancelEvent)
+        SetEvent(m_cancelEvent.get());
+    if (first)
+        m_log.Line("cancel requested");
+    if (m_hWnd) {
+        EnableWindow(GetDlgItem(m_hWnd, IDCANCEL), FALSE);
+        RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    }
 }
 
 int CSetupDlg::ShowMessage(const char* text, const char* caption, UINT type)
 {
+    m_log.Line("message [%s] %s", caption, text);
+    if (m_mode != SetupMode::Interactive)
+        return IDOK; // no box; the confirmation is taken as given
     return MessageBox(text, caption, type);
 }
 
@@ -151,13 +157,18 @@ void CSetupDlg::SetProgress(int pos)
 
 void CSetupDlg::Wait(DWORD milliseconds)
 {
-    Sleep(milliseconds);
+    if (m_cancelEvent)
+        WaitForSingleObject(m_cancelEvent.get(), milliseconds);
+    else
+        Sleep(milliseconds);
 }
 
 void CSetupDlg::SetStatus(const char* text)
 {
     EnterCriticalSection(&m_lock);
-    m_strStatus = text;
+    // "Cancelling..." stays until the window closes.
+    if (!m_cancelPending)
+        m_strStatus = text;
     LeaveCriticalSection(&m_lock);
 }
 
@@ -168,26 +179,28 @@ void CSetupDlg::GetStatus(char* out, std::size_t size)
     LeaveCriticalSection(&m_lock);
 }
 
-bool CSetupDlg::BeginLibraryStep()
+bool CSetupDlg::CancelRequested()
 {
     EnterCriticalSection(&m_lock);
-    const bool go = !m_cancelPending;
-    m_inLibraryStep = go;
+    const bool pending = m_cancelPending;
     LeaveCriticalSection(&m_lock);
-    return go;
+    return pending;
+}
+
+bool CSetupDlg::BeginLibraryStep()
+{
+    return !CancelRequested();
 }
 
 bool CSetupDlg::EndLibraryStep()
 {
-    EnterCriticalSection(&m_lock);
-    m_inLibraryStep = false;
-    const bool go = !m_cancelPending;
-    LeaveCriticalSection(&m_lock);
-    return go;
+    return !CancelRequested();
 }
 
 UINT CSetupDlg::EndCancelled()
 {
+    m_exitCode = kExitCancelled;
+    m_log.Line("cancelled");
     FwDialog::OnCancel();
     return static_cast<UINT>(-1);
 }

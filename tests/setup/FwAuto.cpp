@@ -15,6 +15,14 @@
 //   fwauto close TITLE                 the close box (system menu Close)
 //   fwauto escape TITLE                the Esc key on the focused Cancel
 //   fwauto regdump HKLM|HKCU PATH      prints a registry key's tree
+//   fwauto ok TITLE                    sends the Enter command (IDOK) to the
+//                                      progress window
+//   fwauto hold TITLE MS               keeps a window of that title open
+//   fwauto run MS PROGRAM [ARGS...]    starts PROGRAM, watches every
+//                                      top-level window of its process until
+//                                      it ends (at most MS), prints "exit N"
+//                                      (or "still running") and "windows N"
+//                                      with a line per window seen
 //
 // Exit status 0 on success, 1 on a time-out or a missing window.
 #include <windows.h>
@@ -174,6 +182,73 @@ void dumpKey(HKEY root, const std::string& path, const std::string& shown)
         dumpKey(root, path + "\\" + sub, shown + "\\" + sub);
 }
 
+struct Watch {
+    DWORD pid;
+    std::vector<HWND> seen;
+};
+
+// Every top-level window of the process, shown or not (the input method's
+// per-thread helper window excepted).
+BOOL CALLBACK collectProcessWindows(HWND w, LPARAM param)
+{
+    Watch& watch = *reinterpret_cast<Watch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid != watch.pid || className(w) == "IME")
+        return TRUE;
+    for (HWND s : watch.seen)
+        if (s == w)
+            return TRUE;
+    watch.seen.push_back(w);
+    std::printf("window [%s] %s\n", className(w).c_str(), windowText(w).c_str());
+    std::fflush(stdout);
+    return TRUE;
+}
+
+std::string quoted(const char* arg)
+{
+    return std::strchr(arg, ' ') ? "\"" + std::string(arg) + "\"" : std::string(arg);
+}
+
+int runWatched(DWORD ms, int argc, char** argv, int first)
+{
+    std::string line;
+    for (int i = first; i < argc; ++i)
+        line += (i > first ? " " : "") + quoted(argv[i]);
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(argv[first], buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        std::printf("not started: %lu\n", GetLastError());
+        return 1;
+    }
+    CloseHandle(process.hThread);
+    Watch watch{process.dwProcessId, {}};
+    const DWORD start = GetTickCount();
+    bool ended = false;
+    for (;;) {
+        EnumWindows(&collectProcessWindows, reinterpret_cast<LPARAM>(&watch));
+        if (WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0) {
+            ended = true;
+            break;
+        }
+        if (GetTickCount() - start > ms)
+            break;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    if (ended)
+        std::printf("exit %lu\n", code);
+    else
+        std::printf("still running\n");
+    std::printf("windows %u\n", static_cast<unsigned>(watch.seen.size()));
+    return ended ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -196,6 +271,21 @@ int main(int argc, char** argv)
                 return 1;
             Sleep(50);
         }
+        return 0;
+    }
+    if (cmd == "run" && argc >= 4)
+        return runWatched(timeout(argc, argv, 2, 60000), argc, argv, 3);
+    if (cmd == "hold" && argc >= 4) {
+        HWND held = CreateWindowExA(0, "STATIC", title.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 100, 50,
+                                    nullptr, nullptr, nullptr, nullptr);
+        const DWORD start = GetTickCount();
+        MSG msg;
+        while (GetTickCount() - start < timeout(argc, argv, 3, 10000)) {
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&msg);
+            Sleep(20);
+        }
+        DestroyWindow(held);
         return 0;
     }
     if (cmd == "regdump" && argc >= 4) {
@@ -221,6 +311,10 @@ int main(int argc, char** argv)
         HWND focus = GetDlgItem(w, IDCANCEL);
         PostMessageA(focus ? focus : w, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageA(focus ? focus : w, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        return 0;
+    }
+    if (cmd == "ok") {
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         return 0;
     }
     if (cmd == "cancel") {

@@ -50,13 +50,14 @@ public:
         GetStatus(status, sizeof status);
         record("progress " + std::to_string(pos) + " " + status);
     }
-    // With realWait the pause lasts a minute, so that a test can cancel
-    // inside it however slowly its own thread gets there.
+    // With realWait the pause lasts a minute (ended early by a Cancel), so
+    // that a test can cancel inside it however slowly its own thread gets
+    // there.
     void Wait(DWORD ms) override
     {
         record("wait " + std::to_string(ms));
         if (realWait)
-            Sleep(60000);
+            CSetupDlg::Wait(60000);
     }
     void EndModalLoop(int result) override { record("end " + std::to_string(result)); }
 
@@ -209,6 +210,7 @@ TEST_F(PatchDriver, CancelInTheConfirmationLoadsNothingAndClosesTheWindow)
     search("0|Pixora Scan|3.0|1|1\n");
     dlg_.answers = {IDCANCEL};
     EXPECT_EQ(run(), static_cast<UINT>(-1));
+    EXPECT_EQ(dlg_.m_exitCode, kExitCancelled);
     const std::vector<std::string> expected = {"box Pixora Update|65|" + text(IDS_CONFIRM),
                                                "end 1"};
     EXPECT_EQ(dlg_.events(), expected);
@@ -221,6 +223,7 @@ TEST_F(PatchDriver, NoProductEndsWithTheErrorNoticeAndTouchesNeitherMendexNorThe
 {
     search("");
     EXPECT_EQ(run(), static_cast<UINT>(-1));
+    EXPECT_EQ(dlg_.m_exitCode, kExitNotFound);
     const std::vector<std::string> expected = {"box Pixora Update|65|" + text(IDS_CONFIRM),
                                                "progress 20 " + text(IDS_SEARCHING),
                                                "progress 40 " + text(IDS_SEARCHING),
@@ -241,6 +244,7 @@ TEST_F(PatchDriver, FullRunOldestFirstChoosesTheNewest)
     search("0|Pixora Scan|2.0|1|100\n0|Pixora Scan|3.0|1|200\n");
     repair("0");
     EXPECT_EQ(run(), 0u);
+    EXPECT_EQ(dlg_.m_exitCode, kExitUpdated);
     EXPECT_EQ(progress(), kFullProgress);
     EXPECT_EQ(statusAt(100), "...Pixora Scan 3.0");
     EXPECT_EQ(statusAt(160), "...Pixora Scan 3.0");
@@ -301,6 +305,7 @@ TEST_F(PatchDriver, ProductWindowOpenStopsBeforeTheUpdate)
     const UINT result = run();
     DestroyWindow(window);
     EXPECT_EQ(result, static_cast<UINT>(-1));
+    EXPECT_EQ(dlg_.m_exitCode, kExitBusy);
     const auto events = dlg_.events();
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[events.size() - 2],
@@ -334,6 +339,7 @@ TEST_F(PatchDriver, RestoreFailureShowsTheErrorNoticeAfterTheProbe)
     search("0|Pixora Scan|3.0|1|1\n");
     repair("-15");
     EXPECT_EQ(run(), 0u);
+    EXPECT_EQ(dlg_.m_exitCode, kExitIncomplete);
     EXPECT_EQ(progress(), kFullProgress);
     EXPECT_EQ(statusAt(180), text(IDS_UPDATE_FAILED));
     expectFinalBox(IDS_ERROR_NOTICE);
@@ -345,8 +351,10 @@ TEST_F(PatchDriver, OtherUpdateFailureShowsTheFailedStatusAndTheClosingText)
     search("0|Pixora Scan|3.0|1|1\n");
     repair("-1");
     EXPECT_EQ(run(), 0u);
+    EXPECT_EQ(dlg_.m_exitCode, kExitFailed);
     EXPECT_EQ(statusAt(180), text(IDS_UPDATE_FAILED));
-    expectFinalBox(IDS_UPDATE_DONE);
+    // The closing message tells of the failure, not that all is up to date.
+    expectFinalBox(IDS_UPDATE_FAILED);
     EXPECT_TRUE(probeStarted());
 }
 
@@ -361,6 +369,7 @@ TEST_F(PatchDriver, SearchErrorEndsTheEnumerationAtOnceWithNothingChosen)
         copyText(dlg.m_szSetupDir, dlg_.m_szSetupDir);
         search(std::string("0|Pixora Scan|3.0|1|1\n") + failure + "\n0|Pixora Scan|4.0|1|2\n");
         EXPECT_EQ(PatchThreadProc(&dlg), static_cast<UINT>(-1));
+        EXPECT_EQ(dlg.m_exitCode, kExitNotFound);
         const auto boxes = dlg.withPrefix("box ");
         ASSERT_EQ(boxes.size(), 2u);
         EXPECT_EQ(boxes[1], "box Pixora Update Error|16|" + text(IDS_ERROR_NOTICE));
@@ -378,6 +387,7 @@ TEST_F(PatchDriver, MissingScoutexIsReportedAndOneElsewhereOnTheSearchPathIsNotL
     copyIn("ScriptedLibrary.dll", planted / "Scoutex.dll");
     CurrentDir cwd(planted.path());
     EXPECT_EQ(run(), static_cast<UINT>(-1));
+    EXPECT_EQ(dlg_.m_exitCode, kExitFailed);
     const auto events = dlg_.events();
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[events.size() - 2],
@@ -392,6 +402,7 @@ TEST_F(PatchDriver, ScoutexWithoutItsExportIsReportedLikeAMissingOne)
 {
     copyIn("NoExports.dll", dir_ / "Scoutex.dll");
     EXPECT_EQ(run(), static_cast<UINT>(-1));
+    EXPECT_EQ(dlg_.m_exitCode, kExitFailed);
     EXPECT_TRUE(dlg_.saw("box Error Loading Scoutex.dll|16|" + text(IDS_LOAD_FAILED)));
     EXPECT_EQ(dlg_.m_hScoutex, nullptr);
     EXPECT_EQ(GetModuleHandleA("Scoutex.dll"), nullptr);
@@ -411,6 +422,7 @@ TEST_F(PatchDriver, MissingMendexOrItsExportIsReportedAndNothingIsUpdated)
         copyText(dlg.m_szSetupDir, dlg_.m_szSetupDir);
         search("0|Pixora Scan|3.0|1|1\n");
         EXPECT_EQ(PatchThreadProc(&dlg), static_cast<UINT>(-1));
+        EXPECT_EQ(dlg.m_exitCode, kExitFailed);
         const auto events = dlg.events();
         ASSERT_GE(events.size(), 2u);
         EXPECT_EQ(events[events.size() - 2],
@@ -469,6 +481,7 @@ TEST_F(PatchDriver, ExceptionInTheSearchEndsTheRunSilently)
 {
     search("throw\n");
     EXPECT_EQ(run(), static_cast<UINT>(-1));
+    EXPECT_EQ(dlg_.m_exitCode, kExitFailed);
     EXPECT_EQ(dlg_.withPrefix("box ").size(), 1u);
     EXPECT_EQ(dlg_.events().back(), "end 1");
     EXPECT_EQ(progress(), (std::vector<std::string>{"20", "40"}));
@@ -482,6 +495,7 @@ TEST_F(PatchDriver, ExceptionInTheUpdateEndsTheRunWithResultZero)
     search("0|Pixora Scan|3.0|1|1\n");
     repair("throw");
     EXPECT_EQ(run(), 0u);
+    EXPECT_EQ(dlg_.m_exitCode, kExitFailed);
     EXPECT_EQ(dlg_.withPrefix("box ").size(), 1u);
     EXPECT_EQ(dlg_.events().back(), "end 1");
     EXPECT_EQ(dlg_.m_hMendex, nullptr);
@@ -511,6 +525,7 @@ TEST_F(PatchDriver, CancelDuringTheUpdateCallWaitsForItThenEnds)
     DWORD code = 0;
     GetExitCodeThread(dlg_.m_pWorker->Handle(), &code);
     EXPECT_EQ(code, static_cast<DWORD>(-1));
+    EXPECT_EQ(dlg_.m_exitCode, kExitCancelled);
     EXPECT_EQ(dlg_.events().back(), "end 2");
     EXPECT_EQ(progress(), (std::vector<std::string>{"20", "40", "80", "100"}));
     EXPECT_EQ(calls().back(), "repair returns");
@@ -543,6 +558,7 @@ TEST_F(PatchDriver, CancelWhileAMessageBoxIsShownWaitsForTheBoxThenEnds)
     DWORD code = 0;
     GetExitCodeThread(dlg_.m_pWorker->Handle(), &code);
     EXPECT_EQ(code, static_cast<DWORD>(-1));
+    EXPECT_EQ(dlg_.m_exitCode, kExitCancelled);
     const std::vector<std::string> expected = {"box Pixora Update|65|" + text(IDS_CONFIRM),
                                                "end 2"};
     EXPECT_EQ(dlg_.events(), expected);
@@ -552,8 +568,9 @@ TEST_F(PatchDriver, CancelWhileAMessageBoxIsShownWaitsForTheBoxThenEnds)
     CloseHandle(dlg_.boxAnswered);
 }
 
-// Cancel anywhere else stops the worker at once.
-TEST_F(PatchDriver, CancelDuringTheWaitStopsTheWorkerAtOnce)
+// A Cancel during the wait ends the wait at once; the run then ends before
+// its next step, with the status "Cancelling..." shown meanwhile.
+TEST_F(PatchDriver, CancelDuringTheWaitEndsTheRunBeforeTheUpdate)
 {
     search("0|Pixora Scan|3.0|1|1\n");
     repair("0");
@@ -563,23 +580,71 @@ TEST_F(PatchDriver, CancelDuringTheWaitStopsTheWorkerAtOnce)
     for (int i = 0; i < 3000 && !dlg_.saw("wait 1500"); ++i)
         Sleep(10);
     ASSERT_TRUE(dlg_.saw("wait 1500"));
-    const DWORD start = GetTickCount();
     dlg_.OnCancel();
-    EXPECT_LT(GetTickCount() - start, 10000u);
-    EXPECT_FALSE(dlg_.m_pWorker->IsRunning());
+    char status[FwText::kCapacity];
+    dlg_.GetStatus(status, sizeof status);
+    EXPECT_STREQ(status, "Cancelling...");
+    EXPECT_EQ(WaitForSingleObject(dlg_.m_pWorker->Handle(), 5000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeThread(dlg_.m_pWorker->Handle(), &code);
+    EXPECT_EQ(code, static_cast<DWORD>(-1));
+    EXPECT_EQ(dlg_.m_exitCode, kExitCancelled);
     EXPECT_EQ(dlg_.events().back(), "end 2");
-    const auto seq = calls();
-    EXPECT_EQ(seq.back(), "load Mendex.dll");
-    FreeLibrary(dlg_.m_hMendex);
-    if (dlg_.m_hResLib)
-        FreeLibrary(dlg_.m_hResLib);
+    EXPECT_EQ(calls().back(), "load Mendex.dll"); // never called
+    EXPECT_TRUE(probeNotStarted());
+    dlg_.ReleaseWorker();
+}
+
+// Setup's own directory unknown: no library is looked for anywhere; text 33
+// from Setup's own resources (here: none, the test has no such texts).
+TEST_F(PatchDriver, UnknownSetupDirectoryLoadsNothingAndFails)
+{
+    dlg_.m_setupDirKnown = false;
+    CurrentDir cwd(dir_.path()); // the libraries would be found here
+    EXPECT_EQ(run(), static_cast<UINT>(-1));
+    EXPECT_EQ(dlg_.m_exitCode, kExitFailed);
+    const std::vector<std::string> expected = {"box Error Loading patchres.dll|16|", "end 1"};
+    EXPECT_EQ(dlg_.events(), expected);
+    EXPECT_TRUE(calls().empty());
+    EXPECT_EQ(dlg_.m_hResLib, nullptr);
 }
 
 TEST(PatchTexts, EveryTextTheDriverShowsIsInTheResourceLibrary)
 {
     for (UINT id : {IDS_UPDATE_DONE, IDS_SEARCHING, IDS_CONFIRM, IDS_PRODUCT_RUNNING,
-                    IDS_LOAD_FAILED, IDS_ERROR_NOTICE, IDS_UPDATE_FAILED})
+                    IDS_LOAD_FAILED, IDS_ERROR_NOTICE, IDS_UPDATE_FAILED, IDS_ALREADY_RUNNING})
         EXPECT_FALSE(text(id).empty()) << "text " << id;
+}
+
+// Setup.exe names Common Controls 6 (so no comctl32.dll beside it is taken),
+// the administrator rights and the supported systems in its manifest: this
+// build's, and the 32-bit build's when it is there (the full test run builds
+// it first).
+void expectManifest(const std::string& exe)
+{
+    SCOPED_TRACE(exe);
+    UniqueModule module(LoadLibraryExA(exe.c_str(), nullptr,
+                                       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    ASSERT_TRUE(module);
+    HRSRC found = FindResourceA(module.get(), MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(found, nullptr);
+    HGLOBAL loaded = LoadResource(module.get(), found);
+    ASSERT_NE(loaded, nullptr);
+    const std::string manifest(static_cast<const char*>(LockResource(loaded)),
+                               SizeofResource(module.get(), found));
+    for (const char* part :
+         {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+          "level=\"requireAdministrator\"", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
+          "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"})
+        EXPECT_NE(manifest.find(part), std::string::npos) << part;
+}
+
+TEST(SetupManifest, IsResourceOneOfTypeTwentyFour)
+{
+    expectManifest(exeDir() + "Setup.exe");
+    const std::string other = exeDir() + "..\\..\\win32\\bin\\Setup.exe";
+    if (fileExists(other))
+        expectManifest(other);
 }
 
 TEST(SetupDirectory, ProgramPathIsCutBackToItsDirectory)

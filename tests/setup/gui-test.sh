@@ -3,7 +3,9 @@
 # driven through its windows by fwauto, in the build tree's test prefix:
 #   1. the whole run: confirm, progress, About box from the system menu,
 #      repair, hardware check, closing message;
-#   2. Cancel, the close box and Esc during the run.
+#   2. Cancel, the close box and Esc during the run;
+#   3. unattended runs (/quiet, /passive, /log) and the exit code of every
+#      outcome; a second Setup; an unknown switch; Enter during the run.
 # Keeps screenshots in the build tree (tests/setup/gui-*.png).
 #   gui-test.sh BUILD_DIR WINE_LOADER
 set -u
@@ -59,6 +61,46 @@ start_setup() {
     (cd "$medium" && exec "$wine" "C:\\$base\\Pixora Patch\\Setup.exe" </dev/null >/dev/null 2>&1) &
     setup_pid=$!
 }
+setup_exe="C:\\$base\\Pixora Patch\\Setup.exe"
+run_out="$out/gui-run-$$.txt"
+# start_run ARGS: Setup with ARGS through fwauto, which notes its exit code
+# and every top-level window of its process; run_result waits for it.
+start_run() {
+    rm -f "$run_out"
+    (cd "$medium" && auto run 60000 "$setup_exe" "$@" >"$run_out") &
+    setup_pid=$!
+}
+# (not in a command substitution: only this shell can wait for the run)
+run_result() {
+    wait "$setup_pid" 2>/dev/null
+    setup_pid=""
+    result=$(cat "$run_out")
+}
+# exit_code DESCRIPTION CODE ARGS: an unattended run ends with CODE.
+exit_code() {
+    what=$1
+    code=$2
+    shift 2
+    start_run "$@"
+    run_result
+    expect "$what: exit code $code" "$result" "exit $code"
+}
+# The probe runs on its own: give it up to 10 s to write its line.
+wait_probe() {
+    i=0
+    while ! grep -q started "$medium/devprobe.log" 2>/dev/null && [ $i -lt 100 ]; do
+        i=$((i + 1))
+        sleep 0.1
+    done
+}
+# A fresh example installation with the binaries on its medium.
+fresh_install() {
+    "$here/example-install.sh" "$WINEPREFIX/drive_c" "$base" >/dev/null
+    for f in Setup.exe Scoutex.dll Mendex.dll patchres.dll devprobe.exe; do
+        cp "$bin/$f" "$medium/"
+    done
+    "$wine" regedit /S "$medium/example.reg" </dev/null >/dev/null 2>&1
+}
 # Waits up to 10 s for Setup to end.
 setup_ends() {
     i=0
@@ -70,11 +112,7 @@ setup_ends() {
     setup_pid=""
 }
 
-"$here/example-install.sh" "$WINEPREFIX/drive_c" "$base" >/dev/null
-for f in Setup.exe Scoutex.dll Mendex.dll patchres.dll devprobe.exe; do
-    cp "$bin/$f" "$medium/"
-done
-"$wine" regedit /S "$medium/example.reg" </dev/null >/dev/null 2>&1
+fresh_install
 
 echo "-- the whole run"
 start_setup
@@ -106,12 +144,7 @@ gone "old plug-in deleted" "$apps/VEXsoft/PLUGINS12/OLDPLUG.DLL"
 there "subdirectory of the toolkit kept" "$apps/VEXsoft/PLUGINS12/Profiles/default.ini"
 expect "registry written" "$(auto regdump HKLM 'Software\Orvantis\Pixora Scan\3.0')" \
     "PluginPath = \"C:\\$base\\Program Files\\Pixora\\VEXsoft\\PLUGINS12\""
-# The probe runs on its own: give it up to 10 s to write its line.
-i=0
-while ! grep -q started "$medium/devprobe.log" 2>/dev/null && [ $i -lt 100 ]; do
-    i=$((i + 1))
-    sleep 0.1
-done
+wait_probe
 expect "hardware check started from Setup's directory, quoted" \
     "$(cat "$medium/devprobe.log" 2>/dev/null)" "started: \"C:\\$base\\Pixora Patch\\devprobe.exe\""
 log=$(tr -d '\r' <"$root/Pixora Logs/OvUpdErr.log" 2>/dev/null)
@@ -124,12 +157,13 @@ expect "update's log block" "$log" ">Update Start....."
 cancel_run() {
     echo "-- $1 during the run"
     rm -f "$medium/devprobe.log"
-    start_setup
+    start_run
     auto box "Pixora Update" OK 30000 >/dev/null
     auto wait "Pixora Update" 10000 >/dev/null
     auto "$1" "Pixora Update" >/dev/null
     auto gone "Pixora Update" 5000 && pass "window closes" || fail "window still open"
-    setup_ends && pass "Setup ends" || fail "Setup still running"
+    run_result
+    expect "Setup ends with exit code 1602" "$result" "exit 1602"
     case "$(auto box "*" none 500)" in
     "no message box"*) pass "no message" ;;
     *) fail "a message after $1" ;;
@@ -139,6 +173,110 @@ cancel_run() {
 cancel_run cancel
 cancel_run close
 cancel_run escape
+
+echo "-- /quiet on the example installation"
+fresh_install
+rm -f "$medium/devprobe.log"
+start_run /QUIET /log "C:\\$base\\quiet run.log"
+run_result
+expect "exit code 0" "$result" "exit 0"
+expect "no window at any time" "$result" "windows 0"
+same_file "application of the newest release replaced" "$apps/Scan30/PXSCAN.EXE" \
+    "$medium/SOURCE/APP/PXSCAN.EXE"
+wait_probe
+there "hardware check started" "$medium/devprobe.log"
+log=$(tr -d '\r' <"$root/quiet run.log" 2>/dev/null)
+expect "log: command line" "$log" "command line: "
+expect "log: mode" "$log" "mode: quiet"
+expect "log: a step with its progress" "$log" "progress 100"
+expect "log: the search result" "$log" "search result 0: Pixora Scan 3.0 in "
+expect "log: the chosen installation" "$log" "chosen installation: Pixora Scan 3.0"
+expect "log: the update result" "$log" "update result 0"
+expect "log: the outcome" "$log" "outcome: updated, exit code 0"
+expect "log: the exit code" "$log" "exit code 0"
+
+echo "-- /passive, with Enter during the wait"
+start_run -passive
+auto wait "Pixora Update" 10000 && pass "progress window shown" || fail "no progress window"
+auto ok "Pixora Update" >/dev/null
+sleep 0.3
+auto wait "Pixora Update" 100 && pass "Enter leaves the window open" || fail "Enter closed it"
+case "$(auto box "*" none 2500)" in
+"no message box"*) pass "no message box" ;;
+*) fail "a message box in passive mode" ;;
+esac
+run_result
+expect "the run completes: exit code 0" "$result" "exit 0"
+
+echo "-- a second Setup"
+start_run
+auto box "Pixora Update" none 30000 >/dev/null
+first_pid=$setup_pid
+second=$(cd "$medium" && auto run 20000 "$setup_exe" /quiet)
+expect "second one, quiet: exit code 1618" "$second" "exit 1618"
+(cd "$medium" && auto run 20000 "$setup_exe" >"$run_out.2") &
+second_pid=$!
+expect "second one, interactive: the message" "$(auto box "Pixora Update Error" OK 20000)" \
+    "already running"
+wait "$second_pid"
+expect "second one, interactive: exit code 1618" "$(cat "$run_out.2")" "exit 1618"
+rm -f "$run_out.2"
+auto box "Pixora Update" Cancel 10000 >/dev/null
+setup_pid=$first_pid
+run_result
+expect "first one, not confirmed: exit code 1602" "$result" "exit 1602"
+
+echo "-- Cancel at instants across the whole run"
+# From right after the window appears to after the closing message: the run
+# ends within 5 s, cancelled or (too late) with its own code; never a hang.
+for delay in 0 0.1 0.3 0.5 0.8 1.1 1.4 1.7 2.0 2.5 last; do
+    start_run
+    auto box "Pixora Update" OK 30000 >/dev/null
+    if [ "$delay" = last ]; then
+        auto box "*" OK 30000 >/dev/null
+    else
+        auto wait "Pixora Update" 10000 >/dev/null
+        sleep "$delay"
+    fi
+    auto cancel "Pixora Update" >/dev/null
+    # Too late: the closing message is up (or comes) and is answered.
+    auto box "*" OK 1000 >/dev/null
+    i=0
+    while kill -0 "$setup_pid" 2>/dev/null && [ $i -lt 50 ]; do
+        i=$((i + 1))
+        sleep 0.1
+    done
+    if kill -0 "$setup_pid" 2>/dev/null; then
+        fail "Cancel at $delay: Setup still running after 5 s"
+        continue
+    fi
+    run_result
+    case "$result" in
+    *"exit 1602"* | *"exit 0"*) pass "Cancel at $delay: ends ($(echo "$result" | grep "^exit"))" ;;
+    *) fail "Cancel at $delay: $result" ;;
+    esac
+done
+
+echo "-- exit codes"
+start_run /quiet /bogus /log "C:\\$base\\bad.log"
+run_result
+expect "unknown switch: exit code 1639" "$result" "exit 1639"
+expect "unknown switch: usage in the log" "$(cat "$root/bad.log" 2>/dev/null)" "Usage: Setup"
+auto hold "Pixora Scan" 4000 &
+hold_pid=$!
+sleep 1.5
+exit_code "product's application running" 1618 /quiet
+wait "$hold_pid"
+mv "$medium/Mendex.dll" "$medium/Mendex.bak"
+start_run /quiet /log:"C:\\$base\\failed.log"
+run_result
+expect "update library missing: exit code 1603" "$result" "exit 1603"
+log=$(tr -d '\r' <"$root/failed.log" 2>/dev/null)
+expect "log of a failed run: the step" "$log" "step: load Mendex.dll"
+expect "log of a failed run: the outcome" "$log" "outcome: Mendex.dll or its export missing, exit code 1603"
+mv "$medium/Mendex.bak" "$medium/Mendex.dll"
+"$wine" regedit /S "$medium/example-remove.reg" </dev/null >/dev/null 2>&1
+exit_code "no installed release" 1605 /quiet
 
 echo "screenshots: $out/gui-progress.png $out/gui-about.png $out/gui-closing.png"
 exit $status

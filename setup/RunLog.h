@@ -1,0 +1,19 @@
+// Setup's run log: plain text appended to a file, one line per entry, each
+// written through at once so that a run that ends abruptly keeps every line.
+#pragma once
+
+#include "FwDialog.h"
+#include "WinHandle.h"
+
+class RunLog
+{
+public:
+    // Opens path for appending; a log that cannot be opened stays silent.
+    bool Open(const char* path);
+    bool IsOpen() const { return static_cast<bool>(m_file); }
+    // One line, prefixed with the local time; "\n" in the text become blanks.
+    void Line(const char* format, ...) FW_PRINTF(2, 3);
+
+private:
+    UniqueFile m_file;
+};

@@ -1,0 +1,51 @@
+// The switches of Setup.
+#include "SetupOptions.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+TEST(SetupOptions, NoArgumentsRunInteractively)
+{
+    const SetupOptions o = parseSetupOptions("");
+    EXPECT_TRUE(o.valid());
+    EXPECT_EQ(o.mode, SetupMode::Interactive);
+    EXPECT_FALSE(o.help);
+    EXPECT_TRUE(o.logPath.empty());
+    EXPECT_TRUE(parseSetupOptions(nullptr).valid());
+}
+
+TEST(SetupOptions, SwitchesIgnoreCaseAndTakeSlashOrDash)
+{
+    EXPECT_EQ(parseSetupOptions("/QUIET").mode, SetupMode::Quiet);
+    EXPECT_EQ(parseSetupOptions("-Passive").mode, SetupMode::Passive);
+    // Quiet wins over passive, in either order.
+    EXPECT_EQ(parseSetupOptions("/quiet /passive").mode, SetupMode::Quiet);
+    EXPECT_EQ(parseSetupOptions("/passive /quiet").mode, SetupMode::Quiet);
+    EXPECT_TRUE(parseSetupOptions("-?").help);
+}
+
+TEST(SetupOptions, LogTakesTheNextArgumentOrTheTextAfterTheColon)
+{
+    EXPECT_EQ(parseSetupOptions("/log \"C:\\My Logs\\run.log\" /quiet").logPath,
+              "C:\\My Logs\\run.log");
+    EXPECT_EQ(parseSetupOptions("/LOG:C:\\run.log").logPath, "C:\\run.log");
+    EXPECT_EQ(parseSetupOptions("/log:\"C:\\a b.log\"").logPath, "C:\\a b.log");
+    // A log switch without its file is not understood.
+    EXPECT_FALSE(parseSetupOptions("/log").valid());
+    EXPECT_FALSE(parseSetupOptions("/log:").valid());
+}
+
+TEST(SetupOptions, AnUnknownArgumentIsReportedAndALaterLogStillNamed)
+{
+    const SetupOptions o = parseSetupOptions("/quiet /silent /bad /log x.log");
+    EXPECT_FALSE(o.valid());
+    EXPECT_EQ(o.badSwitch, "/silent");
+    EXPECT_EQ(o.logPath, "x.log");
+    EXPECT_EQ(parseSetupOptions("quiet").badSwitch, "quiet");
+    EXPECT_EQ(parseSetupOptions("/").badSwitch, "/");
+    EXPECT_EQ(parseSetupOptions("/quietly").badSwitch, "/quietly");
+}
+
+} // namespace
