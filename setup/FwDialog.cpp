@@ -64,15 +64,9 @@ void FwText::Format(const char* format, ...)
     va_end(args);
 }
 
-FwThread::~FwThread()
-{
-    if (m_handle)
-        CloseHandle(m_handle);
-}
-
 bool FwThread::IsRunning() const
 {
-    return m_handle && WaitForSingleObject(m_handle, 0) == WAIT_TIMEOUT;
+    return m_handle && WaitForSingleObject(m_handle.get(), 0) == WAIT_TIMEOUT;
 }
 
 DWORD WINAPI FwThread::Start(LPVOID self)
@@ -86,7 +80,7 @@ FwThread* FwBeginThread(FwThread::Proc proc, LPVOID param)
     FwThread* thread = new FwThread;
     thread->m_proc = proc;
     thread->m_param = param;
-    thread->m_handle = CreateThread(nullptr, 0, &FwThread::Start, thread, 0, &thread->m_id);
+    thread->m_handle.reset(CreateThread(nullptr, 0, &FwThread::Start, thread, 0, &thread->m_id));
     if (!thread->m_handle) {
         delete thread;
         return nullptr;

@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include "WinHandle.h"
+
 #include <cstddef>
 
 #if defined(__clang__)
@@ -57,15 +59,14 @@ class FwThread
 {
 public:
     using Proc = UINT (*)(LPVOID);
-    ~FwThread();
-    HANDLE Handle() const { return m_handle; }
+    HANDLE Handle() const { return m_handle.get(); }
     DWORD Id() const { return m_id; }
     bool IsRunning() const;
 
 private:
     friend FwThread* FwBeginThread(Proc proc, LPVOID param);
     FwThread() = default;
-    HANDLE m_handle = nullptr;
+    UniqueKernelHandle m_handle;
     DWORD m_id = 0;
     Proc m_proc = nullptr;
     LPVOID m_param = nullptr;

@@ -12,6 +12,7 @@
 #include "ResultCodes.h"
 #include "Scoutex.h"
 #include "Text.h"
+#include "WinHandle.h"
 
 #include <cstring>
 
@@ -372,8 +373,9 @@ UINT Driver::run()
     PROCESS_INFORMATION process{};
     if (CreateProcessA(d.m_szProbeCmd, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                        &startup, &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        // Only started: its handles are not needed.
+        UniqueKernelHandle thread(process.hThread);
+        UniqueKernelHandle started(process.hProcess);
     }
     if (!d.EndLibraryStep())
         return d.EndCancelled();

@@ -26,6 +26,8 @@
 //
 // Exit status 0 on success, 1 on a time-out or a missing window.
 #include <windows.h>
+
+#include "WinHandle.h"
 #include <commctrl.h>
 
 #include <cstdio>
@@ -225,7 +227,8 @@ int runWatched(DWORD ms, int argc, char** argv, int first)
         std::printf("not started: %lu\n", GetLastError());
         return 1;
     }
-    CloseHandle(process.hThread);
+    UniqueKernelHandle thread(process.hThread);
+    UniqueKernelHandle child(process.hProcess);
     Watch watch{process.dwProcessId, {}};
     const DWORD start = GetTickCount();
     bool ended = false;
@@ -240,7 +243,6 @@ int runWatched(DWORD ms, int argc, char** argv, int first)
     }
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
     if (ended)
         std::printf("exit %lu\n", code);
     else

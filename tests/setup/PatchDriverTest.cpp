@@ -3,6 +3,7 @@
 // under the names Scoutex.dll and Mendex.dll, with the real patchres.dll and
 // devprobe.exe.
 #include "SetupDlg.h"
+#include "WinHandle.h"
 #include "WinTestSupport.h"
 #include "resource.h"
 #include "Text.h"
@@ -27,15 +28,15 @@ public:
     bool realWait = false;
 
     // When set, every box signals boxUp and stays up until boxAnswered.
-    HANDLE boxUp = nullptr;
-    HANDLE boxAnswered = nullptr;
+    UniqueKernelHandle boxUp;
+    UniqueKernelHandle boxAnswered;
 
     int ShowMessage(const char* text, const char* caption, UINT type) override
     {
         record("box " + std::string(caption) + "|" + std::to_string(type) + "|" + text);
         if (boxUp) {
-            SetEvent(boxUp);
-            WaitForSingleObject(boxAnswered, INFINITE);
+            SetEvent(boxUp.get());
+            WaitForSingleObject(boxAnswered.get(), INFINITE);
         }
         std::lock_guard<std::mutex> lock(mutex_);
         if (answers.empty())
@@ -509,18 +510,18 @@ TEST_F(PatchDriver, CancelDuringTheUpdateCallWaitsForItThenEnds)
 {
     search("0|Pixora Scan|3.0|1|1\n");
     repair("0 block");
-    HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, "FwTestRepairEntered");
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "FwTestRepairRelease");
-    ResetEvent(entered);
-    ResetEvent(release);
+    UniqueKernelHandle entered(CreateEventA(nullptr, TRUE, FALSE, "FwTestRepairEntered"));
+    UniqueKernelHandle release(CreateEventA(nullptr, TRUE, FALSE, "FwTestRepairRelease"));
+    ResetEvent(entered.get());
+    ResetEvent(release.get());
     dlg_.StartWorker();
     ASSERT_NE(dlg_.m_pWorker, nullptr);
-    ASSERT_EQ(WaitForSingleObject(entered, 10000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(entered.get(), 10000), WAIT_OBJECT_0);
 
     dlg_.OnCancel();
     EXPECT_TRUE(dlg_.m_pWorker->IsRunning()); // not stopped inside the library
     EXPECT_FALSE(dlg_.saw("end 2"));
-    SetEvent(release);
+    SetEvent(release.get());
     ASSERT_EQ(WaitForSingleObject(dlg_.m_pWorker->Handle(), 10000), WAIT_OBJECT_0);
     DWORD code = 0;
     GetExitCodeThread(dlg_.m_pWorker->Handle(), &code);
@@ -534,8 +535,6 @@ TEST_F(PatchDriver, CancelDuringTheUpdateCallWaitsForItThenEnds)
     FreeLibrary(dlg_.m_hMendex);
     if (dlg_.m_hResLib)
         FreeLibrary(dlg_.m_hResLib);
-    CloseHandle(entered);
-    CloseHandle(release);
 }
 
 // A Cancel that comes while a message box is being shown (the window is
@@ -545,15 +544,15 @@ TEST_F(PatchDriver, CancelWhileAMessageBoxIsShownWaitsForTheBoxThenEnds)
 {
     search("0|Pixora Scan|3.0|1|1\n");
     repair("0");
-    dlg_.boxUp = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    dlg_.boxAnswered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    dlg_.boxUp.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    dlg_.boxAnswered.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     dlg_.StartWorker();
     ASSERT_NE(dlg_.m_pWorker, nullptr);
-    ASSERT_EQ(WaitForSingleObject(dlg_.boxUp, 30000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(dlg_.boxUp.get(), 30000), WAIT_OBJECT_0);
 
     dlg_.OnCancel();
     EXPECT_TRUE(dlg_.m_pWorker->IsRunning());
-    SetEvent(dlg_.boxAnswered); // the user presses OK
+    SetEvent(dlg_.boxAnswered.get()); // the user presses OK
     ASSERT_EQ(WaitForSingleObject(dlg_.m_pWorker->Handle(), 30000), WAIT_OBJECT_0);
     DWORD code = 0;
     GetExitCodeThread(dlg_.m_pWorker->Handle(), &code);
@@ -564,8 +563,8 @@ TEST_F(PatchDriver, CancelWhileAMessageBoxIsShownWaitsForTheBoxThenEnds)
     EXPECT_EQ(dlg_.events(), expected);
     EXPECT_TRUE(calls().empty());
     dlg_.ReleaseWorker();
-    CloseHandle(dlg_.boxUp);
-    CloseHandle(dlg_.boxAnswered);
+    dlg_.boxUp.reset();
+    dlg_.boxAnswered.reset();
 }
 
 // A Cancel during the wait ends the wait at once; the run then ends before

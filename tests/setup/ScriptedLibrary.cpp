@@ -15,6 +15,8 @@
 
 #include <windows.h>
 
+#include "WinHandle.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -133,12 +135,10 @@ extern "C" int RepairPixoraApp(InstallRecord* record)
     note(line);
     const std::string script = readLine("repair.txt", 0);
     if (script.find("block") != std::string::npos) {
-        HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, "FwTestRepairEntered");
-        HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "FwTestRepairRelease");
-        SetEvent(entered);
-        WaitForSingleObject(release, 20000);
-        CloseHandle(entered);
-        CloseHandle(release);
+        UniqueKernelHandle entered(CreateEventA(nullptr, TRUE, FALSE, "FwTestRepairEntered"));
+        UniqueKernelHandle release(CreateEventA(nullptr, TRUE, FALSE, "FwTestRepairRelease"));
+        SetEvent(entered.get());
+        WaitForSingleObject(release.get(), 20000);
         note("repair returns");
     }
     if (script.rfind("throw", 0) == 0)
