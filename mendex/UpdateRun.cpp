@@ -99,6 +99,7 @@ void filePhase(InstallRecord& record, const char* productKey, const char* window
     for (FileEntry* entry = fileList; entry; entry = entry->next) {
         work = *entry;
         expandFilePath(work.path, record, windowsDir);
+        session.visit(work.path);
         if (checkFile(work) != kOk) {
             if (anchor && searchDrivesForFile(work, productKey, session.resolveList()) == kOk) {
                 // The installation lives where the intact copy is.
