@@ -1,6 +1,7 @@
 #include "ScriptFiles.h"
 
 #include "DiagLog.h"
+#include "FileIdentity.h"
 #include "ResolveList.h"
 #include "ResultCodes.h"
 #include "Text.h"
@@ -11,6 +12,7 @@
 
 #include <cstring>
 #include <optional>
+#include <vector>
 
 int readUpdateScript(const char* productKey, UpdateScript* script)
 {
@@ -93,6 +95,33 @@ bool isProtectedDir(const char* directory)
     return false;
 }
 
+bool listedIdentities(const FileEntry* fileList, std::vector<FileIdentity>& out)
+{
+    try {
+        for (const FileEntry* entry = fileList; entry; entry = entry->next) {
+            FileIdentity identity;
+            if (!isBlankText(entry->path) && identityOf(entry->path, identity))
+                out.push_back(identity);
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// True when path is the same file on disk as a listed one (a file that
+// cannot be opened, such as one in use, cannot be told and is not).
+bool isListedFile(const char* path, const std::vector<FileIdentity>& identities)
+{
+    FileIdentity identity;
+    if (!identityOf(path, identity))
+        return false;
+    for (const FileIdentity& listed : identities)
+        if (listed.sameFileAs(identity))
+            return true;
+    return false;
+}
+
 } // namespace
 
 int cleanPluginDirectory(const char* directory, const FileEntry* fileList)
@@ -105,6 +134,10 @@ int cleanPluginDirectory(const char* directory, const FileEntry* fileList)
     // The listed paths, compared as samePathText compares them; without
     // them nothing can be told apart, so nothing is deleted.
     std::optional<ListedPaths> listed;
+    // The identities of the listed files that exist, gathered when the walk
+    // first meets a file that no listed path spells: a listed file under
+    // another spelling (short name, "..", "/", a trailing dot) is kept.
+    std::optional<std::vector<FileIdentity>> identities;
     try {
         listed.emplace(fileList);
     } catch (...) {
@@ -131,8 +164,14 @@ int cleanPluginDirectory(const char* directory, const FileEntry* fileList)
         appendText(path, found.cFileName);
         if (listed->contains(path))
             continue;
-        SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
-        if (DeleteFileA(path))
+        if (!identities) {
+            identities.emplace();
+            if (!listedIdentities(fileList, *identities))
+                return kFailed;
+        }
+        if (isListedFile(path, *identities))
+            continue;
+        if (removeFileEntry(path))
             DiagLog("\n>Deleting file %s", path);
         else
             DiagLog("\n>Error deleting file %s", path);

@@ -107,6 +107,44 @@ TEST_F(CleanPluginDirectory, DeletesUnlistedFilesOnly)
                                         "Deleting file " + (kit_ / "ro.txt")}));
 }
 
+TEST_F(CleanPluginDirectory, ListedFilesUnderOtherSpellingsStay)
+{
+    writeFile(kit_ / "LongKeepName.dll", "l");
+    writeFile(kit_ / "TRAIL.DLL", "t");
+    writeFile(kit_ / "\xC4PFEL.DLL", "p");
+    char shortName[MAX_PATH];
+    const DWORD n =
+        GetShortPathNameA((kit_ / "LongKeepName.dll").c_str(), shortName, sizeof shortName);
+    ASSERT_TRUE(n > 0 && n < sizeof shortName);
+    ASSERT_STRNE(shortName, (kit_ / "LongKeepName.dll").c_str());
+    LogFile log(logDir_);
+    Files files({kit_.path() + "/A.DLL", kit_ / ".\\b.dll", kit_ / "Sub\\..\\TRAIL.DLL.", shortName,
+                 kit_ / "\xE4pfel.dll"});
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
+    EXPECT_EQ(listDir(kit_.path()),
+              (std::vector<std::string>{"A.DLL", "LongKeepName.dll", "Sub", "TRAIL.DLL", "b.dll",
+                                        "\xC4PFEL.DLL"}));
+    EXPECT_EQ(log.sortedEntries(),
+              (std::vector<std::string>{"Deleting file " + (kit_ / "STRAY.TMP"),
+                                        "Deleting file " + (kit_ / "ro.txt")}));
+}
+
+TEST_F(CleanPluginDirectory, StrayHardLinkGoesWithoutTouchingItsOtherName)
+{
+    TempDir user("cleanuser");
+    writeFile(user / "LETTER.TXT", "dear user");
+    SetFileAttributesA((user / "LETTER.TXT").c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(
+        CreateHardLinkA((kit_ / "LINK.TXT").c_str(), (user / "LETTER.TXT").c_str(), nullptr));
+    LogFile log(logDir_);
+    Files files({kit_ / "A.DLL", kit_ / "b.dll"});
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
+    EXPECT_EQ(readFile(user / "LETTER.TXT"), "dear user");
+    EXPECT_TRUE(GetFileAttributesA((user / "LETTER.TXT").c_str()) & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA((user / "LETTER.TXT").c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA((kit_ / "LINK.TXT").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST_F(CleanPluginDirectory, TrailingBackslashKeepsListedFilesBothWays)
 {
     LogFile log(logDir_);
