@@ -117,7 +117,7 @@ void filePhase(InstallRecord& record, const char* productKey, const char* window
     }
     session.close();
 
-    if (cleanPluginDirectory(record.toolkitDir, fileList) != kOk)
+    if (cleanPluginDirectory(record.toolkitDir, fileList, record.programDir) != kOk)
         DiagLog("\n>Error cleaning up file in %s", record.toolkitDir);
     DiagLog("\n\n>File check done...\n");
 }

@@ -6,6 +6,8 @@
 #include "UpdateScript.h"
 #include "WinTestSupport.h"
 
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -233,6 +235,40 @@ std::string langHeader()
     char buf[16];
     std::snprintf(buf, sizeof buf, "[%x]", static_cast<unsigned>(GetSystemDefaultLangID()));
     return buf;
+}
+
+TEST_F(CleanPluginDirectory, RefusesTheProgramFolderAndEveryFolderAboveIt)
+{
+    const std::string program = kit_ / "Sub";
+    LogFile log(logDir_);
+    EXPECT_EQ(cleanPluginDirectory(program.c_str(), nullptr, program.c_str()), -1);
+    EXPECT_EQ(cleanPluginDirectory((program + "\\..\\Sub\\.").c_str(), nullptr, program.c_str()),
+              -1);
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), nullptr, program.c_str()), -1);
+    EXPECT_EQ(cleanPluginDirectory(("\\\\?\\" + kit_.path()).c_str(), nullptr, program.c_str()),
+              -1);
+    EXPECT_EQ(readFile(kit_ / "STRAY.TMP"), "s");
+    EXPECT_EQ(readFile(program + "\\INNER.DLL"), "i");
+    EXPECT_EQ(log.text(), "");
+    // A folder beside the program folder is cleaned as ever.
+    EXPECT_EQ(cleanPluginDirectory(program.c_str(), nullptr, (kit_ / "Other").c_str()), 0);
+    EXPECT_EQ(listDir(program), std::vector<std::string>{});
+}
+
+TEST(CleanPluginDirectoryPlaces, RefusesShellFoldersAndTheWindowsTree)
+{
+    char buf[MAX_PATH];
+    for (int folder : {CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_PROFILE, CSIDL_APPDATA,
+                       CSIDL_PROGRAM_FILES}) {
+        ASSERT_EQ(SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, buf), S_OK);
+        EXPECT_EQ(cleanPluginDirectory(buf, nullptr), -1) << buf;
+    }
+    UINT n = GetSystemDirectoryA(buf, sizeof buf);
+    ASSERT_TRUE(n > 0 && n < sizeof buf);
+    EXPECT_EQ(cleanPluginDirectory(("\\\\?\\" + std::string(buf)).c_str(), nullptr), -1);
+    n = GetWindowsDirectoryA(buf, sizeof buf);
+    ASSERT_TRUE(n > 0 && n < sizeof buf);
+    EXPECT_EQ(cleanPluginDirectory((std::string(buf) + "\\Fonts").c_str(), nullptr), -1);
 }
 
 TEST(ReadUpdateScriptWine, ReadsUpdateSrcFromTheCurrentDirectory)
