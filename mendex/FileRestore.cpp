@@ -265,6 +265,41 @@ void resolveSourcePath(ResolveList& resolveList, const char* productKey, const c
         copyText(out, cap, full);
 }
 
+// Keeps the system's "No disk" and open-error boxes away while it lives:
+// the drive search looks at drives that may hold no medium.
+class QuietErrors
+{
+public:
+    QuietErrors() : old_(GetErrorMode())
+    {
+        SetErrorMode(old_ | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    }
+    ~QuietErrors() { SetErrorMode(old_); }
+    QuietErrors(const QuietErrors&) = delete;
+    QuietErrors& operator=(const QuietErrors&) = delete;
+
+private:
+    UINT old_;
+};
+
+// True when path runs through a folder of this name (letter case aside).
+bool passesThrough(const char* path, const char* folder)
+{
+    const std::size_t len = std::strlen(folder);
+    for (const char* p = std::strchr(path, '\\'); p; p = std::strchr(p + 1, '\\'))
+        if (_strnicmp(p + 1, folder, len) == 0 && p[1 + len] == '\\')
+            return true;
+    return false;
+}
+
+// The system's own places: a copy there is never the installation's.
+bool isSystemPlace(const char* path, const char* windowsDir)
+{
+    return (windowsDir[0] != '\0' && pathIsInside(path, windowsDir)) ||
+           passesThrough(path, "$Recycle.Bin") || passesThrough(path, "RECYCLER") ||
+           passesThrough(path, "System Volume Information");
+}
+
 } // namespace
 
 int checkFile(const FileEntry& entry)
@@ -309,8 +344,13 @@ int searchDrivesForFile(FileEntry& entry, const char* productKey, ResolveList& r
     DWORD n = GetCurrentDirectoryA(sizeof currentDir, currentDir);
     if (n == 0 || n >= sizeof currentDir)
         currentDir[0] = '\0';
+    char windowsDir[MAX_PATH + 1];
+    const UINT w = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    if (w == 0 || w >= sizeof windowsDir)
+        windowsDir[0] = '\0';
     char source[512] = "";
     bool sourceKnown = false;
+    QuietErrors quiet;
 
     char root[] = "C:\\";
     for (char drive = 'C'; drive <= 'Z'; ++drive) {
@@ -320,7 +360,7 @@ int searchDrivesForFile(FileEntry& entry, const char* productKey, ResolveList& r
         if (!SearchTreeForFile(root, name, found))
             continue;
         found[sizeof found - 1] = '\0';
-        if (pathIsInside(found, currentDir))
+        if (pathIsInside(found, currentDir) || isSystemPlace(found, windowsDir))
             continue;
         copyText(entry.path, found);
         if (checkFile(entry) != kOk)
