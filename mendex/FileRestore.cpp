@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace
 {
@@ -203,6 +204,21 @@ bool putInPlace(const char* source, const char* target, const char* temp)
     return true;
 }
 
+// Copies source to temp and moves it over target: true or false as it went,
+// nothing when temp's name was taken.
+std::optional<bool> replaceVia(const char* source, const char* target, const char* temp)
+{
+    switch (copyFresh(source, temp)) {
+    case Copy::made:
+        return putInPlace(source, target, temp);
+    case Copy::failed:
+        return false;
+    case Copy::taken:
+        break;
+    }
+    return std::nullopt;
+}
+
 // Copies source to a fresh temporary name beside target and moves it over
 // target.
 bool replaceBeside(const char* source, const char* target)
@@ -211,14 +227,8 @@ bool replaceBeside(const char* source, const char* target)
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
         if (!temporaryName(temp, sizeof temp, target, attempt))
             return false;
-        switch (copyFresh(source, temp)) {
-        case Copy::made:
-            return putInPlace(source, target, temp);
-        case Copy::failed:
-            return false;
-        case Copy::taken:
-            break;
-        }
+        if (const std::optional<bool> done = replaceVia(source, target, temp))
+            return *done;
     }
     return false;
 }
@@ -389,16 +399,9 @@ bool replaceFileFromSource(const char* source, const char* target, RestoreSessio
     if (!takesCopy(target))
         return false;
     char temp[600];
-    if (session.scratchTemporary(target, temp, sizeof temp)) {
-        switch (copyFresh(source, temp)) {
-        case Copy::made:
-            return putInPlace(source, target, temp);
-        case Copy::failed:
-            return false;
-        case Copy::taken:
-            break;
-        }
-    }
+    if (session.scratchTemporary(target, temp, sizeof temp))
+        if (const std::optional<bool> done = replaceVia(source, target, temp))
+            return *done;
     return replaceBeside(source, target);
 }
 
