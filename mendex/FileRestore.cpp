@@ -2,6 +2,7 @@
 
 #include "DiagLog.h"
 #include "Directories.h"
+#include "FileIdentity.h"
 #include "ResolveList.h"
 #include "ResultCodes.h"
 #include "Text.h"
@@ -12,35 +13,53 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace
 {
 
-// The name of the temporary copy beside the target. A leftover of an
-// interrupted run is overwritten by the next restore of that file.
+// The names of the temporary copy beside the target: the target's path and
+// kTempSuffix (or a numbered suffix when that name is taken), or, when that
+// would be longer than a path may be, a short name in the target's
+// directory. A name that exists is never written: a leftover of an earlier
+// run, or a link planted under that name, stays untouched.
 const char kTempSuffix[] = ".~mdx";
 const char kShortTempName[] = "~mdx.tmp";
-// The scratch folder of a folder that files are restored to; the temporary
-// copy in it is named kShortTempName.
+constexpr int kTempAttempts = 10;
+// The scratch folder of a folder that files are restored to (a numbered
+// name when that one exists); the temporary copy in it is named
+// kShortTempName, and kMarkerName marks the folder as made by a run.
 const char kScratchName[] = "~mdx.dir";
+const char kScratchPattern[] = "~mdx*.dir";
+const char kMarkerName[] = "~mdx.own";
 
-// The temporary copy's path: the target's path and kTempSuffix, or, when
-// that would be longer than a path may be, kShortTempName in the target's
-// directory, so that a target that can be written can also be restored.
-bool temporaryName(char* out, std::size_t cap, const char* target)
+bool fits(int len, std::size_t cap)
 {
-    int len = std::snprintf(out, cap, "%s%s", target, kTempSuffix);
-    if (len > 0 && static_cast<std::size_t>(len) < cap && len < MAX_PATH)
-        return true;
-    const char* slash = std::strrchr(target, '\\');
-    const std::size_t dirLen = slash ? static_cast<std::size_t>(slash - target) + 1 : 0;
-    len = std::snprintf(out, cap, "%.*s%s", static_cast<int>(dirLen), target, kShortTempName);
     return len > 0 && static_cast<std::size_t>(len) < cap && len < MAX_PATH;
 }
 
+// The attempt's temporary name for target; false when none fits.
+bool temporaryName(char* out, std::size_t cap, const char* target, int attempt)
+{
+    int len = attempt == 0 ? std::snprintf(out, cap, "%s%s", target, kTempSuffix)
+                           : std::snprintf(out, cap, "%s.~md%d", target, attempt);
+    if (fits(len, cap))
+        return true;
+    // The shortest names, so that a target that can be written can also be
+    // restored: "~mdx.tmp", or "~0" to "~9" when even that is too long.
+    const char* slash = std::strrchr(target, '\\');
+    const int dirLen = slash ? static_cast<int>(slash - target) + 1 : 0;
+    len = attempt == 0 ? std::snprintf(out, cap, "%.*s%s", dirLen, target, kShortTempName) : -1;
+    if (fits(len, cap))
+        return true;
+    len = std::snprintf(out, cap, "%.*s~%d", dirLen, target, attempt);
+    return fits(len, cap);
+}
+
+// Removes a temporary copy of this run: made fresh and never read-only, so
+// its attributes are never touched.
 void removeTemporary(const char* temp)
 {
-    SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(temp);
 }
 
@@ -53,20 +72,88 @@ bool sizeOf(const char* path, unsigned long long& size)
     return true;
 }
 
-// A folder's scratch folder, made now or left by an interrupted run (a
-// plain directory, no link to elsewhere, so the copy stays on the target's
-// volume). False when it cannot be had.
-bool makeScratch(const std::string& folder)
+std::string joined(const std::string& folder, const char* name)
 {
-    if (folder.size() + 1 + sizeof kShortTempName > MAX_PATH)
-        return false;
-    if (CreateDirectoryA(folder.c_str(), nullptr))
+    return folder + "\\" + name;
+}
+
+// A scratch folder made now, under a name that did not exist, with the
+// run's marker in it. False when none can be made.
+bool makeScratch(const std::string& dir, std::string& folder)
+{
+    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+        char name[16];
+        if (attempt == 0)
+            copyText(name, kScratchName);
+        else
+            std::snprintf(name, sizeof name, "~mdx%d.dir", attempt);
+        std::string candidate = joined(dir, name);
+        if (candidate.size() + 1 + sizeof kShortTempName > MAX_PATH)
+            return false;
+        if (!CreateDirectoryA(candidate.c_str(), nullptr)) {
+            if (GetLastError() == ERROR_ALREADY_EXISTS)
+                continue;
+            return false;
+        }
+        UniqueFile marker(CreateFileA(joined(candidate, kMarkerName).c_str(), GENERIC_WRITE, 0,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!marker) {
+            RemoveDirectoryA(candidate.c_str());
+            return false;
+        }
+        folder = std::move(candidate);
         return true;
-    if (GetLastError() != ERROR_ALREADY_EXISTS)
+    }
+    return false;
+}
+
+// Removes a scratch folder of a run: its temporary copy, its marker, the
+// folder. Whatever else is in it keeps the folder.
+void removeScratch(const std::string& folder)
+{
+    removeTemporary(joined(folder, kShortTempName).c_str());
+    DeleteFileA(joined(folder, kMarkerName).c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+// True when folder is a plain directory holding the marker and nothing but
+// the marker and a temporary copy, all plain files.
+bool isLeftoverScratch(const std::string& folder)
+{
+    WIN32_FIND_DATAA data;
+    UniqueFind find(FindFirstFileA(joined(folder, "*").c_str(), &data));
+    if (!find)
         return false;
-    const DWORD attributes = GetFileAttributesA(folder.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    bool marked = false;
+    do {
+        if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0)
+            continue;
+        if (data.dwFileAttributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY))
+            return false;
+        if (samePathText(data.cFileName, kMarkerName))
+            marked = true;
+        else if (!samePathText(data.cFileName, kShortTempName))
+            return false;
+    } while (FindNextFileA(find.get(), &data));
+    return marked;
+}
+
+// Removes the scratch folders that interrupted runs left in dir.
+void removeLeftovers(const std::string& dir)
+{
+    WIN32_FIND_DATAA data;
+    UniqueFind find(FindFirstFileA(joined(dir, kScratchPattern).c_str(), &data));
+    if (!find)
+        return;
+    do {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            const std::string folder = joined(dir, data.cFileName);
+            if (isLeftoverScratch(folder))
+                removeScratch(folder);
+        }
+    } while (FindNextFileA(find.get(), &data));
 }
 
 // A read-only target stays in place; so does a directory of that name.
@@ -77,32 +164,73 @@ bool takesCopy(const char* target)
            !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
 }
 
-// Copies source to temp and moves temp over target; whatever fails leaves
-// the target as it was and no temporary file.
-bool replaceThrough(const char* source, const char* target, const char* temp)
+enum class Copy { made, taken, failed };
+
+// Copies source to temp, a name that must not exist yet; the copy is made
+// writable (it is the run's own) so that it can be flushed and removed.
+Copy copyFresh(const char* source, const char* temp)
+{
+    if (!CopyFileA(source, temp, TRUE)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+            return Copy::taken;
+        removeTemporary(temp);
+        return Copy::failed;
+    }
+    const DWORD attributes = GetFileAttributesA(temp);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(temp, attributes & ~FILE_ATTRIBUTE_READONLY);
+    return Copy::made;
+}
+
+// Moves the copy at temp over target once it is whole and on the disk;
+// whatever fails leaves the target as it was and no temporary file.
+bool putInPlace(const char* source, const char* target, const char* temp)
 {
     unsigned long long sourceSize = 0;
     unsigned long long copiedSize = 0;
-    if (!CopyFileA(source, temp, FALSE)) {
-        // A read-only leftover of an interrupted run is in the way: remove
-        // it and try once more. Whatever fails leaves no temporary file.
-        const bool leftover = GetFileAttributesA(temp) != INVALID_FILE_ATTRIBUTES;
-        removeTemporary(temp);
-        if (!leftover || !CopyFileA(source, temp, FALSE)) {
-            removeTemporary(temp);
-            return false;
-        }
-    }
     // A copy that stopped short (a read failing half-way) is not put in place.
-    if (!sizeOf(source, sourceSize) || !sizeOf(temp, copiedSize) || sourceSize != copiedSize) {
-        removeTemporary(temp);
-        return false;
+    bool whole = sizeOf(source, sourceSize) && sizeOf(temp, copiedSize) && sourceSize == copiedSize;
+    if (whole) {
+        // The data reaches the disk before the name does.
+        UniqueFile copy(CreateFileA(temp, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        whole = copy && FlushFileBuffers(copy.get());
     }
-    if (!MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!whole || !MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         removeTemporary(temp);
         return false;
     }
     return true;
+}
+
+// Copies source to temp and moves it over target: true or false as it went,
+// nothing when temp's name was taken.
+std::optional<bool> replaceVia(const char* source, const char* target, const char* temp)
+{
+    switch (copyFresh(source, temp)) {
+    case Copy::made:
+        return putInPlace(source, target, temp);
+    case Copy::failed:
+        return false;
+    case Copy::taken:
+        break;
+    }
+    return std::nullopt;
+}
+
+// Copies source to a fresh temporary name beside target and moves it over
+// target.
+bool replaceBeside(const char* source, const char* target)
+{
+    char temp[600];
+    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+        if (!temporaryName(temp, sizeof temp, target, attempt))
+            return false;
+        if (const std::optional<bool> done = replaceVia(source, target, temp))
+            return *done;
+    }
+    return false;
 }
 
 // A path whose last part is a plain name: no wildcard, not ending in a
@@ -145,6 +273,41 @@ void resolveSourcePath(ResolveList& resolveList, const char* productKey, const c
         copyText(out, cap, source);
     else
         copyText(out, cap, full);
+}
+
+// Keeps the system's "No disk" and open-error boxes away while it lives:
+// the drive search looks at drives that may hold no medium.
+class QuietErrors
+{
+public:
+    QuietErrors() : old_(GetErrorMode())
+    {
+        SetErrorMode(old_ | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    }
+    ~QuietErrors() { SetErrorMode(old_); }
+    QuietErrors(const QuietErrors&) = delete;
+    QuietErrors& operator=(const QuietErrors&) = delete;
+
+private:
+    UINT old_;
+};
+
+// True when path runs through a folder of this name (letter case aside).
+bool passesThrough(const char* path, const char* folder)
+{
+    const std::size_t len = std::strlen(folder);
+    for (const char* p = std::strchr(path, '\\'); p; p = std::strchr(p + 1, '\\'))
+        if (_strnicmp(p + 1, folder, len) == 0 && p[1 + len] == '\\')
+            return true;
+    return false;
+}
+
+// The system's own places: a copy there is never the installation's.
+bool isSystemPlace(const char* path, const char* windowsDir)
+{
+    return (windowsDir[0] != '\0' && pathIsInside(path, windowsDir)) ||
+           passesThrough(path, "$Recycle.Bin") || passesThrough(path, "RECYCLER") ||
+           passesThrough(path, "System Volume Information");
 }
 
 } // namespace
@@ -191,8 +354,13 @@ int searchDrivesForFile(FileEntry& entry, const char* productKey, ResolveList& r
     DWORD n = GetCurrentDirectoryA(sizeof currentDir, currentDir);
     if (n == 0 || n >= sizeof currentDir)
         currentDir[0] = '\0';
+    char windowsDir[MAX_PATH + 1];
+    const UINT w = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    if (w == 0 || w >= sizeof windowsDir)
+        windowsDir[0] = '\0';
     char source[512] = "";
     bool sourceKnown = false;
+    QuietErrors quiet;
 
     char root[] = "C:\\";
     for (char drive = 'C'; drive <= 'Z'; ++drive) {
@@ -202,7 +370,7 @@ int searchDrivesForFile(FileEntry& entry, const char* productKey, ResolveList& r
         if (!SearchTreeForFile(root, name, found))
             continue;
         found[sizeof found - 1] = '\0';
-        if (pathIsInside(found, currentDir))
+        if (pathIsInside(found, currentDir) || isSystemPlace(found, windowsDir))
             continue;
         copyText(entry.path, found);
         if (checkFile(entry) != kOk)
@@ -223,10 +391,7 @@ bool replaceFileFromSource(const char* source, const char* target)
 {
     if (!takesCopy(target))
         return false;
-    char temp[600];
-    if (!temporaryName(temp, sizeof temp, target))
-        return false;
-    return replaceThrough(source, target, temp);
+    return replaceBeside(source, target);
 }
 
 bool replaceFileFromSource(const char* source, const char* target, RestoreSession& session)
@@ -234,31 +399,51 @@ bool replaceFileFromSource(const char* source, const char* target, RestoreSessio
     if (!takesCopy(target))
         return false;
     char temp[600];
-    if (!session.scratchTemporary(target, temp, sizeof temp) &&
-        !temporaryName(temp, sizeof temp, target))
-        return false;
-    return replaceThrough(source, target, temp);
+    if (session.scratchTemporary(target, temp, sizeof temp))
+        if (const std::optional<bool> done = replaceVia(source, target, temp))
+            return *done;
+    return replaceBeside(source, target);
+}
+
+RestoreSession::Folder* RestoreSession::folderOf(const char* path)
+{
+    const char* slash = std::strrchr(path, '\\');
+    if (!slash)
+        return nullptr;
+    const std::string dir(path, static_cast<std::size_t>(slash - path));
+    normalPathText(dir.c_str(), key_);
+    auto [it, fresh] = folders_.emplace(key_, Folder());
+    if (fresh) {
+        it->second.dir = dir;
+        removeLeftovers(dir);
+    }
+    return &it->second;
+}
+
+void RestoreSession::visit(const char* path)
+{
+    try {
+        folderOf(path);
+    } catch (...) {
+        // Leftovers stay for a later run.
+    }
 }
 
 bool RestoreSession::scratchTemporary(const char* target, char* out, std::size_t cap)
 {
-    const char* slash = std::strrchr(target, '\\');
-    if (!slash)
-        return false;
     try {
-        const std::string dir(target, static_cast<std::size_t>(slash - target));
-        normalPathText(dir.c_str(), key_);
-        auto [it, fresh] = scratch_.emplace(key_, std::string());
-        if (fresh) {
-            // Known before the folder is made, so that close finds it.
-            std::string folder = dir + "\\" + kScratchName;
-            if (makeScratch(folder))
-                it->second = std::move(folder);
-        }
-        if (it->second.empty())
+        Folder* folder = folderOf(target);
+        if (!folder)
             return false;
-        int len = std::snprintf(out, cap, "%s\\%s", it->second.c_str(), kShortTempName);
-        return len > 0 && static_cast<std::size_t>(len) < cap && len < MAX_PATH;
+        if (!folder->tried) {
+            // Known before the folder is made, so that close finds it.
+            folder->tried = true;
+            makeScratch(folder->dir, folder->scratch);
+        }
+        if (folder->scratch.empty())
+            return false;
+        return fits(std::snprintf(out, cap, "%s\\%s", folder->scratch.c_str(), kShortTempName),
+                    cap);
     } catch (...) {
         return false;
     }
@@ -266,17 +451,10 @@ bool RestoreSession::scratchTemporary(const char* target, char* out, std::size_t
 
 void RestoreSession::close()
 {
-    for (const auto& known : scratch_) {
-        if (known.second.empty())
-            continue;
-        char temp[600];
-        int len = std::snprintf(temp, sizeof temp, "%s\\%s", known.second.c_str(), kShortTempName);
-        if (len > 0 && static_cast<std::size_t>(len) < sizeof temp)
-            removeTemporary(temp);
-        SetFileAttributesA(known.second.c_str(), FILE_ATTRIBUTE_NORMAL);
-        RemoveDirectoryA(known.second.c_str());
-    }
-    scratch_.clear();
+    for (const auto& known : folders_)
+        if (!known.second.scratch.empty())
+            removeScratch(known.second.scratch);
+    folders_.clear();
 }
 
 void restoreFile(const char* productKey, const char* path, int& runResult)
@@ -292,7 +470,12 @@ void restoreFile(const char* productKey, const char* path, int& runResult, Resto
         DiagLog("\n> Error restoring file %s", path);
         return;
     }
-    if (!replaceFileFromSource(source, path, session)) {
+    // A source that is the target itself cannot repair it.
+    FileIdentity sourceFile;
+    FileIdentity targetFile;
+    const bool itself = identityOf(source, sourceFile) && identityOf(path, targetFile) &&
+                        sourceFile.sameFileAs(targetFile);
+    if (itself || !replaceFileFromSource(source, path, session)) {
         DiagLog("\n>Error copying file %s to %s", source, path);
         runResult = kRestoreFailed;
     }

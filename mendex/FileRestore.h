@@ -15,9 +15,11 @@ struct FileEntry;
 // and one scratch folder ("~mdx.dir") in each folder that a file is restored
 // to. A copy is made in the scratch folder and moved over the target from
 // there: a new name in a small folder is made fast, where a new name beside
-// the target costs a look through every name of a big folder. Close (or the
-// destructor) removes every scratch folder again; one left by an
-// interrupted run is taken over and removed with the others.
+// the target costs a look through every name of a big folder. The scratch
+// folder is always made new (a numbered name when "~mdx.dir" exists) and
+// holds a marker; close (or the destructor) removes what the session made.
+// A marked folder left by an interrupted run, holding nothing but the
+// marker and a temporary copy, is removed; anything else stays.
 class RestoreSession
 {
 public:
@@ -33,15 +35,26 @@ public:
     // folder cannot be had or the path would be too long.
     bool scratchTemporary(const char* target, char* out, std::size_t cap);
 
-    // Removes the scratch folders (with a temporary copy left in one) and
-    // forgets them.
+    // Notes the folder of a listed file: scratch folders that interrupted
+    // runs left there are removed at a folder's first note.
+    void visit(const char* path);
+
+    // Removes the scratch folders that this session made (with a temporary
+    // copy left in one) and forgets every folder.
     void close();
 
 private:
+    struct Folder {
+        std::string dir;
+        // The scratch folder made for it; "" when it has none.
+        std::string scratch;
+        bool tried = false;
+    };
+    Folder* folderOf(const char* path);
+
     ResolveList resolveList_;
-    // Scratch folder by its folder's path (normalPathText); "" when the
-    // folder has none.
-    std::unordered_map<std::string, std::string> scratch_;
+    // By the folder's path (normalPathText).
+    std::unordered_map<std::string, Folder> folders_;
     std::string key_;
 };
 
@@ -63,7 +76,8 @@ int searchDrivesForFile(FileEntry& entry, const char* productKey, ResolveList& r
 
 // Restores the file at path from the source that the resolve list gives for
 // its file name, logging as the run does. A failed copy sets runResult to
-// -15; a missing resolve entry leaves it alone.
+// -15, and so does a source that is the target itself (the same file on
+// disk, however spelt); a missing resolve entry leaves it alone.
 void restoreFile(const char* productKey, const char* path, int& runResult);
 // The same, within the run's session: its resolve list and scratch folders.
 void restoreFile(const char* productKey, const char* path, int& runResult, RestoreSession& session);

@@ -1,6 +1,8 @@
 #include "ScriptFiles.h"
 
 #include "DiagLog.h"
+#include "Directories.h"
+#include "FileIdentity.h"
 #include "ResolveList.h"
 #include "ResultCodes.h"
 #include "Text.h"
@@ -9,8 +11,12 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <cstring>
 #include <optional>
+#include <string>
+#include <vector>
 
 int readUpdateScript(const char* productKey, UpdateScript* script)
 {
@@ -59,27 +65,80 @@ bool isRootDir(const char* dir)
     return false;
 }
 
-bool sameDirAs(const char* canonical, const char* other)
+// The folder that path lands on as the file system resolves it (short
+// names, "..", "\\?\", junctions and links followed), in canonicalDir's
+// form; canonicalDir's answer when it cannot be opened. False when neither
+// can be had.
+bool resolvedDir(const char* path, std::string& out)
 {
-    char otherDir[1024];
-    return canonicalDir(other, otherDir, sizeof otherDir) && samePathText(canonical, otherDir);
+    char dir[1024];
+    UniqueFile handle(CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    char final[1024];
+    const DWORD n =
+        handle ? GetFinalPathNameByHandleA(handle.get(), final, sizeof final, VOLUME_NAME_DOS) : 0;
+    if (n > 0 && n < sizeof final) {
+        const char* rest = final;
+        std::string unc;
+        if (std::strncmp(final, "\\\\?\\UNC\\", 8) == 0) {
+            unc = std::string("\\\\") + (final + 8);
+            rest = unc.c_str();
+        } else if (std::strncmp(final, "\\\\?\\", 4) == 0) {
+            rest = final + 4;
+        }
+        if (!canonicalDir(rest, dir, sizeof dir))
+            return false;
+    } else if (!canonicalDir(path, dir, sizeof dir)) {
+        return false;
+    }
+    out = dir;
+    return true;
 }
+
+bool sameDirAs(const std::string& resolved, const char* other)
+{
+    std::string otherDir;
+    return resolvedDir(other, otherDir) && samePathText(resolved.c_str(), otherDir.c_str());
+}
+
+// True when outer is inner or a folder above it, both as resolvedDir has them.
+bool holdsDir(const char* outer, const char* inner)
+{
+    std::string outerDir;
+    std::string innerDir;
+    return !isBlankText(outer) && !isBlankText(inner) && resolvedDir(outer, outerDir) &&
+           resolvedDir(inner, innerDir) &&
+           (samePathText(outerDir.c_str(), innerDir.c_str()) ||
+            pathIsInside(innerDir.c_str(), outerDir.c_str()));
+}
+
+// The shell's folders that hold a user's or the machine's own files.
+const int kShellFolders[] = {
+    CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_COMMON_APPDATA,
+    CSIDL_PROFILE,       CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY,
+    CSIDL_PERSONAL,      CSIDL_COMMON_DOCUMENTS, CSIDL_MYMUSIC,
+    CSIDL_MYPICTURES,    CSIDL_MYVIDEO,          CSIDL_APPDATA,
+    CSIDL_LOCAL_APPDATA, CSIDL_STARTMENU,        CSIDL_COMMON_STARTMENU,
+    CSIDL_PROGRAMS,      CSIDL_STARTUP,          CSIDL_PROGRAM_FILES_COMMON,
+};
 
 // Directories whose files the clean-up must never delete, whatever the
 // registry or the drive search made of the toolkit directory.
-bool isProtectedDir(const char* directory)
+bool isProtectedDir(const char* directory, const char* programDir)
 {
-    char dir[1024];
-    if (!canonicalDir(directory, dir, sizeof dir))
+    std::string dir;
+    if (!resolvedDir(directory, dir))
         return true;
-    if (isRootDir(dir))
+    if (isRootDir(dir.c_str()))
         return true;
     char buf[MAX_PATH + 1];
+    // The Windows directory and everything below it.
     UINT n = GetWindowsDirectoryA(buf, sizeof buf);
-    if (n > 0 && n < sizeof buf && sameDirAs(dir, buf))
+    if (n > 0 && n < sizeof buf && holdsDir(buf, dir.c_str()))
         return true;
     n = GetSystemWindowsDirectoryA(buf, sizeof buf);
-    if (n > 0 && n < sizeof buf && sameDirAs(dir, buf))
+    if (n > 0 && n < sizeof buf && holdsDir(buf, dir.c_str()))
         return true;
     n = GetSystemDirectoryA(buf, sizeof buf);
     if (n > 0 && n < sizeof buf && sameDirAs(dir, buf))
@@ -87,24 +146,75 @@ bool isProtectedDir(const char* directory)
     n = GetSystemWow64DirectoryA(buf, sizeof buf);
     if (n > 0 && n < sizeof buf && sameDirAs(dir, buf))
         return true;
-    DWORD c = GetCurrentDirectoryA(sizeof buf, buf);
-    if (c > 0 && c < sizeof buf && sameDirAs(dir, buf))
+    for (int folder : kShellFolders)
+        if (SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, buf) == S_OK &&
+            sameDirAs(dir, buf))
+            return true;
+    // The user profiles' folder and the Downloads folder of the profile.
+    if (SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, buf) == S_OK) {
+        std::string profile(buf);
+        if (sameDirAs(dir, (profile + "\\Downloads").c_str()))
+            return true;
+        if (cutAtLastBackslash(buf) && sameDirAs(dir, buf))
+            return true;
+    }
+    n = GetTempPathA(sizeof buf, buf);
+    if (n > 0 && n < sizeof buf && sameDirAs(dir, buf))
         return true;
+    // The patch's folder, Setup's folder, the installation's program folder,
+    // and every folder above them.
+    DWORD c = GetCurrentDirectoryA(sizeof buf, buf);
+    if (c > 0 && c < sizeof buf && holdsDir(dir.c_str(), buf))
+        return true;
+    c = GetModuleFileNameA(nullptr, buf, sizeof buf);
+    if (c > 0 && c < sizeof buf && cutAtLastBackslash(buf) && holdsDir(dir.c_str(), buf))
+        return true;
+    return programDir && holdsDir(dir.c_str(), programDir);
+}
+
+bool listedIdentities(const FileEntry* fileList, std::vector<FileIdentity>& out)
+{
+    try {
+        for (const FileEntry* entry = fileList; entry; entry = entry->next) {
+            FileIdentity identity;
+            if (!isBlankText(entry->path) && identityOf(entry->path, identity))
+                out.push_back(identity);
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// True when path is the same file on disk as a listed one (a file that
+// cannot be opened, such as one in use, cannot be told and is not).
+bool isListedFile(const char* path, const std::vector<FileIdentity>& identities)
+{
+    FileIdentity identity;
+    if (!identityOf(path, identity))
+        return false;
+    for (const FileIdentity& listed : identities)
+        if (listed.sameFileAs(identity))
+            return true;
     return false;
 }
 
 } // namespace
 
-int cleanPluginDirectory(const char* directory, const FileEntry* fileList)
+int cleanPluginDirectory(const char* directory, const FileEntry* fileList, const char* programDir)
 {
     if (isBlankText(directory))
         return kFailed;
-    if (isProtectedDir(directory))
+    if (isProtectedDir(directory, programDir))
         return kFailed;
 
     // The listed paths, compared as samePathText compares them; without
     // them nothing can be told apart, so nothing is deleted.
     std::optional<ListedPaths> listed;
+    // The identities of the listed files that exist, gathered when the walk
+    // first meets a file that no listed path spells: a listed file under
+    // another spelling (short name, "..", "/", a trailing dot) is kept.
+    std::optional<std::vector<FileIdentity>> identities;
     try {
         listed.emplace(fileList);
     } catch (...) {
@@ -131,8 +241,14 @@ int cleanPluginDirectory(const char* directory, const FileEntry* fileList)
         appendText(path, found.cFileName);
         if (listed->contains(path))
             continue;
-        SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
-        if (DeleteFileA(path))
+        if (!identities) {
+            identities.emplace();
+            if (!listedIdentities(fileList, *identities))
+                return kFailed;
+        }
+        if (isListedFile(path, *identities))
+            continue;
+        if (removeFileEntry(path))
             DiagLog("\n>Deleting file %s", path);
         else
             DiagLog("\n>Error deleting file %s", path);

@@ -23,6 +23,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <new>
 
 namespace
 {
@@ -99,24 +100,38 @@ void filePhase(InstallRecord& record, const char* productKey, const char* window
     for (FileEntry* entry = fileList; entry; entry = entry->next) {
         work = *entry;
         expandFilePath(work.path, record, windowsDir);
-        if (checkFile(work) != kOk) {
-            if (anchor && searchDrivesForFile(work, productKey, session.resolveList()) == kOk) {
-                // The installation lives where the intact copy is.
-                char dir[sizeof work.path];
-                copyText(dir, work.path);
-                cutAtLastBackslash(dir);
-                copyText(record.toolkitDir, dir);
-                copyText(record.ocrPath, dir);
-            } else {
-                restoreFile(productKey, work.path, runResult, session);
+        // Memory running out in one entry's step is that step's failure;
+        // the run goes on with the next.
+        try {
+            session.visit(work.path);
+            if (checkFile(work) != kOk) {
+                if (anchor && searchDrivesForFile(work, productKey, session.resolveList()) == kOk) {
+                    // The installation lives where the intact copy is.
+                    char dir[sizeof work.path];
+                    copyText(dir, work.path);
+                    cutAtLastBackslash(dir);
+                    copyText(record.toolkitDir, dir);
+                    copyText(record.ocrPath, dir);
+                } else {
+                    restoreFile(productKey, work.path, runResult, session);
+                }
             }
+        } catch (const std::bad_alloc&) {
+            DiagLog("\n> Error restoring file %s", work.path);
+            runResult = kRestoreFailed;
         }
         copyText(entry->path, work.path);
         anchor = false;
     }
     session.close();
 
-    if (cleanPluginDirectory(record.toolkitDir, fileList) != kOk)
+    int cleanResult = kFailed;
+    try {
+        cleanResult = cleanPluginDirectory(record.toolkitDir, fileList, record.programDir);
+    } catch (const std::bad_alloc&) {
+        cleanResult = kFailed;
+    }
+    if (cleanResult != kOk)
         DiagLog("\n>Error cleaning up file in %s", record.toolkitDir);
     DiagLog("\n\n>File check done...\n");
 }
@@ -136,7 +151,13 @@ void registryPhase(const InstallRecord& record, RegistryEntry* registryList)
                 if (expandInPlace(entry->stringData, macro.selector, macro.value))
                     DiagLog("\n>Replacing string: %s", entry->stringData);
         }
-        if (writeRegistryEntry(*entry) != kOk)
+        int written = kFailed;
+        try {
+            written = writeRegistryEntry(*entry);
+        } catch (const std::bad_alloc&) {
+            written = kFailed;
+        }
+        if (written != kOk)
             DiagLog("\n>Error restoring: %s,%s", entry->keyPath, entry->valueName);
     }
     DiagLog("\n\n>Registry check done...\n");

@@ -1,8 +1,10 @@
 #!/bin/sh
 # Benchmark of the update engine under Wine: builds an installation of N
 # program files (default 1000 and 10000) with a matching script and resolve
-# list, and prints the run's times against bare loops of FindFirstFileA
-# (every file correct) and CopyFileA (every file wrong). Prints figures only.
+# list, and prints the run's times against bare loops of FindFirstFileA and
+# GetFileAttributesExA (every file correct) and of CopyFileA and the safe
+# restore (a copy to a fresh name, flushed, moved over the target with
+# write-through; every file wrong). Prints figures only.
 #   sh tools/bench.sh [N...]
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)

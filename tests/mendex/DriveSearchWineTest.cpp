@@ -98,6 +98,19 @@ TEST_F(DriveSearch, CopyInsideTheCurrentDirectoryIsNeverTaken)
     EXPECT_EQ(std::string(entry.path), inst_ / name_);
 }
 
+TEST_F(DriveSearch, CopyInTheRecycleBinIsNeverTakenAndErrorModeIsKept)
+{
+    DriveDir bin("E:\\$Recycle.Bin");
+    makeFile(bin / name_, "the anchor", time_);
+    FileEntry entry = entryFor(inst_ / name_, stampOf(bin / name_));
+    CurrentDir cd(patch_.path());
+    const UINT before = SetErrorMode(0);
+    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), -1);
+    EXPECT_EQ(std::string(entry.path), inst_ / name_);
+    EXPECT_EQ(GetErrorMode(), 0u);
+    SetErrorMode(before);
+}
+
 TEST_F(DriveSearch, ResolveSourceOfTheAnchorIsNeverTaken)
 {
     DriveDir src("E:\\SRC");

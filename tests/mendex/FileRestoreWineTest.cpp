@@ -129,11 +129,36 @@ TEST_F(ReplaceFromSource, ReadOnlyTargetStays)
     expectOldTarget();
 }
 
-TEST_F(ReplaceFromSource, LeftoverTemporaryOfAnEarlierRunIsReplaced)
+TEST_F(ReplaceFromSource, LeftoverTemporaryOfAnEarlierRunStaysUntouched)
 {
     makeFile(target_ + ".~mdx", "half a copy");
     SetFileAttributesA((target_ + ".~mdx").c_str(), FILE_ATTRIBUTE_READONLY);
     ASSERT_TRUE(replaceFileFromSource(source_.c_str(), target_.c_str()));
+    EXPECT_TRUE(readFile(target_) == std::string(300000, 'n'));
+    EXPECT_EQ(listDir(dir_ / "APP"), (std::vector<std::string>{"A.DLL", "A.DLL.~mdx"}));
+    EXPECT_EQ(readFile(target_ + ".~mdx"), "half a copy");
+    EXPECT_TRUE(GetFileAttributesA((target_ + ".~mdx").c_str()) & FILE_ATTRIBUTE_READONLY);
+}
+
+TEST_F(ReplaceFromSource, LinkPlantedUnderTheTemporaryNameIsNotWrittenThrough)
+{
+    makeDirs(dir_ / "USER");
+    const std::string victim = dir_ / "USER\\LETTER.TXT";
+    makeFile(victim, "dear user");
+    SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(CreateHardLinkA((target_ + ".~mdx").c_str(), victim.c_str(), nullptr));
+    ASSERT_TRUE(replaceFileFromSource(source_.c_str(), target_.c_str()));
+    EXPECT_TRUE(readFile(target_) == std::string(300000, 'n'));
+    EXPECT_EQ(readFile(victim), "dear user");
+    EXPECT_TRUE(GetFileAttributesA(victim.c_str()) & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(ReplaceFromSource, ReadOnlySourceGivesAFlushedCopy)
+{
+    SetFileAttributesA(source_.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(replaceFileFromSource(source_.c_str(), target_.c_str()));
+    SetFileAttributesA(source_.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_TRUE(readFile(target_) == std::string(300000, 'n'));
     EXPECT_EQ(listDir(dir_ / "APP"), std::vector<std::string>{"A.DLL"});
 }
@@ -199,6 +224,22 @@ TEST_F(Restore, FailedCopyLogsCopyErrorThenRestoreAndSetsMinus15)
     EXPECT_EQ(logText(), "---------------- Log Start\n\n>Resolve Data: File opened."
                          "\n>Error copying file SOURCE\\GONE.DLL to " +
                              target + "\n>Restoring file " + target);
+}
+
+TEST_F(Restore, SourceThatIsTheTargetItselfIsAFailedCopy)
+{
+    const std::string target = inst_ / "Filter32.dll";
+    // The resolve source names the target by another spelling.
+    writeFile(patch_ / "Resolve.src",
+              "[Scan Suite\\2.0]\nFILTER32.DLL=" + inst_ / "." + "\\FILTER32.DLL\n");
+    CurrentDir cd(patch_.path());
+    int result = 0;
+    restoreFile("Scan Suite\\2.0", target.c_str(), result);
+    EXPECT_EQ(result, -15);
+    EXPECT_EQ(readFile(target), "bad");
+    EXPECT_NE(logText().find("\n>Error copying file "), std::string::npos);
+    EXPECT_NE(logText().find("\n>Restoring file " + target), std::string::npos);
+    EXPECT_EQ(listDir(inst_.path()), std::vector<std::string>{"Filter32.dll"});
 }
 
 TEST_F(Restore, MissingResolveListLeavesFileAndResult)

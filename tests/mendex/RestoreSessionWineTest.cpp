@@ -78,31 +78,39 @@ TEST_F(Session, RestoresLeaveNoScratchFolderBehind)
     EXPECT_EQ(countOf(readLog(log_), ">Resolve Data: File opened."), 5);
 }
 
-TEST_F(Session, TakesOverAFolderLeftByAnInterruptedRun)
+TEST_F(Session, RemovesWhatAnInterruptedRunLeftInEveryListedFolder)
 {
+    // Marked scratch folders with nothing but the run's own files in them,
+    // in folders where nothing needs restoring.
     makeDirs(inst_ / "~mdx.dir");
+    makeFile(inst_ / "~mdx.dir\\~mdx.own", "");
     makeFile(inst_ / "~mdx.dir\\~mdx.tmp", "half a copy");
-    SetFileAttributesA((inst_ / "~mdx.dir\\~mdx.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
+    makeDirs(inst_ / "SUB\\~mdx3.dir");
+    makeFile(inst_ / "SUB\\~mdx3.dir\\~mdx.own", "");
     CurrentDir cd(patch_.path());
-    int result = 0;
     {
         RestoreSession session;
-        restoreFile(kKey, (inst_ / "A.DLL").c_str(), result, session);
+        session.visit((inst_ / "A.DLL").c_str());
+        session.visit((inst_ / "SUB\\C.DLL").c_str());
     }
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(readFile(inst_ / "A.DLL"), "good a");
     EXPECT_EQ(listDir(inst_.path()),
               (std::vector<std::string>{"A.DLL", "B.DLL", "GONE.DLL", "SUB"}));
+    EXPECT_EQ(listDir(inst_ / "SUB"), std::vector<std::string>{"C.DLL"});
 }
 
 TEST_F(Session, LeavesWhatIsNotItsOwn)
 {
-    // A file of the scratch folder's name: the copy is made beside the
-    // target instead, and the file stays.
+    // A file of the scratch folder's name: the scratch folder takes another
+    // name, and the file stays.
     makeFile(inst_ / "~mdx.dir", "somebody's file");
-    // A folder of that name holding something else: used, and kept with it.
+    // A folder of that name holding a file of the temporary copy's name:
+    // never used, kept byte for byte.
     makeDirs(inst_ / "SUB\\~mdx.dir");
-    makeFile(inst_ / "SUB\\~mdx.dir\\KEEP.TXT", "keep");
+    makeFile(inst_ / "SUB\\~mdx.dir\\~mdx.tmp", "a user's own file");
+    // A marked folder holding something else stays too.
+    makeDirs(inst_ / "SUB\\~mdx1.dir");
+    makeFile(inst_ / "SUB\\~mdx1.dir\\~mdx.own", "");
+    makeFile(inst_ / "SUB\\~mdx1.dir\\KEEP.TXT", "keep");
     CurrentDir cd(patch_.path());
     int result = 0;
     {
@@ -116,7 +124,30 @@ TEST_F(Session, LeavesWhatIsNotItsOwn)
     EXPECT_EQ(readFile(inst_ / "~mdx.dir"), "somebody's file");
     EXPECT_EQ(listDir(inst_.path()),
               (std::vector<std::string>{"A.DLL", "B.DLL", "GONE.DLL", "SUB", "~mdx.dir"}));
-    EXPECT_EQ(listDir(inst_ / "SUB\\~mdx.dir"), std::vector<std::string>{"KEEP.TXT"});
+    EXPECT_EQ(listDir(inst_ / "SUB"), (std::vector<std::string>{"C.DLL", "~mdx.dir", "~mdx1.dir"}));
+    EXPECT_EQ(listDir(inst_ / "SUB\\~mdx.dir"), std::vector<std::string>{"~mdx.tmp"});
+    EXPECT_EQ(readFile(inst_ / "SUB\\~mdx.dir\\~mdx.tmp"), "a user's own file");
+    EXPECT_EQ(listDir(inst_ / "SUB\\~mdx1.dir"),
+              (std::vector<std::string>{"KEEP.TXT", "~mdx.own"}));
+}
+
+TEST_F(Session, TargetOf255CharactersIsRestored)
+{
+    const std::string deep = inst_ / std::string(249 - inst_.path().size() - 1, 'd');
+    ASSERT_EQ(deep.size(), 249u);
+    makeDirs(deep);
+    const std::string target = deep + "\\A.DLL";
+    ASSERT_EQ(target.size(), 255u);
+    makeFile(target, "bad");
+    CurrentDir cd(patch_.path());
+    int result = 0;
+    {
+        RestoreSession session;
+        restoreFile(kKey, target.c_str(), result, session);
+    }
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(readFile(target), "good a");
+    EXPECT_EQ(listDir(deep), std::vector<std::string>{"A.DLL"});
 }
 
 TEST_F(Session, ReadOnlyOrMissingFolderMakesNoScratch)

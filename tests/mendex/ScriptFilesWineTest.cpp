@@ -6,6 +6,8 @@
 #include "UpdateScript.h"
 #include "WinTestSupport.h"
 
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -107,6 +109,44 @@ TEST_F(CleanPluginDirectory, DeletesUnlistedFilesOnly)
                                         "Deleting file " + (kit_ / "ro.txt")}));
 }
 
+TEST_F(CleanPluginDirectory, ListedFilesUnderOtherSpellingsStay)
+{
+    writeFile(kit_ / "LongKeepName.dll", "l");
+    writeFile(kit_ / "TRAIL.DLL", "t");
+    writeFile(kit_ / "\xC4PFEL.DLL", "p");
+    char shortName[MAX_PATH];
+    const DWORD n =
+        GetShortPathNameA((kit_ / "LongKeepName.dll").c_str(), shortName, sizeof shortName);
+    ASSERT_TRUE(n > 0 && n < sizeof shortName);
+    ASSERT_STRNE(shortName, (kit_ / "LongKeepName.dll").c_str());
+    LogFile log(logDir_);
+    Files files({kit_.path() + "/A.DLL", kit_ / ".\\b.dll", kit_ / "Sub\\..\\TRAIL.DLL.", shortName,
+                 kit_ / "\xE4pfel.dll"});
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
+    EXPECT_EQ(listDir(kit_.path()),
+              (std::vector<std::string>{"A.DLL", "LongKeepName.dll", "Sub", "TRAIL.DLL", "b.dll",
+                                        "\xC4PFEL.DLL"}));
+    EXPECT_EQ(log.sortedEntries(),
+              (std::vector<std::string>{"Deleting file " + (kit_ / "STRAY.TMP"),
+                                        "Deleting file " + (kit_ / "ro.txt")}));
+}
+
+TEST_F(CleanPluginDirectory, StrayHardLinkGoesWithoutTouchingItsOtherName)
+{
+    TempDir user("cleanuser");
+    writeFile(user / "LETTER.TXT", "dear user");
+    SetFileAttributesA((user / "LETTER.TXT").c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(
+        CreateHardLinkA((kit_ / "LINK.TXT").c_str(), (user / "LETTER.TXT").c_str(), nullptr));
+    LogFile log(logDir_);
+    Files files({kit_ / "A.DLL", kit_ / "b.dll"});
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
+    EXPECT_EQ(readFile(user / "LETTER.TXT"), "dear user");
+    EXPECT_TRUE(GetFileAttributesA((user / "LETTER.TXT").c_str()) & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA((user / "LETTER.TXT").c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA((kit_ / "LINK.TXT").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST_F(CleanPluginDirectory, TrailingBackslashKeepsListedFilesBothWays)
 {
     LogFile log(logDir_);
@@ -195,6 +235,40 @@ std::string langHeader()
     char buf[16];
     std::snprintf(buf, sizeof buf, "[%x]", static_cast<unsigned>(GetSystemDefaultLangID()));
     return buf;
+}
+
+TEST_F(CleanPluginDirectory, RefusesTheProgramFolderAndEveryFolderAboveIt)
+{
+    const std::string program = kit_ / "Sub";
+    LogFile log(logDir_);
+    EXPECT_EQ(cleanPluginDirectory(program.c_str(), nullptr, program.c_str()), -1);
+    EXPECT_EQ(cleanPluginDirectory((program + "\\..\\Sub\\.").c_str(), nullptr, program.c_str()),
+              -1);
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), nullptr, program.c_str()), -1);
+    EXPECT_EQ(cleanPluginDirectory(("\\\\?\\" + kit_.path()).c_str(), nullptr, program.c_str()),
+              -1);
+    EXPECT_EQ(readFile(kit_ / "STRAY.TMP"), "s");
+    EXPECT_EQ(readFile(program + "\\INNER.DLL"), "i");
+    EXPECT_EQ(log.text(), "");
+    // A folder beside the program folder is cleaned as ever.
+    EXPECT_EQ(cleanPluginDirectory(program.c_str(), nullptr, (kit_ / "Other").c_str()), 0);
+    EXPECT_EQ(listDir(program), std::vector<std::string>{});
+}
+
+TEST(CleanPluginDirectoryPlaces, RefusesShellFoldersAndTheWindowsTree)
+{
+    char buf[MAX_PATH];
+    for (int folder : {CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_PROFILE, CSIDL_APPDATA,
+                       CSIDL_PROGRAM_FILES}) {
+        ASSERT_EQ(SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, buf), S_OK);
+        EXPECT_EQ(cleanPluginDirectory(buf, nullptr), -1) << buf;
+    }
+    UINT n = GetSystemDirectoryA(buf, sizeof buf);
+    ASSERT_TRUE(n > 0 && n < sizeof buf);
+    EXPECT_EQ(cleanPluginDirectory(("\\\\?\\" + std::string(buf)).c_str(), nullptr), -1);
+    n = GetWindowsDirectoryA(buf, sizeof buf);
+    ASSERT_TRUE(n > 0 && n < sizeof buf);
+    EXPECT_EQ(cleanPluginDirectory((std::string(buf) + "\\Fonts").c_str(), nullptr), -1);
 }
 
 TEST(ReadUpdateScriptWine, ReadsUpdateSrcFromTheCurrentDirectory)
