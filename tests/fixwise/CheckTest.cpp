@@ -33,6 +33,21 @@ struct CheckRun {
     std::string text;
 };
 
+// Runs fixwise with args (shell words) and takes its standard output.
+CheckRun runFixwise(const std::string& args)
+{
+    CheckRun run;
+    std::string command = std::string(FIXWISE_PROGRAM) + " " + args;
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.text.append(buffer, n);
+    int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
 class CheckTest : public ::testing::Test
 {
 protected:
@@ -66,19 +81,7 @@ protected:
         }
     }
 
-    static CheckRun runCheck(const std::string& args)
-    {
-        CheckRun run;
-        std::string command = std::string(FIXWISE_PROGRAM) + " check " + args;
-        FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            run.text.append(buffer, n);
-        int status = pclose(pipe);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return run;
-    }
+    static CheckRun runCheck(const std::string& args) { return runFixwise("check " + args); }
 
     CheckRun check()
     {
@@ -292,21 +295,14 @@ TEST(CheckExampleTest, DemonstrationDataHasNoError)
     ASSERT_NE(mkdtemp(pattern), nullptr);
     std::string dir = pattern;
     ASSERT_EQ(std::system(("sh " EXAMPLE_INSTALL " '" + dir + "' '' >/dev/null").c_str()), 0);
-    std::string command = std::string(FIXWISE_PROGRAM) + " check '" + dir + "/Pixora Patch' --json";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string text;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        text.append(buffer, n);
-    int status = pclose(pipe);
+    CheckRun run = runFixwise("check '" + dir + "/Pixora Patch' --json");
     std::system(("rm -rf '" + dir + "'").c_str());
-    EXPECT_EQ(WEXITSTATUS(status), 0) << text;
-    nlohmann::json doc = nlohmann::json::parse(text);
-    EXPECT_EQ(doc["errors"], 0) << text;
+    EXPECT_EQ(run.exitCode, 0) << run.text;
+    nlohmann::json doc = nlohmann::json::parse(run.text);
+    EXPECT_EQ(doc["errors"], 0) << run.text;
     // Its oddities: two files without a good copy, two catalogued releases
     // the script does not update.
-    EXPECT_EQ(doc["warnings"], 4) << text;
+    EXPECT_EQ(doc["warnings"], 4) << run.text;
 }
 
 } // namespace
