@@ -3,7 +3,7 @@
 # Safe to run again: it installs nothing that is already there.
 set -e
 packages="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb imagemagick
-cmake ninja-build googletest g++ clang"
+cmake ninja-build googletest g++ clang nlohmann-json3-dev"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -1,0 +1,396 @@
+// fixwise check [DIR] [--json]: reads libdata.src, Update.src and
+// Resolve.src of DIR with the engines' readers and reports every line they
+// will drop, misread or stop at, and what the three files disagree about.
+#include "Commands.h"
+#include "FileFacts.h"
+#include "Findings.h"
+
+#include "LibDataGrammar.h"
+#include "LineReader.h"
+#include "ResolveList.h"
+#include "UpdateScript.h"
+
+#include <cctype>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+constexpr const char* kLibDataName = "libdata.src";
+
+// A language x product section of the update script, by its headers.
+struct ScriptSection {
+    std::string language;
+    std::uint16_t langId;
+    std::string product;
+    bool underItsHeader; // the product header stands under this language header
+};
+
+// The taken lines of a reader, in the order it took them.
+class TakenLines : public FindingSink
+{
+public:
+    using FindingSink::FindingSink;
+    void taken(std::size_t line) override { lines.push_back(line); }
+    void passed(std::size_t line, const char*) override { passedLines.push_back(line); }
+    std::vector<std::size_t> lines;
+    std::vector<std::size_t> passedLines;
+};
+
+std::string lowerText(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// The file name of a script path as the run looks it up once the macros are
+// expanded: the text after its last backslash, or after a leading macro
+// whose value ends in one ("%APPDIR%NAME").
+std::string fileNameOf(const char* path)
+{
+    const char* slash = std::strrchr(path, '\\');
+    const char* macroEnd = std::strrchr(path, '%');
+    const char* cut = slash > macroEnd ? slash : macroEnd;
+    return cut ? cut + 1 : path;
+}
+
+std::vector<ScriptSection> scriptSections(const std::string& text)
+{
+    std::vector<ScriptSection> sections;
+    LineReader reader(text);
+    char line[LineReader::kBufSize];
+    char name[LineReader::kBufSize];
+    std::vector<std::pair<std::string, std::uint16_t>> languages;
+    std::vector<std::string> products;
+    while (!reader.atEnd()) {
+        reader.readLine(line);
+        if (line[0] != '[')
+            continue;
+        scriptHeaderName(line, name, sizeof name);
+        if (isLanguageHeaderName(name)) {
+            languages.emplace_back(name, static_cast<std::uint16_t>(parseHex(name)));
+        } else if (!languages.empty()) {
+            sections.push_back({languages.back().first, languages.back().second, name, true});
+            products.push_back(name);
+        }
+    }
+    // The reader for one language passes over later language headers, so
+    // every language may read every product: try each pair.
+    std::size_t own = sections.size();
+    for (const auto& [language, langId] : languages)
+        for (const std::string& product : products) {
+            bool listed = false;
+            for (std::size_t i = 0; i < own; ++i)
+                listed = listed || (sections[i].langId == langId && sections[i].product == product);
+            if (!listed)
+                sections.push_back({language, langId, product, false});
+        }
+    return sections;
+}
+
+class Checker
+{
+public:
+    explicit Checker(std::string dir) : dir_(std::move(dir)) {}
+
+    void run()
+    {
+        std::set<std::string> scriptProducts = checkScript();
+        std::set<std::string> libProducts = checkLibData();
+        if (haveScript_ && haveLibData_) {
+            for (const auto& [product, line] : scriptProductLines_)
+                if (!libProducts.count(product))
+                    findings.add(kUpdateScriptName, line, Severity::Warning,
+                                 "product [" + product +
+                                     "] has no section in libdata.src: it is "
+                                     "never found, so never updated");
+            for (const auto& [product, line] : libProductLines_)
+                if (!scriptProducts.count(product))
+                    findings.add(kLibDataName, line, Severity::Warning,
+                                 "product [" + product + "] has no section in Update.src");
+        }
+    }
+
+    Findings findings;
+
+private:
+    void missingFile(const char* name)
+    {
+        findings.add(name, 0, Severity::Error, std::string("cannot read ") + name);
+    }
+
+    std::set<std::string> checkScript()
+    {
+        std::set<std::string> products;
+        std::optional<std::string> script = readWholeFile(hostPath(dir_, kUpdateScriptName));
+        std::optional<std::string> resolve = readWholeFile(hostPath(dir_, kResolveListName));
+        if (!script) {
+            missingFile(kUpdateScriptName);
+            return products;
+        }
+        haveScript_ = true;
+        if (!resolve)
+            missingFile(kResolveListName);
+        {
+            // Line length is a property of the file, told once.
+            FindingSink sink(findings, kUpdateScriptName);
+            LineReader reader(*script);
+            reader.setDiagnostics(&sink);
+            char line[LineReader::kBufSize];
+            while (!reader.atEnd()) {
+                reader.readLine(line);
+                if (line[0] != '[')
+                    checkMacroNames(line, reader.lineNumber());
+            }
+        }
+        for (const ScriptSection& section : scriptSections(*script)) {
+            products.insert(section.product);
+            checkScriptSection(*script, resolve ? &*resolve : nullptr, section);
+        }
+        return products;
+    }
+
+    // Every "%NAME%" of a record that is none of the run's macros stays in
+    // the text as written.
+    void checkMacroNames(const char* line, std::size_t at)
+    {
+        static const char* const kKnown[] = {"VEXDIR", "APPDIR", "OCRDIR", "WINDIR", "LANGID"};
+        for (const char* p = std::strchr(line, '%'); p; p = std::strchr(p + 1, '%')) {
+            const char* end = p + 1;
+            while (std::isalnum(static_cast<unsigned char>(*end)) || *end == '_')
+                ++end;
+            if (*end != '%' || end == p + 1)
+                continue;
+            std::string name(p + 1, end);
+            bool known = false;
+            for (const char* k : kKnown)
+                known = known || name == k;
+            if (!known)
+                findings.add(kUpdateScriptName, at, Severity::Error,
+                             "unknown macro %" + name + "%: it is never expanded");
+            p = end;
+        }
+    }
+
+    void checkScriptSection(const std::string& script, const std::string* resolve,
+                            const ScriptSection& section)
+    {
+        TakenLines sink(findings, kUpdateScriptName);
+        LineReader reader(script);
+        UpdateScript entries;
+        int result =
+            readUpdateScript(reader, section.product.c_str(), section.langId, &entries, &sink);
+        std::size_t productLine = headerLine(script, section.product);
+        if (!scriptProductLines_.count(section.product))
+            scriptProductLines_[section.product] = productLine;
+        if (!section.underItsHeader)
+            return freeUpdateScript(&entries);
+        if (result != 0 && result != -10) {
+            findings.add(kUpdateScriptName, productLine, Severity::Error,
+                         "section [" + section.product + "] cannot be read for language " +
+                             section.language);
+        }
+        if (resolve)
+            checkResolve(*resolve, section, entries, sink.lines);
+        freeUpdateScript(&entries);
+    }
+
+    // The first line whose header names product.
+    static std::size_t headerLine(const std::string& text, const std::string& product)
+    {
+        LineReader reader(text);
+        char line[LineReader::kBufSize];
+        char name[LineReader::kBufSize];
+        while (!reader.atEnd()) {
+            reader.readLine(line);
+            if (line[0] != '[')
+                continue;
+            scriptHeaderName(line, name, sizeof name);
+            if (product == name)
+                return reader.lineNumber();
+        }
+        return 0;
+    }
+
+    void checkResolve(const std::string& resolve, const ScriptSection& section,
+                      const UpdateScript& entries, const std::vector<std::size_t>& entryLines)
+    {
+        const std::string& product = section.product;
+        std::map<std::string, std::size_t> firstLineOfName;
+        std::set<std::size_t> needed;
+        std::size_t index = 0;
+        for (const FileEntry* e = entries.fileList; e; e = e->next, ++index) {
+            std::size_t line = index < entryLines.size() ? entryLines[index] : 0;
+            std::string name = fileNameOf(e->path);
+            auto [first, fresh] = firstLineOfName.emplace(lowerText(name), line);
+            if (!fresh) {
+                findings.add(kUpdateScriptName, line, Severity::Error,
+                             "file name " + name + " is also that of the File entry on line " +
+                                 std::to_string(first->second) +
+                                 ": the resolve list holds one source per name, so only the "
+                                 "first can be restored");
+            }
+            TakenLines sink(findings, kResolveListName);
+            LineReader reader(resolve);
+            char source[LineReader::kBufSize];
+            if (lookupResolveSource(reader, product.c_str(), name.c_str(), source, sizeof source,
+                                    &sink) != 0) {
+                findings.add(kUpdateScriptName, line, Severity::Warning,
+                             "no resolve line for " + name + " in section [" + product +
+                                 "] of Resolve.src: a wrong or missing file cannot be restored");
+                continue;
+            }
+            if (!sink.lines.empty())
+                needed.insert(sink.lines.back());
+            if (fresh)
+                checkSource(sink.lines.empty() ? 0 : sink.lines.back(), source, *e);
+        }
+        // A name that never matches walks the whole section.
+        TakenLines walk(findings, kResolveListName);
+        LineReader reader(resolve);
+        char unused[LineReader::kBufSize];
+        lookupResolveSource(reader, product.c_str(), "=", unused, sizeof unused, &walk);
+        for (std::size_t line : walk.passedLines)
+            if (!needed.count(line))
+                findings.add(kResolveListName, line, Severity::Warning,
+                             "no File entry of [" + product + "] needs this resolve line");
+    }
+
+    void checkSource(std::size_t line, const char* source, const FileEntry& entry)
+    {
+        std::optional<FileFacts> facts = fileFacts(hostPath(dir_, source));
+        if (!facts) {
+            findings.add(kResolveListName, line, Severity::Error,
+                         std::string("resolve source ") + source + " is missing");
+            return;
+        }
+        std::uint64_t size = (std::uint64_t{entry.sizeHigh} << 32) | entry.sizeLow;
+        std::uint64_t time = (std::uint64_t{entry.timeHigh} << 32) | entry.timeLow;
+        char text[1200];
+        if (facts->size != size) {
+            std::snprintf(text, sizeof text,
+                          "resolve source %s has size %" PRIX64 ", the script wants %" PRIX64
+                          ": a restore copies a file that fails its own check",
+                          source, facts->size, size);
+            findings.add(kResolveListName, line, Severity::Error, text);
+        }
+        if (facts->writeTime != time) {
+            std::snprintf(
+                text, sizeof text,
+                "resolve source %s has time %" PRIX32 "-%" PRIX32 ", the script wants %" PRIX32
+                "-%" PRIX32 ": a restore copies a file that fails its own check",
+                source, static_cast<std::uint32_t>(facts->writeTime >> 32),
+                static_cast<std::uint32_t>(facts->writeTime), entry.timeHigh, entry.timeLow);
+            findings.add(kResolveListName, line, Severity::Error, text);
+        }
+    }
+
+    std::set<std::string> checkLibData()
+    {
+        std::set<std::string> products;
+        std::optional<std::string> text = readWholeFile(hostPath(dir_, kLibDataName));
+        if (!text) {
+            missingFile(kLibDataName);
+            return products;
+        }
+        haveLibData_ = true;
+        FindingSink lengths(findings, kLibDataName);
+        LineReader walk(*text);
+        walk.setDiagnostics(&lengths);
+        char key[kLibTextSize];
+        while (nextSectionKey(walk, key)) {
+            if (!products.insert(key).second)
+                continue;
+            libProductLines_[key] = walk.lineNumber();
+            checkLibEntry(*text, key, "InstallKey", LookupKind::Test);
+            checkLibEntry(*text, key, "ProgramDir", LookupKind::Read);
+            checkLibEntry(*text, key, "VEXVersion", LookupKind::Literal);
+        }
+        return products;
+    }
+
+    void checkLibEntry(const std::string& text, const char* product, const char* entry,
+                       LookupKind kind)
+    {
+        FindingSink sink(findings, kLibDataName);
+        LineReader reader(text);
+        char line[LineReader::kBufSize];
+        const char* value = nullptr;
+        std::string where = std::string("[") + product + "] " + entry;
+        int result = scanForEntry(reader, product, entry, line, value, &sink);
+        if (result != 0) {
+            findings.add(kLibDataName, libProductLines_[product],
+                         result == -10 ? Severity::Error : Severity::Warning,
+                         where + " is not found: the lookup fails");
+            return;
+        }
+        std::size_t at = reader.lineNumber();
+        while (*value == ' ' || *value == '\t')
+            ++value;
+        bool literal = *value == '"' || *value == '-' || *value == '+' ||
+                       std::isdigit(static_cast<unsigned char>(*value));
+        if (kind == LookupKind::Literal) {
+            if (!literal)
+                findings.add(kLibDataName, at, Severity::Error,
+                             where + " must be a literal (a quoted text or a number)");
+            return;
+        }
+        RegistryRef ref;
+        const char* why = nullptr;
+        if (parseRegistryRef(value, ref, &why) != 0) {
+            findings.add(kLibDataName, at, Severity::Error,
+                         where + " is not a registry reference: " + (why ? why : "bad value"));
+            return;
+        }
+        if (kind == LookupKind::Read && (!ref.hasValueName || ref.expected != Expected::None))
+            findings.add(kLibDataName, at, Severity::Error,
+                         where + " must read a registry value: hive, key and value name, "
+                                 "no \"=\"");
+    }
+
+    std::string dir_;
+    bool haveScript_ = false;
+    bool haveLibData_ = false;
+    std::map<std::string, std::size_t> scriptProductLines_;
+    std::map<std::string, std::size_t> libProductLines_;
+};
+
+} // namespace
+
+int runCheck(int argc, char** argv)
+{
+    std::string dir = ".";
+    bool json = false;
+    bool haveDir = false;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) {
+            json = true;
+        } else if (argv[i][0] == '-' || haveDir) {
+            std::fprintf(stderr, "usage: fixwise check [DIR] [--json]\n");
+            return kExitCannotRun;
+        } else {
+            dir = argv[i];
+            haveDir = true;
+        }
+    }
+    if (!isDirectory(dir)) {
+        std::fprintf(stderr, "fixwise: no folder %s\n", dir.c_str());
+        return kExitCannotRun;
+    }
+    Checker checker(dir);
+    checker.run();
+    if (json)
+        checker.findings.printJson(stdout, dir);
+    else
+        checker.findings.printText(stdout);
+    return checker.findings.errors() ? kExitErrors : kExitClean;
+}

@@ -1,0 +1,43 @@
+// fixwise COMMAND ...: dispatches to the subcommand.
+#include "Commands.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+
+struct Command {
+    const char* name;
+    int (*run)(int, char**);
+    const char* usage;
+};
+
+const Command kCommands[] = {
+    {"check", runCheck,
+     "check [DIR] [--json]   report what the engines will drop, misread or stop at"},
+};
+
+void printUsage()
+{
+    std::fprintf(stderr, "usage: fixwise COMMAND ...\n");
+    for (const Command& c : kCommands)
+        std::fprintf(stderr, "  fixwise %s\n", c.usage);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        printUsage();
+        return kExitCannotRun;
+    }
+    for (const Command& c : kCommands) {
+        if (std::strcmp(argv[1], c.name) == 0)
+            return c.run(argc - 2, argv + 2);
+    }
+    std::fprintf(stderr, "fixwise: unknown command '%s'\n", argv[1]);
+    printUsage();
+    return kExitCannotRun;
+}
