@@ -87,6 +87,20 @@ void appendFileEntry(UpdateScript* script, FileEntry* entry)
     appendEntry(script->fileList, script->fileTail, entry);
 }
 
+// Reads on to the next header line (line, LineReader::kBufSize bytes) and
+// puts its name into name; false at the end of the file.
+bool readToHeader(LineReader& reader, char* line, char* name, std::size_t cap)
+{
+    while (!reader.atEnd()) {
+        reader.readLine(line);
+        if (line[0] == '[') {
+            scriptHeaderName(line, name, cap);
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 void scriptHeaderName(const char* line, char* name, std::size_t cap)
@@ -318,12 +332,8 @@ int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t l
     // number, has the language's low 8 bits.
     std::size_t languageLine = 0;
     for (;;) {
-        if (reader.atEnd())
+        if (!readToHeader(reader, line, name, sizeof name))
             return kFailed;
-        reader.readLine(line);
-        if (line[0] != '[')
-            continue;
-        scriptHeaderName(line, name, sizeof name);
         if ((parseHex(name) & 0xFFu) == (langId & 0xFFu))
             break;
     }
@@ -340,12 +350,8 @@ int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t l
     std::size_t otherLanguageLine = 0;
     char otherLanguage[LineReader::kBufSize] = "";
     for (;;) {
-        if (reader.atEnd())
+        if (!readToHeader(reader, line, name, sizeof name))
             return kFailed;
-        reader.readLine(line);
-        if (line[0] != '[')
-            continue;
-        scriptHeaderName(line, name, sizeof name);
         if (std::strcmp(name, productKey) == 0)
             break;
         if (diagnostics && isLanguageHeaderName(name) &&
