@@ -4,6 +4,7 @@
 #include "ResolveList.h"
 #include "ScriptFiles.h"
 #include "UpdateScript.h"
+#include "LogCapture.h"
 #include "WinTestSupport.h"
 
 #include <shlobj.h>
@@ -19,47 +20,6 @@ using namespace wintest;
 
 namespace
 {
-
-// The log switched on to a file in a scratch folder; entries() gives the
-// entries written, each as its text after "\r\n>".
-class LogFile
-{
-public:
-    explicit LogFile(const TempDir& dir) : path_(dir / "log.txt")
-    {
-        DeleteFileA(path_.c_str());
-        DiagLogStart(path_.c_str());
-    }
-    ~LogFile() { DiagLogClose(); }
-    std::string text() const
-    {
-        std::string t = readFile(path_);
-        const std::string banner = "---------------- Log Start\r\n";
-        if (t.compare(0, banner.size(), banner) == 0)
-            t.erase(0, banner.size());
-        return t;
-    }
-    // The entries, sorted (a directory listing has no set order).
-    std::vector<std::string> sortedEntries() const
-    {
-        std::vector<std::string> v;
-        std::string t = text();
-        const std::string sep = "\r\n>";
-        std::size_t pos = t.find(sep);
-        while (pos != std::string::npos) {
-            std::size_t next = t.find(sep, pos + sep.size());
-            v.push_back(t.substr(pos + sep.size(), next == std::string::npos
-                                                       ? std::string::npos
-                                                       : next - pos - sep.size()));
-            pos = next;
-        }
-        std::sort(v.begin(), v.end());
-        return v;
-    }
-
-private:
-    std::string path_;
-};
 
 // A file list as the run leaves it: each entry's final path.
 class Files
@@ -98,7 +58,7 @@ protected:
 
 TEST_F(CleanPluginDirectory, DeletesUnlistedFilesOnly)
 {
-    LogFile log(logDir_);
+    LogCapture log(logDir_ / "log.txt");
     // Letter case is ignored; an entry in a subdirectory protects nothing here.
     Files files({kit_ / "A.DLL", kit_ / "B.DLL", kit_ / "INNER.DLL" + "x", kit_ / "Sub\\ro.txt"});
     EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
@@ -119,7 +79,7 @@ TEST_F(CleanPluginDirectory, ListedFilesUnderOtherSpellingsStay)
         GetShortPathNameA((kit_ / "LongKeepName.dll").c_str(), shortName, sizeof shortName);
     ASSERT_TRUE(n > 0 && n < sizeof shortName);
     ASSERT_STRNE(shortName, (kit_ / "LongKeepName.dll").c_str());
-    LogFile log(logDir_);
+    LogCapture log(logDir_ / "log.txt");
     Files files({kit_.path() + "/A.DLL", kit_ / ".\\b.dll", kit_ / "Sub\\..\\TRAIL.DLL.", shortName,
                  kit_ / "\xE4pfel.dll"});
     EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
@@ -138,7 +98,7 @@ TEST_F(CleanPluginDirectory, StrayHardLinkGoesWithoutTouchingItsOtherName)
     SetFileAttributesA((user / "LETTER.TXT").c_str(), FILE_ATTRIBUTE_READONLY);
     ASSERT_TRUE(
         CreateHardLinkA((kit_ / "LINK.TXT").c_str(), (user / "LETTER.TXT").c_str(), nullptr));
-    LogFile log(logDir_);
+    LogCapture log(logDir_ / "log.txt");
     Files files({kit_ / "A.DLL", kit_ / "b.dll"});
     EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
     EXPECT_EQ(readFile(user / "LETTER.TXT"), "dear user");
@@ -149,7 +109,7 @@ TEST_F(CleanPluginDirectory, StrayHardLinkGoesWithoutTouchingItsOtherName)
 
 TEST_F(CleanPluginDirectory, TrailingBackslashKeepsListedFilesBothWays)
 {
-    LogFile log(logDir_);
+    LogCapture log(logDir_ / "log.txt");
     const std::string dir = kit_.path() + "\\";
     // "%VEXDIR%\A.DLL" with a trailing backslash in the directory expands to a
     // doubled backslash; an entry with a single one names the same file.
@@ -171,7 +131,7 @@ TEST_F(CleanPluginDirectory, NoListedFilesEmptiesTheDirectoryButNotSubdirectorie
 
 TEST_F(CleanPluginDirectory, FileInUseIsReportedAndTheWalkGoesOn)
 {
-    LogFile log(logDir_);
+    LogCapture log(logDir_ / "log.txt");
     HANDLE h = CreateFileA((kit_ / "STRAY.TMP").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -187,13 +147,13 @@ TEST_F(CleanPluginDirectory, FileInUseIsReportedAndTheWalkGoesOn)
 
 TEST_F(CleanPluginDirectory, MissingOrBlankDirectory)
 {
-    LogFile log(logDir_);
+    LogCapture log(logDir_ / "log.txt");
     EXPECT_EQ(cleanPluginDirectory((kit_ / "NoSuchDir").c_str(), nullptr), -8);
     EXPECT_EQ(cleanPluginDirectory((kit_ / "A.DLL").c_str(), nullptr), -8);
     EXPECT_EQ(cleanPluginDirectory("   ", nullptr), -1);
     EXPECT_EQ(cleanPluginDirectory("", nullptr), -1);
     EXPECT_EQ(cleanPluginDirectory(nullptr, nullptr), -1);
-    EXPECT_EQ(log.text(), "");
+    EXPECT_EQ(log.entries(), "");
     EXPECT_EQ(listDir(kit_.path()).size(), 5u);
 }
 
@@ -240,7 +200,7 @@ std::string langHeader()
 TEST_F(CleanPluginDirectory, RefusesTheProgramFolderAndEveryFolderAboveIt)
 {
     const std::string program = kit_ / "Sub";
-    LogFile log(logDir_);
+    LogCapture log(logDir_ / "log.txt");
     EXPECT_EQ(cleanPluginDirectory(program.c_str(), nullptr, program.c_str()), -1);
     EXPECT_EQ(cleanPluginDirectory((program + "\\..\\Sub\\.").c_str(), nullptr, program.c_str()),
               -1);
@@ -249,7 +209,7 @@ TEST_F(CleanPluginDirectory, RefusesTheProgramFolderAndEveryFolderAboveIt)
               -1);
     EXPECT_EQ(readFile(kit_ / "STRAY.TMP"), "s");
     EXPECT_EQ(readFile(program + "\\INNER.DLL"), "i");
-    EXPECT_EQ(log.text(), "");
+    EXPECT_EQ(log.entries(), "");
     // A folder beside the program folder is cleaned as ever.
     EXPECT_EQ(cleanPluginDirectory(program.c_str(), nullptr, (kit_ / "Other").c_str()), 0);
     EXPECT_EQ(listDir(program), std::vector<std::string>{});
@@ -278,23 +238,23 @@ TEST(ReadUpdateScriptWine, ReadsUpdateSrcFromTheCurrentDirectory)
     CurrentDir here(dir.path());
     UpdateScript script;
     {
-        LogFile log(logDir);
+        LogCapture log(logDir / "log.txt");
         EXPECT_EQ(readUpdateScript("Scan Suite\\2.0", &script), -11);
-        EXPECT_EQ(log.text(), "\r\n>Error opening file Update.src.");
+        EXPECT_EQ(log.entries(), "\n>Error opening file Update.src.");
     }
     writeFile(dir / "Update.src", "[1]\r\n" + langHeader() +
                                       "\r\n[Scan Suite\\2.0]\r\n"
                                       "File=%VEXDIR%\\A.DLL,size:0-1A2C0,time:1C0873E-5D3A9F00\r\n"
                                       "RegValue=HKCU,Software\\X,Language=%LANGID%\r\n");
     {
-        LogFile log(logDir);
+        LogCapture log(logDir / "log.txt");
         EXPECT_EQ(readUpdateScript("Scan Suite\\2.0", &script), 0);
         char lang[64];
-        std::snprintf(lang, sizeof lang, "\r\n>System Language: %x",
+        std::snprintf(lang, sizeof lang, "\n>System Language: %x",
                       static_cast<unsigned>(GetSystemDefaultLangID()));
-        EXPECT_EQ(log.text(), std::string("\r\n>Update Data: File opened."
-                                          "\r\n>Updating Scan Suite\\2.0") +
-                                  lang);
+        EXPECT_EQ(log.entries(), std::string("\n>Update Data: File opened."
+                                             "\n>Updating Scan Suite\\2.0") +
+                                     lang);
     }
     ASSERT_NE(script.fileList, nullptr);
     EXPECT_STREQ(script.fileList->path, "%VEXDIR%\\A.DLL");
