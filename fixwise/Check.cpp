@@ -8,6 +8,8 @@
 #include "LibDataGrammar.h"
 #include "LineReader.h"
 #include "ResolveList.h"
+#include "SectionReader.h"
+#include "Text.h"
 #include "UpdateScript.h"
 
 #include <cctype>
@@ -47,8 +49,7 @@ public:
 std::string lowerText(std::string text)
 {
     for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+        c = lowerAscii(c);
     return text;
 }
 
@@ -67,15 +68,12 @@ std::vector<ScriptSection> scriptSections(const std::string& text)
 {
     std::vector<ScriptSection> sections;
     LineReader reader(text);
-    char line[LineReader::kBufSize];
+    SectionReader headers(reader);
     char name[LineReader::kBufSize];
     std::vector<std::pair<std::string, std::uint16_t>> languages;
     std::vector<std::string> products;
-    while (!reader.atEnd()) {
-        reader.readLine(line);
-        if (line[0] != '[')
-            continue;
-        scriptHeaderName(line, name, sizeof name);
+    while (headers.nextHeader()) {
+        copyText(name, headers.headerName());
         if (isLanguageHeaderName(name)) {
             languages.emplace_back(name, static_cast<std::uint16_t>(parseHex(name)));
         } else if (!languages.empty()) {
@@ -145,12 +143,10 @@ private:
             FindingSink sink(findings, kUpdateScriptName);
             LineReader reader(*script);
             reader.setDiagnostics(&sink);
-            char line[LineReader::kBufSize];
-            while (!reader.atEnd()) {
-                reader.readLine(line);
-                if (line[0] != '[')
-                    checkMacroNames(line, reader.lineNumber());
-            }
+            SectionReader lines(reader);
+            for (LineKind line; (line = lines.next()) != LineKind::End;)
+                if (line != LineKind::Header)
+                    checkMacroNames(lines.line(), lines.lineNumber());
         }
         for (const ScriptSection& section : scriptSections(*script)) {
             products.insert(section.product);
@@ -208,17 +204,8 @@ private:
     static std::size_t headerLine(const std::string& text, const std::string& product)
     {
         LineReader reader(text);
-        char line[LineReader::kBufSize];
-        char name[LineReader::kBufSize];
-        while (!reader.atEnd()) {
-            reader.readLine(line);
-            if (line[0] != '[')
-                continue;
-            scriptHeaderName(line, name, sizeof name);
-            if (product == name)
-                return reader.lineNumber();
-        }
-        return 0;
+        SectionReader headers(reader);
+        return headers.seekSection(product.c_str()) ? headers.lineNumber() : 0;
     }
 
     void checkResolve(const std::string& resolve, const ScriptSection& section,
@@ -323,17 +310,17 @@ private:
     {
         FindingSink sink(findings, kLibDataName);
         LineReader reader(text);
-        char line[LineReader::kBufSize];
+        SectionReader sections(reader);
         const char* value = nullptr;
         std::string where = std::string("[") + product + "] " + entry;
-        int result = scanForEntry(reader, product, entry, line, value, &sink);
+        int result = scanForEntry(sections, product, entry, value, &sink);
         if (result != 0) {
             findings.add(kLibDataName, libProductLines_[product],
                          result == -10 ? Severity::Error : Severity::Warning,
                          where + " is not found: the lookup fails");
             return;
         }
-        std::size_t at = reader.lineNumber();
+        std::size_t at = sections.lineNumber();
         while (*value == ' ' || *value == '\t')
             ++value;
         bool literal = *value == '"' || *value == '-' || *value == '+' ||

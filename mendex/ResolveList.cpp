@@ -4,6 +4,7 @@
 #include "LineReader.h"
 #include "ReadDiagnostics.h"
 #include "ResultCodes.h"
+#include "SectionReader.h"
 #include "Text.h"
 #include "UpdateScript.h"
 
@@ -36,25 +37,6 @@ void lowerInto(std::string& out, const char* text, std::size_t len)
         c = lowerAscii(c);
 }
 
-// Reads up to and including the first header of the product's section (its
-// name runs to the first "]", or to the end of the line). False at the end of
-// the file. line is the caller's buffer of LineReader::kBufSize bytes.
-bool seekSection(LineReader& reader, const char* productKey, char* line)
-{
-    const std::size_t keyLen = std::strlen(productKey);
-    while (!reader.atEnd()) {
-        reader.readLine(line);
-        if (line[0] != '[')
-            continue;
-        const char* close = std::strchr(line + 1, ']');
-        std::size_t nameLen =
-            close ? static_cast<std::size_t>(close - (line + 1)) : std::strlen(line + 1);
-        if (nameLen == keyLen && std::strncmp(line + 1, productKey, keyLen) == 0)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 int lookupResolveSource(LineReader& reader, const char* productKey, const char* fileName, char* out,
@@ -65,30 +47,29 @@ int lookupResolveSource(LineReader& reader, const char* productKey, const char* 
     if (!fileName)
         fileName = "";
 
-    char line[LineReader::kBufSize];
-    if (!seekSection(reader, productKey, line))
+    // The first section headed by the key, up to a header, an empty line or
+    // the end; a line that begins with ";" is a comment, and "=" may be
+    // missing (the source is then empty).
+    SectionReader sections(reader);
+    if (!sections.seekSection(productKey))
         return kFailed;
-
     for (;;) {
-        if (reader.atEnd())
+        const LineKind line = sections.next();
+        if (line == LineKind::Empty && diagnostics)
+            reportHiddenLines(sections, *diagnostics, "resolve section");
+        if (line != LineKind::Record)
             return kFailed;
-        reader.readLine(line);
-        if (line[0] == '\0' && diagnostics)
-            reportHiddenLines(reader, *diagnostics, line, "resolve section");
-        if (line[0] == '[' || line[0] == '\0')
-            return kFailed;
-        if (line[0] == ';')
+        if (sections.line()[0] == ';')
             continue;
-        const char* eq = std::strchr(line, '=');
-        std::size_t nameLen = eq ? static_cast<std::size_t>(eq - line) : std::strlen(line);
+        const TextPiece name = sections.recordName();
         if (diagnostics) {
-            std::string name(line, nameLen);
-            diagnostics->passed(reader.lineNumber(), name.c_str());
+            std::string text(name.begin, name.length);
+            diagnostics->passed(sections.lineNumber(), text.c_str());
         }
-        if (equalsNoCaseN(line, nameLen, fileName)) {
-            giveSource(out, capacity, eq ? eq + 1 : "");
+        if (equalsNoCaseN(name.begin, name.length, fileName)) {
+            giveSource(out, capacity, sections.recordValue());
             if (diagnostics)
-                diagnostics->taken(reader.lineNumber());
+                diagnostics->taken(sections.lineNumber());
             return kOk;
         }
     }
@@ -157,22 +138,18 @@ const ResolveIndex::Section& ResolveIndex::section(const char* productKey)
         return known->second;
     Section& entries = sections_[productKey];
 
-    // The same walk as the sequential lookup: the first header of that
-    // name, then its lines up to a header, an empty line or the end.
+    // The same walk as the sequential lookup.
     LineReader reader(text_);
-    char line[LineReader::kBufSize];
-    if (!seekSection(reader, productKey, line))
+    SectionReader sections(reader);
+    if (!sections.seekSection(productKey))
         return entries;
     std::string name;
-    while (!reader.atEnd()) {
-        reader.readLine(line);
-        if (line[0] == '[' || line[0] == '\0')
-            break;
-        if (line[0] == ';')
+    while (sections.next() == LineKind::Record) {
+        if (sections.line()[0] == ';')
             continue;
-        const char* eq = std::strchr(line, '=');
-        lowerInto(name, line, eq ? static_cast<std::size_t>(eq - line) : std::strlen(line));
-        entries.emplace(name, eq ? eq + 1 : ""); // an earlier line of the name stays
+        const TextPiece piece = sections.recordName();
+        lowerInto(name, piece.begin, piece.length);
+        entries.emplace(name, piece.rest()); // an earlier line of the name stays
     }
     return entries;
 }

@@ -4,6 +4,7 @@
 #include "LineReader.h"
 #include "ReadDiagnostics.h"
 #include "ResultCodes.h"
+#include "SectionReader.h"
 #include "Text.h"
 
 #include <cstdio>
@@ -13,31 +14,10 @@
 namespace
 {
 
-// The piece of text from p up to the first delim (or the end of the text).
-struct Piece {
-    const char* begin;
-    std::size_t length;
-    bool delimited; // the delimiter is there; rest() is the text after it
-    const char* rest() const { return begin + length + (delimited ? 1 : 0); }
-};
-
-Piece upTo(const char* p, char delim)
-{
-    const char* d = std::strchr(p, delim);
-    if (d)
-        return {p, static_cast<std::size_t>(d - p), true};
-    return {p, std::strlen(p), false};
-}
-
-bool pieceIs(const Piece& piece, const char* word)
-{
-    return std::strlen(word) == piece.length && std::strncmp(piece.begin, word, piece.length) == 0;
-}
-
-std::uint32_t pieceHex(const Piece& piece, bool* exact = nullptr)
+std::uint32_t pieceHex(const TextPiece& piece, bool* exact = nullptr)
 {
     char buf[LineReader::kBufSize];
-    copyTextN(buf, sizeof buf, piece.begin, piece.length);
+    copyText(buf, piece);
     if (exact && !isExactHex(buf))
         *exact = false;
     return parseHex(buf);
@@ -87,27 +67,7 @@ void appendFileEntry(UpdateScript* script, FileEntry* entry)
     appendEntry(script->fileList, script->fileTail, entry);
 }
 
-// Reads on to the next header line (line, LineReader::kBufSize bytes) and
-// puts its name into name; false at the end of the file.
-bool readToHeader(LineReader& reader, char* line, char* name, std::size_t cap)
-{
-    while (!reader.atEnd()) {
-        reader.readLine(line);
-        if (line[0] == '[') {
-            scriptHeaderName(line, name, cap);
-            return true;
-        }
-    }
-    return false;
-}
-
 } // namespace
-
-void scriptHeaderName(const char* line, char* name, std::size_t cap)
-{
-    Piece p = upTo(line + 1, ']');
-    copyTextN(name, cap, p.begin, p.length);
-}
 
 bool isExactHex(const char* text)
 {
@@ -182,7 +142,7 @@ int parseFileEntry(const char* value, UpdateScript* script, RecordNotes* notes)
         {':', "time", "File record: \"time:\" must follow the size's \",\""},
         {'-', nullptr, "File record: the time has no \"-\" between its halves"},
     };
-    Piece pieces[7];
+    TextPiece pieces[7];
     const char* rest = value;
     for (std::size_t i = 0; i < 6; ++i) {
         pieces[i] = upTo(rest, kPieces[i].end);
@@ -191,16 +151,16 @@ int parseFileEntry(const char* value, UpdateScript* script, RecordNotes* notes)
         rest = pieces[i].rest();
     }
     pieces[6] = upTo(rest, '\0');
-    const Piece& path = pieces[0];
-    const Piece& sizeHigh = pieces[2];
-    const Piece& sizeLow = pieces[3];
-    const Piece& timeHigh = pieces[5];
-    const Piece& timeLow = pieces[6];
+    const TextPiece& path = pieces[0];
+    const TextPiece& sizeHigh = pieces[2];
+    const TextPiece& sizeLow = pieces[3];
+    const TextPiece& timeHigh = pieces[5];
+    const TextPiece& timeLow = pieces[6];
 
     FileEntry* entry = new (std::nothrow) FileEntry();
     if (!entry)
         return kNoMemory;
-    copyTextN(entry->path, sizeof entry->path, path.begin, path.length);
+    copyText(entry->path, path);
     bool exact = true;
     entry->sizeHigh = pieceHex(sizeHigh, &exact);
     entry->sizeLow = pieceHex(sizeLow, &exact);
@@ -220,7 +180,7 @@ int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t la
     if (!script)
         return kFailed;
 
-    Piece hiveWord = upTo(value, ',');
+    TextPiece hiveWord = upTo(value, ',');
     std::uint32_t hive = 0;
     if (pieceIs(hiveWord, "HKCU"))
         hive = kHiveCurrentUser;
@@ -236,17 +196,17 @@ int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t la
     entry.dwordValue = kStringMarker;
     entry.valueType = RegValueType::String;
 
-    Piece keyPath = upTo(hiveWord.rest(), ',');
-    copyTextN(entry.keyPath, sizeof entry.keyPath, keyPath.begin, keyPath.length);
+    TextPiece keyPath = upTo(hiveWord.rest(), ',');
+    copyText(entry.keyPath, keyPath);
     if (keyPath.delimited) {
         // A value name without "=" writes an empty string under that name.
-        Piece valueName = upTo(keyPath.rest(), '=');
-        copyTextN(entry.valueName, sizeof entry.valueName, valueName.begin, valueName.length);
+        TextPiece valueName = upTo(keyPath.rest(), '=');
+        copyText(entry.valueName, valueName);
         if (valueName.delimited) {
             const char* data = valueName.rest();
             if (data[0] == '"') {
-                Piece text = upTo(data + 1, '"');
-                copyTextN(entry.stringData, sizeof entry.stringData, text.begin, text.length);
+                TextPiece text = upTo(data + 1, '"');
+                copyText(entry.stringData, text);
                 if (text.delimited && text.rest()[0] != '\0')
                     remark(notes, "text after the closing double quote is ignored");
             } else if (data[0] == '%') {
@@ -255,7 +215,7 @@ int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t la
                 entry.dwordValue = langId;
                 entry.valueType = RegValueType::Dword;
             } else {
-                Piece typeWord = upTo(data, ':');
+                TextPiece typeWord = upTo(data, ':');
                 if (!typeWord.delimited || !pieceIs(typeWord, "dword"))
                     return dropped(notes, "after \"=\" must come a double quote, %LANGID% or "
                                           "dword:NUMBER");
@@ -324,7 +284,7 @@ int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t l
     if (isBlankText(productKey) || !script)
         return kFailed;
 
-    char line[LineReader::kBufSize];
+    SectionReader sections(reader);
     char name[LineReader::kBufSize];
     char text[LineReader::kBufSize + 160];
 
@@ -332,12 +292,13 @@ int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t l
     // number, has the language's low 8 bits.
     std::size_t languageLine = 0;
     for (;;) {
-        if (!readToHeader(reader, line, name, sizeof name))
+        if (!sections.nextHeader())
             return kFailed;
+        copyText(name, sections.headerName());
         if ((parseHex(name) & 0xFFu) == (langId & 0xFFu))
             break;
     }
-    languageLine = reader.lineNumber();
+    languageLine = sections.lineNumber();
     if (diagnostics && !isLanguageHeaderName(name)) {
         std::snprintf(text, sizeof text,
                       "header [%s] reads as the language header of language %x: it stands "
@@ -350,14 +311,15 @@ int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t l
     std::size_t otherLanguageLine = 0;
     char otherLanguage[LineReader::kBufSize] = "";
     for (;;) {
-        if (!readToHeader(reader, line, name, sizeof name))
+        if (!sections.nextHeader())
             return kFailed;
-        if (std::strcmp(name, productKey) == 0)
+        if (pieceIs(sections.headerName(), productKey))
             break;
+        copyText(name, sections.headerName());
         if (diagnostics && isLanguageHeaderName(name) &&
             (parseHex(name) & 0xFFu) != (langId & 0xFFu) && otherLanguageLine == 0) {
-            otherLanguageLine = reader.lineNumber();
-            copyText(otherLanguage, sizeof otherLanguage, name);
+            otherLanguageLine = sections.lineNumber();
+            copyText(otherLanguage, name);
         }
     }
     if (diagnostics && otherLanguageLine != 0) {
@@ -366,25 +328,24 @@ int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t l
                       "is read for language %x (header on line %zu)",
                       productKey, otherLanguage, otherLanguageLine, static_cast<unsigned>(langId),
                       languageLine);
-        diagnostics->report(reader.lineNumber(), Severity::Error, text);
+        diagnostics->report(sections.lineNumber(), Severity::Error, text);
     }
 
-    // The records, up to an empty line, a header or the end of the file.
+    // The records, up to an empty line, a header or the end of the file;
+    // a line that begins with ";" is a comment, and "=" may be missing.
     for (;;) {
-        if (reader.atEnd())
+        const LineKind line = sections.next();
+        if (line == LineKind::End || line == LineKind::Header)
             return kOk;
-        reader.readLine(line);
-        if (line[0] == '[')
-            return kOk;
-        if (line[0] == '\0') {
+        if (line == LineKind::Empty) {
             if (diagnostics)
-                reportHiddenLines(reader, *diagnostics, line, "product section");
+                reportHiddenLines(sections, *diagnostics, "product section");
             return kOk;
         }
-        if (line[0] == ';')
+        if (sections.line()[0] == ';')
             continue;
-        Piece kind = upTo(line, '=');
-        const char* value = kind.rest();
+        const TextPiece kind = sections.recordName();
+        const char* value = sections.recordValue();
         RecordNotes notes;
         int result = kOk;
         const FileEntry* lastFile = script->fileTail;
@@ -399,14 +360,14 @@ int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t l
                               "record kind \"%s\" is not File, RegKey or RegValue: the reading "
                               "stops here and the whole update is refused",
                               name);
-                diagnostics->report(reader.lineNumber(), Severity::Error, text);
+                diagnostics->report(sections.lineNumber(), Severity::Error, text);
             }
             return kMalformed;
         }
         if (diagnostics) {
-            reportNotes(diagnostics, reader.lineNumber(), notes, result);
+            reportNotes(diagnostics, sections.lineNumber(), notes, result);
             if (script->fileTail != lastFile)
-                diagnostics->taken(reader.lineNumber());
+                diagnostics->taken(sections.lineNumber());
         }
     }
 }

@@ -117,10 +117,6 @@ std::uint32_t parseHex(const char* text);
 // after its prefix (other characters count as 0) and at most eight of them.
 bool isExactHex(const char* text);
 
-// The name of a header line (after the "[" up to the first "]" or the end),
-// as the reader compares it; cut at cap - 1 characters.
-void scriptHeaderName(const char* line, char* name, std::size_t cap);
-
 // True when a header name is a language identifier as written: one to eight
 // hexadecimal digits (after an optional "0x" or "x"). The reader tries every
 // header as a language header; only these are meant as one.

@@ -82,9 +82,9 @@ int GetLibDataValue(const char* productKey, const char* entryName, LookupKind ki
     LineReader reader(file.get());
     reader.rewind();
 
-    char line[LineReader::kBufSize];
+    SectionReader sections(reader);
     const char* value = nullptr;
-    const int found = scanForEntry(reader, productKey, entryName, line, value);
+    const int found = scanForEntry(sections, productKey, entryName, value);
     if (found != kOk)
         return found;
 

@@ -3,6 +3,7 @@
 #include "DiagLog.h"
 #include "ReadDiagnostics.h"
 #include "ResultCodes.h"
+#include "SectionReader.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -18,10 +19,9 @@ bool isWhiteSpace(char c)
 
 // The quoted text after an opening double quote: up to the next double
 // quote or the end of the line.
-std::size_t quotedLength(const char* text)
+TextPiece quoted(const char* text)
 {
-    const char* end = std::strchr(text, '"');
-    return end ? static_cast<std::size_t>(end - text) : std::strlen(text);
+    return upTo(text, '"');
 }
 
 } // namespace
@@ -47,74 +47,42 @@ std::int32_t readDecimal(const char* text)
     return static_cast<std::int32_t>(negative ? -n : n);
 }
 
-bool sectionKeyOf(const char* line, char (&key)[kLibTextSize])
+bool nextSectionKey(LineReader& reader, char (&key)[kLibTextSize])
 {
-    if (line[0] != '[')
+    SectionReader sections(reader);
+    if (!sections.nextHeader())
         return false;
-    const char* start = line + 1;
-    const char* close = std::strchr(start, ']');
-    const std::size_t len = close ? static_cast<std::size_t>(close - start) : std::strlen(start);
-    copyTextN(key, sizeof key, start, len);
+    copyText(key, sections.headerName());
     return true;
 }
 
-bool nextSectionKey(LineReader& reader, char (&key)[kLibTextSize])
+int scanForEntry(SectionReader& sections, const char* productKey, const char* entryName,
+                 const char*& value, ReadDiagnostics* diagnostics)
 {
-    char line[LineReader::kBufSize];
-    while (!reader.atEnd()) {
-        reader.readLine(line);
-        if (sectionKeyOf(line, key))
-            return true;
-    }
-    return false;
-}
-
-int scanForEntry(LineReader& reader, const char* productKey, const char* entryName,
-                 char (&line)[LineReader::kBufSize], const char*& value,
-                 ReadDiagnostics* diagnostics)
-{
-    const std::size_t nameLen = std::strlen(entryName);
-    char key[kLibTextSize];
-    bool haveLine = false; // a header that ended the previous section
-    for (;;) {
-        // Section scan: a header with the wanted product key.
-        if (!haveLine) {
-            if (reader.atEnd())
-                return kFailed;
-            reader.readLine(line);
-        }
-        haveLine = false;
-        if (!sectionKeyOf(line, key) || std::strcmp(key, productKey) != 0)
-            continue;
-
-        // Entry scan: every line before the entry must hold an "=". The end
-        // of the file reads as an empty line.
-        for (;;) {
-            reader.readLine(line);
-            if (line[0] == '[') {
-                // The section ended without the entry; a later section with
-                // the same key is searched as well.
-                haveLine = true;
-                break;
-            }
-            const char* eq = std::strchr(line, '=');
-            if (!eq) {
+    // A header ends a section without the entry; a later section with the
+    // same key is searched as well.
+    while (sections.seekSection(productKey)) {
+        // Every line before the entry must hold an "=". The end of the file
+        // reads as an empty line; there are no comments.
+        while (sections.next() != LineKind::Header) {
+            const TextPiece name = sections.recordName();
+            if (!name.delimited) {
                 if (diagnostics)
-                    diagnostics->report(reader.lineNumber(), Severity::Error,
-                                        line[0] == '\0' && reader.atEnd()
+                    diagnostics->report(sections.lineNumber(), Severity::Error,
+                                        sections.line()[0] == '\0' && sections.atEnd()
                                             ? "the file ends inside the section: a lookup of an "
                                               "entry not above this line fails (-10)"
                                             : "a line without \"=\" inside a section ends every "
                                               "lookup of an entry below it (-10)");
                 return kMalformed;
             }
-            if (static_cast<std::size_t>(eq - line) == nameLen &&
-                std::memcmp(line, entryName, nameLen) == 0) {
-                value = eq + 1;
+            if (pieceIs(name, entryName)) {
+                value = name.rest();
                 return kOk;
             }
         }
     }
+    return kFailed;
 }
 
 int resolveLiteral(const char* entryName, const char* value, ValueForm form, void* out, int outSize)
@@ -138,7 +106,7 @@ int resolveLiteral(const char* entryName, const char* value, ValueForm form, voi
         if (cap == 0)
             delivered[0] = '\0';
         else
-            copyTextN(delivered, cap, text, quotedLength(text));
+            copyTextN(delivered, cap, text, quoted(text).length);
         if (out && cap > 0)
             copyText(static_cast<char*>(out), cap, delivered);
         DiagLog("\n>%s = %s", entryName, delivered);
@@ -164,32 +132,27 @@ int parseRegistryRef(const char* value, RegistryRef& ref, const char** why)
         return kMalformed;
     }
 
-    const char* path = value + 5;
-    const char* comma = std::strchr(path, ',');
-    const std::size_t pathLen = comma ? static_cast<std::size_t>(comma - path) : std::strlen(path);
-    copyTextN(ref.keyPath, sizeof ref.keyPath, path, pathLen);
-    ref.hasValueName = comma != nullptr;
+    const TextPiece path = upTo(value + 5, ',');
+    copyText(ref.keyPath, path);
+    ref.hasValueName = path.delimited;
     ref.valueName[0] = '\0';
     ref.expected = Expected::None;
     ref.expectedText[0] = '\0';
     ref.expectedNumber = 0;
-    if (!comma)
+    if (!path.delimited)
         return kOk;
 
-    const char* name = comma + 1;
-    const char* eq = std::strchr(name, '=');
-    const std::size_t nameLen = eq ? static_cast<std::size_t>(eq - name) : std::strlen(name);
-    copyTextN(ref.valueName, sizeof ref.valueName, name, nameLen);
-    if (!eq)
+    const TextPiece name = upTo(path.rest(), '=');
+    copyText(ref.valueName, name);
+    if (!name.delimited)
         return kOk;
 
-    const char* expected = eq + 1;
+    const char* expected = name.rest();
     if (expected[0] == '\0') {
         ref.expected = Expected::Empty;
     } else if (expected[0] == '"') {
         ref.expected = Expected::Text;
-        copyTextN(ref.expectedText, sizeof ref.expectedText, expected + 1,
-                  quotedLength(expected + 1));
+        copyText(ref.expectedText, quoted(expected + 1));
     } else {
         ref.expected = Expected::Number;
         ref.expectedNumber = readDecimal(expected);
@@ -199,20 +162,17 @@ int parseRegistryRef(const char* value, RegistryRef& ref, const char** why)
 
 bool productKeyFits(const char* productKey)
 {
-    const char* slash = std::strchr(productKey, '\\');
-    if (!slash)
-        return false;
-    const std::size_t nameLen = static_cast<std::size_t>(slash - productKey);
-    return nameLen <= 255 && std::strlen(slash + 1) <= 127;
+    const TextPiece name = upTo(productKey, '\\');
+    return name.delimited && name.length <= 255 && std::strlen(name.rest()) <= 127;
 }
 
 bool splitProductKey(const char* productKey, char (&name)[256], char (&version)[128])
 {
     if (!productKeyFits(productKey))
         return false;
-    const char* slash = std::strchr(productKey, '\\');
-    copyTextN(name, sizeof name, productKey, static_cast<std::size_t>(slash - productKey));
-    copyText(version, slash + 1);
+    const TextPiece namePiece = upTo(productKey, '\\');
+    copyText(name, namePiece);
+    copyText(version, namePiece.rest());
     return true;
 }
 

@@ -6,12 +6,12 @@
 // registry reference: hive "," key path ["," value name ["=" expected]].
 #pragma once
 
-#include "LineReader.h"
-
-class ReadDiagnostics;
+#include "SectionReader.h"
 
 #include <cstddef>
 #include <cstdint>
+
+class ReadDiagnostics;
 
 // The way an entry is resolved.
 enum class LookupKind : int {
@@ -33,24 +33,20 @@ constexpr std::size_t kLibTextSize = 512;
 // 32-bit range is held at its nearest end.
 std::int32_t readDecimal(const char* text);
 
-// When line is a section header (begins with "["), copies its product key
-// (after the "[" up to the first "]" or the end of the line) into key and
-// returns true.
-bool sectionKeyOf(const char* line, char (&key)[kLibTextSize]);
-
-// Reads lines until the next section header and delivers its product key.
+// Reads lines until the next section header and delivers its product key
+// (after the "[" up to the first "]" or the end of the line).
 // Returns false at the end of the file.
 bool nextSectionKey(LineReader& reader, char (&key)[kLibTextSize]);
 
 // Finds the entry entryName in the section(s) headed productKey. On success
-// value points into line, at the text after the entry's "=". Results:
+// value points into the line sections holds, at the text after the entry's
+// "=". Results:
 //   0 found; -1 no (further) section with that key before the end;
 //   -10 a line without "=" inside the section before the entry.
 // With a sink (diagnostics), a line without "=" that ends the scan is
 // reported; the result stays the same.
-int scanForEntry(LineReader& reader, const char* productKey, const char* entryName,
-                 char (&line)[LineReader::kBufSize], const char*& value,
-                 ReadDiagnostics* diagnostics = nullptr);
+int scanForEntry(SectionReader& sections, const char* productKey, const char* entryName,
+                 const char*& value, ReadDiagnostics* diagnostics = nullptr);
 
 // Resolves a literal value in the given form into out (outSize bytes) and
 // writes its log entries. Results: 0; -1 text without an opening double

@@ -118,23 +118,3 @@ UniqueStdFile openDataFile(const char* name)
     return UniqueStdFile(std::fopen(name, "rb"));
 #endif
 }
-
-void reportHiddenLines(LineReader& reader, ReadDiagnostics& diagnostics, char* line,
-                       const char* what)
-{
-    const std::size_t emptyLine = reader.lineNumber();
-    while (!reader.atEnd()) {
-        reader.readLine(line);
-        if (line[0] == '\0')
-            continue;
-        if (line[0] == '[')
-            break;
-        char text[160];
-        std::snprintf(text, sizeof text,
-                      "empty line ends the %s: the lines after it, from line %zu, are never read",
-                      what, reader.lineNumber());
-        diagnostics.report(emptyLine, Severity::Error, text);
-        break;
-    }
-    line[0] = '\0';
-}

@@ -22,12 +22,3 @@ public:
 protected:
     ~ReadDiagnostics() = default;
 };
-
-class LineReader;
-
-// Called right after reader delivered an empty line that ends a section
-// (what names it): reads on and reports that empty line when lines other
-// than headers follow it before the next header or the end of the file,
-// since the reader never reaches them. line is a LineReader::kBufSize buffer.
-void reportHiddenLines(LineReader& reader, ReadDiagnostics& diagnostics, char* line,
-                       const char* what);

@@ -57,6 +57,35 @@ template <std::size_t N> inline std::size_t appendText(char (&dst)[N], const cha
     return appendText(dst, N, src);
 }
 
+// The piece of a text from its start up to the first delim, or to the end of
+// the text when there is none: how every record and header is split.
+struct TextPiece {
+    const char* begin;
+    std::size_t length;
+    bool delimited; // the delimiter is there; rest() is the text after it
+    // The text after the delimiter, or the end of the text without one.
+    const char* rest() const { return begin + length + (delimited ? 1 : 0); }
+};
+
+inline TextPiece upTo(const char* text, char delim)
+{
+    const char* d = std::strchr(text, delim);
+    if (d)
+        return {text, static_cast<std::size_t>(d - text), true};
+    return {text, std::strlen(text), false};
+}
+
+// The piece is exactly word (letter case counts).
+inline bool pieceIs(const TextPiece& piece, const char* word)
+{
+    return std::strlen(word) == piece.length && std::strncmp(piece.begin, word, piece.length) == 0;
+}
+
+template <std::size_t N> inline std::size_t copyText(char (&dst)[N], const TextPiece& piece)
+{
+    return copyTextN(dst, N, piece.begin, piece.length);
+}
+
 // Letter case is compared for A-Z only: every other byte of the ANSI code
 // page stands for itself.
 inline char lowerAscii(char c)

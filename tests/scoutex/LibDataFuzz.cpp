@@ -44,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         splitProductKey(key, name, version);
         for (const char* entry : kEntries) {
             LineReader reader(text);
-            char line[LineReader::kBufSize];
+            SectionReader lines(reader);
             const char* value = nullptr;
-            if (scanForEntry(reader, key, entry, line, value) == kOk)
+            if (scanForEntry(lines, key, entry, value) == kOk)
                 takeApart(value);
         }
     }
