@@ -55,7 +55,7 @@ fi
 auto() { "$wine" "$bin/fwauto.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 
 # The example installation and the patch medium C:\Pixora Patch.
-"$top/tests/setup/example-install.sh" "$prefix/drive_c" "" >/dev/null
+"$top/tools/example-install.sh" "$prefix/drive_c" "" >/dev/null
 medium="$prefix/drive_c/Pixora Patch"
 for f in Setup.exe Scoutex.dll Mendex.dll patchres.dll devprobe.exe; do
     cp "$bin/$f" "$medium/"

@@ -95,7 +95,7 @@ wait_probe() {
 }
 # A fresh example installation with the binaries on its medium.
 fresh_install() {
-    "$here/example-install.sh" "$WINEPREFIX/drive_c" "$base" >/dev/null
+    "$here/../../tools/example-install.sh" "$WINEPREFIX/drive_c" "$base" >/dev/null
     for f in Setup.exe Scoutex.dll Mendex.dll patchres.dll devprobe.exe; do
         cp "$bin/$f" "$medium/"
     done
