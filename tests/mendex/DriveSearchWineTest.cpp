@@ -6,6 +6,7 @@
 #include "FileEntrySupport.h"
 #include "MendexWineSupport.h"
 #include "UpdateScript.h"
+#include "ResultCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -58,7 +59,7 @@ protected:
 TEST_F(DriveSearch, PathWithoutBackslashIsNotSearched)
 {
     FileEntry e = entryFor(name_, Stamp{});
-    EXPECT_EQ(searchDrivesForFile(e, "Scan Suite\\2.0"), -10);
+    EXPECT_EQ(searchDrivesForFile(e, "Scan Suite\\2.0"), kMalformed);
     EXPECT_EQ(std::string(e.path), name_);
 }
 
@@ -71,7 +72,7 @@ TEST_F(DriveSearch, IntactCopyOnALaterDriveIsFound)
     setWriteTime(inst_ / name_, time_ + 1);
     FileEntry entry = entryFor(inst_ / name_, stampOf(f / name_));
     CurrentDir cd(patch_.path());
-    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), 0);
+    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), kOk);
     EXPECT_EQ(std::string(entry.path), f / name_);
 }
 
@@ -82,7 +83,7 @@ TEST_F(DriveSearch, OnlyDifferingCopiesKeepThePath)
     makeFile(patch_ / "B.DLL", "the anchor", time_);
     FileEntry entry = entryFor(inst_ / name_, stampOf(patch_ / "B.DLL"));
     CurrentDir cd(patch_.path());
-    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), -1);
+    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), kFailed);
     EXPECT_EQ(std::string(entry.path), inst_ / name_);
 }
 
@@ -94,7 +95,7 @@ TEST_F(DriveSearch, CopyInsideTheCurrentDirectoryIsNeverTaken)
     makeFile(patch / ("SOURCE\\" + name_), "the anchor", time_);
     FileEntry entry = entryFor(inst_ / name_, stampOf(patch / ("SOURCE\\" + name_)));
     CurrentDir cd(patch.path());
-    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), -1);
+    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), kFailed);
     EXPECT_EQ(std::string(entry.path), inst_ / name_);
 }
 
@@ -105,7 +106,7 @@ TEST_F(DriveSearch, CopyInTheRecycleBinIsNeverTakenAndErrorModeIsKept)
     FileEntry entry = entryFor(inst_ / name_, stampOf(bin / name_));
     CurrentDir cd(patch_.path());
     const UINT before = SetErrorMode(0);
-    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), -1);
+    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), kFailed);
     EXPECT_EQ(std::string(entry.path), inst_ / name_);
     EXPECT_EQ(GetErrorMode(), 0u);
     SetErrorMode(before);
@@ -118,11 +119,11 @@ TEST_F(DriveSearch, ResolveSourceOfTheAnchorIsNeverTaken)
     writeFile(patch_ / "Resolve.src", "[Scan Suite\\2.0]\n" + name_ + "=" + (src / name_) + "\n");
     FileEntry entry = entryFor(inst_ / name_, stampOf(src / name_));
     CurrentDir cd(patch_.path());
-    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), -1);
+    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), kFailed);
     EXPECT_EQ(std::string(entry.path), inst_ / name_);
 
     // The same copy is taken for a product whose resolve list names another source.
-    EXPECT_EQ(searchDrivesForFile(entry, "Other\\1.0"), 0);
+    EXPECT_EQ(searchDrivesForFile(entry, "Other\\1.0"), kOk);
     EXPECT_EQ(std::string(entry.path), src / name_);
 }
 
@@ -169,7 +170,7 @@ TEST_F(DriveRun, AnchorFoundOnEMovesTheInstallationThere)
     makeFile(toolkit_ + "\\STRAY.DLL", "stray"); // the old place is not cleaned
 
     InstallRecord r = makeRecord(inst_ / "Scanner", toolkit_);
-    EXPECT_EQ(run(r), 0);
+    EXPECT_EQ(run(r), kOk);
     EXPECT_STREQ(r.toolkitDir, e.path().c_str());
     EXPECT_STREQ(r.ocrPath, e.path().c_str());
     EXPECT_STREQ(r.pluginDir, e.path().c_str());
@@ -194,7 +195,7 @@ TEST_F(DriveRun, AnchorWhoseOnlyIntactCopyIsItsSourceIsRestoredInPlace)
     const std::vector<std::string> patchFiles = listDir(patch_.path());
 
     InstallRecord r = makeRecord(inst_ / "Scanner", toolkit_);
-    EXPECT_EQ(run(r), 0);
+    EXPECT_EQ(run(r), kOk);
     EXPECT_STREQ(r.toolkitDir, toolkit_.c_str());
     EXPECT_EQ(readFile(toolkit_ + "\\" + name_), "the anchor");
     EXPECT_EQ(listDir(patch_.path()), patchFiles);

@@ -1,9 +1,9 @@
 // File checks and the restore step against the real file system.
-#include "DiagLog.h"
 #include "FileRestore.h"
 #include "FileEntrySupport.h"
 #include "MendexWineSupport.h"
 #include "UpdateScript.h"
+#include "ResultCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +34,7 @@ protected:
 TEST_F(CheckFile, ExactSizeAndTimeMatch)
 {
     makeFile(dir_ / "A.DLL", "abcdef");
-    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", stampOf(dir_ / "A.DLL"))), 0);
+    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", stampOf(dir_ / "A.DLL"))), kOk);
 }
 
 TEST_F(CheckFile, AnyNumberOffByOneFails)
@@ -43,33 +43,33 @@ TEST_F(CheckFile, AnyNumberOffByOneFails)
     const Stamp good = stampOf(dir_ / "A.DLL");
     Stamp s = good;
     s.timeLow += 1; // a newer file
-    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), -1);
+    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), kFailed);
     s = good;
     s.timeLow -= 1; // an older file
-    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), -1);
+    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), kFailed);
     s = good;
     s.timeHigh += 1;
-    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), -1);
+    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), kFailed);
     s = good;
     s.sizeLow += 1;
-    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), -1);
+    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), kFailed);
     s = good;
     s.sizeHigh = 1;
-    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), -1);
+    EXPECT_EQ(checkFile(entryFor(dir_ / "A.DLL", s)), kFailed);
 }
 
 TEST_F(CheckFile, MissingFileAndDirectory)
 {
-    EXPECT_EQ(checkFile(entryFor(dir_ / "MISSING.DLL", Stamp{})), -8);
-    EXPECT_EQ(checkFile(entryFor(dir_ / "NODIR\\A.DLL", Stamp{})), -8);
+    EXPECT_EQ(checkFile(entryFor(dir_ / "MISSING.DLL", Stamp{})), kNotOnDisk);
+    EXPECT_EQ(checkFile(entryFor(dir_ / "NODIR\\A.DLL", Stamp{})), kNotOnDisk);
     makeDirs(dir_ / "SUB");
-    EXPECT_EQ(checkFile(entryFor(dir_ / "SUB", stampOf(dir_ / "SUB"))), -1);
+    EXPECT_EQ(checkFile(entryFor(dir_ / "SUB", stampOf(dir_ / "SUB"))), kFailed);
 }
 
 TEST_F(CheckFile, BlankPathCountsAsCorrect)
 {
-    EXPECT_EQ(checkFile(entryFor("", Stamp{1, 2, 3, 4})), 0);
-    EXPECT_EQ(checkFile(entryFor("   ", Stamp{1, 2, 3, 4})), 0);
+    EXPECT_EQ(checkFile(entryFor("", Stamp{1, 2, 3, 4})), kOk);
+    EXPECT_EQ(checkFile(entryFor("   ", Stamp{1, 2, 3, 4})), kOk);
 }
 
 class ReplaceFromSource : public ::testing::Test
@@ -195,7 +195,7 @@ class Restore : public ::testing::Test
 protected:
     TempDir patch_{"restore-patch"};
     TempDir inst_{"restore-inst"};
-    std::string log_ = patch_ / "log.txt";
+    LogCapture log_{patch_ / "log.txt"};
 
     void SetUp() override
     {
@@ -205,23 +205,21 @@ protected:
                                           "FILTER32.DLL=SOURCE\\FILTER32.DLL\n"
                                           "GONE.DLL=SOURCE\\GONE.DLL\n");
         makeFile(inst_ / "Filter32.dll", "bad");
-        DiagLogStart(log_.c_str());
     }
-    void TearDown() override { DiagLogClose(); }
-    std::string logText() { return readLog(log_); }
+    std::string logText() { return log_.entries(); }
 };
 
 TEST_F(Restore, FailedCopyLogsCopyErrorThenRestoreAndSetsMinus15)
 {
     CurrentDir cd(patch_.path());
-    int result = 0;
+    int result = kOk;
     const std::string target = inst_ / "GONE.DLL";
     makeFile(target, "old");
     restoreFile("Scan Suite\\2.0", target.c_str(), result);
-    EXPECT_EQ(result, -15);
+    EXPECT_EQ(result, kRestoreFailed);
     EXPECT_EQ(readFile(target), "old");
     EXPECT_EQ(listDir(inst_.path()), (std::vector<std::string>{"Filter32.dll", "GONE.DLL"}));
-    EXPECT_EQ(logText(), "---------------- Log Start\n\n>Resolve Data: File opened."
+    EXPECT_EQ(logText(), "\n>Resolve Data: File opened."
                          "\n>Error copying file SOURCE\\GONE.DLL to " +
                              target + "\n>Restoring file " + target);
 }
@@ -233,9 +231,9 @@ TEST_F(Restore, SourceThatIsTheTargetItselfIsAFailedCopy)
     writeFile(patch_ / "Resolve.src",
               "[Scan Suite\\2.0]\nFILTER32.DLL=" + inst_ / "." + "\\FILTER32.DLL\n");
     CurrentDir cd(patch_.path());
-    int result = 0;
+    int result = kOk;
     restoreFile("Scan Suite\\2.0", target.c_str(), result);
-    EXPECT_EQ(result, -15);
+    EXPECT_EQ(result, kRestoreFailed);
     EXPECT_EQ(readFile(target), "bad");
     EXPECT_NE(logText().find("\n>Error copying file "), std::string::npos);
     EXPECT_NE(logText().find("\n>Restoring file " + target), std::string::npos);
@@ -245,12 +243,12 @@ TEST_F(Restore, SourceThatIsTheTargetItselfIsAFailedCopy)
 TEST_F(Restore, MissingResolveListLeavesFileAndResult)
 {
     CurrentDir cd(inst_.path());
-    int result = 0;
+    int result = kOk;
     const std::string target = inst_ / "Filter32.dll";
     restoreFile("Scan Suite\\2.0", target.c_str(), result);
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, kOk);
     EXPECT_EQ(readFile(target), "bad");
-    EXPECT_EQ(logText(), "---------------- Log Start\n\n>Error opening file Resolve.src."
+    EXPECT_EQ(logText(), "\n>Error opening file Resolve.src."
                          "\n> Error restoring file " +
                              target);
 }
@@ -265,13 +263,13 @@ TEST_F(Restore, TwoLongPathsInOneEntryAreCut)
         inst_ / (std::string(500 - inst_.path().size() - 10, 't') + "\\LONG.DLL");
     ASSERT_EQ(target.size(), 500u);
     CurrentDir cd(patch_.path());
-    int result = 0;
+    int result = kOk;
     restoreFile("Scan Suite\\2.0", target.c_str(), result);
-    EXPECT_EQ(result, -15);
+    EXPECT_EQ(result, kRestoreFailed);
     const std::string copyError = "\n>Error copying file " + source + " to " + target;
     const std::string restoring = "\n>Restoring file " + target;
-    EXPECT_TRUE(logText() == "---------------- Log Start\n\n>Resolve Data: File opened." +
-                                 copyError.substr(0, 511) + restoring.substr(0, 511))
+    EXPECT_TRUE(logText() == "\n>Resolve Data: File opened." + copyError.substr(0, 511) +
+                                 restoring.substr(0, 511))
         << logText();
 }
 

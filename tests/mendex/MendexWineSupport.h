@@ -5,6 +5,7 @@
 
 #include "FindExport.h"
 #include "InstallRecord.h"
+#include "LogCapture.h"
 #include "Mendex.h"
 #include "WinTestSupport.h"
 
@@ -76,17 +77,6 @@ inline std::string languageHeader()
     return buf;
 }
 
-// The log file's text with CR LF read back as LF.
-inline std::string readLog(const std::string& path)
-{
-    std::string raw = wintest::readFile(path);
-    std::string out;
-    for (std::size_t i = 0; i < raw.size(); ++i)
-        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n'))
-            out += raw[i];
-    return out;
-}
-
 // Counts the occurrences of piece in text.
 inline int countOf(const std::string& text, const std::string& piece)
 {
@@ -128,18 +118,7 @@ public:
     }
 
     // The entries of the log, between its banners.
-    std::string log() const
-    {
-        std::string text = readLog(logDir_ + "\\OvUpdErr.log");
-        const std::string start = "---------------- Log Start\n";
-        const std::string end = "\n\n---------------- Log End\n";
-        if (text.compare(0, start.size(), start) == 0)
-            text.erase(0, start.size());
-        if (text.size() >= end.size() &&
-            text.compare(text.size() - end.size(), end.size(), end) == 0)
-            text.erase(text.size() - end.size());
-        return text;
-    }
+    std::string log() const { return readLogEntries(logDir_ + "\\OvUpdErr.log"); }
 
     void clearLog() const { DeleteFileA((logDir_ + "\\OvUpdErr.log").c_str()); }
 

@@ -1,11 +1,11 @@
 // Restores within one run's session: copies made in a scratch folder beside
 // the targets, which never outlives the session, and the file check's two
 // ways of reading a name's size and time.
-#include "DiagLog.h"
 #include "FileRestore.h"
 #include "FileEntrySupport.h"
 #include "MendexWineSupport.h"
 #include "UpdateScript.h"
+#include "ResultCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@ class Session : public ::testing::Test
 protected:
     TempDir patch_{"session-patch"};
     TempDir inst_{"session-inst"};
-    std::string log_ = patch_ / "log.txt";
+    LogCapture log_{patch_ / "log.txt"};
 
     void SetUp() override
     {
@@ -43,15 +43,13 @@ protected:
         makeFile(inst_ / "B.DLL", "bad");
         makeFile(inst_ / "SUB\\C.DLL", "bad");
         makeFile(inst_ / "GONE.DLL", "old gone");
-        DiagLogStart(log_.c_str());
     }
-    void TearDown() override { DiagLogClose(); }
 };
 
 TEST_F(Session, RestoresLeaveNoScratchFolderBehind)
 {
     CurrentDir cd(patch_.path());
-    int result = 0;
+    int result = kOk;
     {
         RestoreSession session;
         restoreFile(kKey, (inst_ / "A.DLL").c_str(), result, session);
@@ -66,7 +64,7 @@ TEST_F(Session, RestoresLeaveNoScratchFolderBehind)
         // Usable again after closing; the scope's end closes it once more.
         restoreFile(kKey, (inst_ / "GONE.DLL").c_str(), result, session);
     }
-    EXPECT_EQ(result, -15);
+    EXPECT_EQ(result, kRestoreFailed);
     EXPECT_EQ(readFile(inst_ / "A.DLL"), "good a");
     EXPECT_EQ(readFile(inst_ / "B.DLL"), "good b");
     EXPECT_EQ(readFile(inst_ / "SUB\\C.DLL"), "good c");
@@ -75,7 +73,7 @@ TEST_F(Session, RestoresLeaveNoScratchFolderBehind)
               (std::vector<std::string>{"A.DLL", "B.DLL", "GONE.DLL", "SUB"}));
     EXPECT_EQ(listDir(inst_ / "SUB"), std::vector<std::string>{"C.DLL"});
     // One reading of the list, one entry per lookup as ever.
-    EXPECT_EQ(countOf(readLog(log_), ">Resolve Data: File opened."), 5);
+    EXPECT_EQ(countOf(log_.entries(), ">Resolve Data: File opened."), 5);
 }
 
 TEST_F(Session, RemovesWhatAnInterruptedRunLeftInEveryListedFolder)
@@ -112,13 +110,13 @@ TEST_F(Session, LeavesWhatIsNotItsOwn)
     makeFile(inst_ / "SUB\\~mdx1.dir\\~mdx.own", "");
     makeFile(inst_ / "SUB\\~mdx1.dir\\KEEP.TXT", "keep");
     CurrentDir cd(patch_.path());
-    int result = 0;
+    int result = kOk;
     {
         RestoreSession session;
         restoreFile(kKey, (inst_ / "A.DLL").c_str(), result, session);
         restoreFile(kKey, (inst_ / "SUB\\C.DLL").c_str(), result, session);
     }
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, kOk);
     EXPECT_EQ(readFile(inst_ / "A.DLL"), "good a");
     EXPECT_EQ(readFile(inst_ / "SUB\\C.DLL"), "good c");
     EXPECT_EQ(readFile(inst_ / "~mdx.dir"), "somebody's file");
@@ -140,12 +138,12 @@ TEST_F(Session, TargetOf255CharactersIsRestored)
     ASSERT_EQ(target.size(), 255u);
     makeFile(target, "bad");
     CurrentDir cd(patch_.path());
-    int result = 0;
+    int result = kOk;
     {
         RestoreSession session;
         restoreFile(kKey, target.c_str(), result, session);
     }
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, kOk);
     EXPECT_EQ(readFile(target), "good a");
     EXPECT_EQ(listDir(deep), std::vector<std::string>{"A.DLL"});
 }
@@ -177,14 +175,14 @@ TEST(CheckFileNames, PatternsAndOddEndingsAreLookedUpInTheListing)
     makeDirs(dir / "SUB");
     const Stamp a = stampOf(dir / "A.DLL");
     // A pattern names the first file that the listing gives for it.
-    EXPECT_EQ(checkFile(entryFor(dir / "A.*", a)), 0);
-    EXPECT_EQ(checkFile(entryFor(dir / "?.DLL", a)), 0);
-    EXPECT_EQ(checkFile(entryFor(dir / "Q*.DLL", a)), -8);
+    EXPECT_EQ(checkFile(entryFor(dir / "A.*", a)), kOk);
+    EXPECT_EQ(checkFile(entryFor(dir / "?.DLL", a)), kOk);
+    EXPECT_EQ(checkFile(entryFor(dir / "Q*.DLL", a)), kNotOnDisk);
     // Letter case and a folder named like a file.
-    EXPECT_EQ(checkFile(entryFor(dir / "a.dll", a)), 0);
-    EXPECT_EQ(checkFile(entryFor(dir / "SUB", stampOf(dir / "SUB"))), -1);
+    EXPECT_EQ(checkFile(entryFor(dir / "a.dll", a)), kOk);
+    EXPECT_EQ(checkFile(entryFor(dir / "SUB", stampOf(dir / "SUB"))), kFailed);
     // A trailing backslash names no file.
-    EXPECT_EQ(checkFile(entryFor(dir / "A.DLL\\", a)), -8);
+    EXPECT_EQ(checkFile(entryFor(dir / "A.DLL\\", a)), kNotOnDisk);
 }
 
 } // namespace

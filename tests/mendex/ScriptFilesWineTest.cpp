@@ -6,6 +6,7 @@
 #include "UpdateScript.h"
 #include "LogCapture.h"
 #include "WinTestSupport.h"
+#include "ResultCodes.h"
 
 #include <shlobj.h>
 
@@ -61,7 +62,7 @@ TEST_F(CleanPluginDirectory, DeletesUnlistedFilesOnly)
     LogCapture log(logDir_ / "log.txt");
     // Letter case is ignored; an entry in a subdirectory protects nothing here.
     Files files({kit_ / "A.DLL", kit_ / "B.DLL", kit_ / "INNER.DLL" + "x", kit_ / "Sub\\ro.txt"});
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), kOk);
     EXPECT_EQ(listDir(kit_.path()), (std::vector<std::string>{"A.DLL", "Sub", "b.dll"}));
     EXPECT_EQ(listDir(kit_ / "Sub"), std::vector<std::string>{"INNER.DLL"});
     EXPECT_EQ(log.sortedEntries(),
@@ -82,7 +83,7 @@ TEST_F(CleanPluginDirectory, ListedFilesUnderOtherSpellingsStay)
     LogCapture log(logDir_ / "log.txt");
     Files files({kit_.path() + "/A.DLL", kit_ / ".\\b.dll", kit_ / "Sub\\..\\TRAIL.DLL.", shortName,
                  kit_ / "\xE4pfel.dll"});
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), kOk);
     EXPECT_EQ(listDir(kit_.path()),
               (std::vector<std::string>{"A.DLL", "LongKeepName.dll", "Sub", "TRAIL.DLL", "b.dll",
                                         "\xC4PFEL.DLL"}));
@@ -100,7 +101,7 @@ TEST_F(CleanPluginDirectory, StrayHardLinkGoesWithoutTouchingItsOtherName)
         CreateHardLinkA((kit_ / "LINK.TXT").c_str(), (user / "LETTER.TXT").c_str(), nullptr));
     LogCapture log(logDir_ / "log.txt");
     Files files({kit_ / "A.DLL", kit_ / "b.dll"});
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), kOk);
     EXPECT_EQ(readFile(user / "LETTER.TXT"), "dear user");
     EXPECT_TRUE(GetFileAttributesA((user / "LETTER.TXT").c_str()) & FILE_ATTRIBUTE_READONLY);
     SetFileAttributesA((user / "LETTER.TXT").c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -114,7 +115,7 @@ TEST_F(CleanPluginDirectory, TrailingBackslashKeepsListedFilesBothWays)
     // "%VEXDIR%\A.DLL" with a trailing backslash in the directory expands to a
     // doubled backslash; an entry with a single one names the same file.
     Files files({dir + "\\A.DLL", kit_ / "b.dll"});
-    EXPECT_EQ(cleanPluginDirectory(dir.c_str(), files.list()), 0);
+    EXPECT_EQ(cleanPluginDirectory(dir.c_str(), files.list()), kOk);
     EXPECT_EQ(listDir(kit_.path()), (std::vector<std::string>{"A.DLL", "Sub", "b.dll"}));
     EXPECT_EQ(log.sortedEntries(), (std::vector<std::string>{"Deleting file " + dir + "\\STRAY.TMP",
                                                              "Deleting file " + dir + "\\ro.txt"}));
@@ -123,10 +124,10 @@ TEST_F(CleanPluginDirectory, TrailingBackslashKeepsListedFilesBothWays)
 TEST_F(CleanPluginDirectory, NoListedFilesEmptiesTheDirectoryButNotSubdirectories)
 {
     Files files({"C:\\elsewhere\\A.DLL"});
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), kOk);
     EXPECT_EQ(listDir(kit_.path()), std::vector<std::string>{"Sub"});
     EXPECT_EQ(listDir(kit_ / "Sub"), std::vector<std::string>{"INNER.DLL"});
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), nullptr), 0);
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), nullptr), kOk);
 }
 
 TEST_F(CleanPluginDirectory, FileInUseIsReportedAndTheWalkGoesOn)
@@ -137,7 +138,7 @@ TEST_F(CleanPluginDirectory, FileInUseIsReportedAndTheWalkGoesOn)
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     UniqueFile open(h);
     Files files({kit_ / "A.DLL", kit_ / "b.dll"});
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), 0);
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), kOk);
     EXPECT_EQ(listDir(kit_.path()),
               (std::vector<std::string>{"A.DLL", "STRAY.TMP", "Sub", "b.dll"}));
     EXPECT_EQ(log.sortedEntries(),
@@ -148,11 +149,11 @@ TEST_F(CleanPluginDirectory, FileInUseIsReportedAndTheWalkGoesOn)
 TEST_F(CleanPluginDirectory, MissingOrBlankDirectory)
 {
     LogCapture log(logDir_ / "log.txt");
-    EXPECT_EQ(cleanPluginDirectory((kit_ / "NoSuchDir").c_str(), nullptr), -8);
-    EXPECT_EQ(cleanPluginDirectory((kit_ / "A.DLL").c_str(), nullptr), -8);
-    EXPECT_EQ(cleanPluginDirectory("   ", nullptr), -1);
-    EXPECT_EQ(cleanPluginDirectory("", nullptr), -1);
-    EXPECT_EQ(cleanPluginDirectory(nullptr, nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory((kit_ / "NoSuchDir").c_str(), nullptr), kNotOnDisk);
+    EXPECT_EQ(cleanPluginDirectory((kit_ / "A.DLL").c_str(), nullptr), kNotOnDisk);
+    EXPECT_EQ(cleanPluginDirectory("   ", nullptr), kFailed);
+    EXPECT_EQ(cleanPluginDirectory("", nullptr), kFailed);
+    EXPECT_EQ(cleanPluginDirectory(nullptr, nullptr), kFailed);
     EXPECT_EQ(log.entries(), "");
     EXPECT_EQ(listDir(kit_.path()).size(), 5u);
 }
@@ -162,30 +163,30 @@ TEST_F(CleanPluginDirectory, RefusesRootsSystemDirectoriesAndTheCurrentDirectory
     // A stray file in the drive's root must survive.
     const std::string marker = "C:\\fwtest-root-marker.tmp";
     writeFile(marker, "m");
-    EXPECT_EQ(cleanPluginDirectory("C:\\", nullptr), -1);
-    EXPECT_EQ(cleanPluginDirectory("C:", nullptr), -1);
-    EXPECT_EQ(cleanPluginDirectory("c:\\\\", nullptr), -1);
-    EXPECT_EQ(cleanPluginDirectory((kit_ / "..\\..").c_str(), nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory("C:\\", nullptr), kFailed);
+    EXPECT_EQ(cleanPluginDirectory("C:", nullptr), kFailed);
+    EXPECT_EQ(cleanPluginDirectory("c:\\\\", nullptr), kFailed);
+    EXPECT_EQ(cleanPluginDirectory((kit_ / "..\\..").c_str(), nullptr), kFailed);
     EXPECT_TRUE(fileExists(marker));
     SetFileAttributesA(marker.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(marker.c_str());
 
     char windows[MAX_PATH];
     ASSERT_GT(GetWindowsDirectoryA(windows, sizeof windows), 0u);
-    EXPECT_EQ(cleanPluginDirectory(windows, nullptr), -1);
-    EXPECT_EQ(cleanPluginDirectory((std::string(windows) + "\\").c_str(), nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory(windows, nullptr), kFailed);
+    EXPECT_EQ(cleanPluginDirectory((std::string(windows) + "\\").c_str(), nullptr), kFailed);
     char system[MAX_PATH];
     ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 0u);
-    EXPECT_EQ(cleanPluginDirectory(system, nullptr), -1);
-    EXPECT_EQ(cleanPluginDirectory((std::string(system) + "\\..").c_str(), nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory(system, nullptr), kFailed);
+    EXPECT_EQ(cleanPluginDirectory((std::string(system) + "\\..").c_str(), nullptr), kFailed);
 
     // The current directory (the patch folder), by any spelling.
     {
         CurrentDir here(kit_.path());
-        EXPECT_EQ(cleanPluginDirectory(".", nullptr), -1);
-        EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), nullptr), -1);
-        EXPECT_EQ(cleanPluginDirectory((kit_.path() + "\\\\").c_str(), nullptr), -1);
-        EXPECT_EQ(cleanPluginDirectory("Sub\\..", nullptr), -1);
+        EXPECT_EQ(cleanPluginDirectory(".", nullptr), kFailed);
+        EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), nullptr), kFailed);
+        EXPECT_EQ(cleanPluginDirectory((kit_.path() + "\\\\").c_str(), nullptr), kFailed);
+        EXPECT_EQ(cleanPluginDirectory("Sub\\..", nullptr), kFailed);
     }
     EXPECT_EQ(listDir(kit_.path()).size(), 5u);
 }
@@ -201,17 +202,17 @@ TEST_F(CleanPluginDirectory, RefusesTheProgramFolderAndEveryFolderAboveIt)
 {
     const std::string program = kit_ / "Sub";
     LogCapture log(logDir_ / "log.txt");
-    EXPECT_EQ(cleanPluginDirectory(program.c_str(), nullptr, program.c_str()), -1);
+    EXPECT_EQ(cleanPluginDirectory(program.c_str(), nullptr, program.c_str()), kFailed);
     EXPECT_EQ(cleanPluginDirectory((program + "\\..\\Sub\\.").c_str(), nullptr, program.c_str()),
-              -1);
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), nullptr, program.c_str()), -1);
+              kFailed);
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), nullptr, program.c_str()), kFailed);
     EXPECT_EQ(cleanPluginDirectory(("\\\\?\\" + kit_.path()).c_str(), nullptr, program.c_str()),
-              -1);
+              kFailed);
     EXPECT_EQ(readFile(kit_ / "STRAY.TMP"), "s");
     EXPECT_EQ(readFile(program + "\\INNER.DLL"), "i");
     EXPECT_EQ(log.entries(), "");
     // A folder beside the program folder is cleaned as ever.
-    EXPECT_EQ(cleanPluginDirectory(program.c_str(), nullptr, (kit_ / "Other").c_str()), 0);
+    EXPECT_EQ(cleanPluginDirectory(program.c_str(), nullptr, (kit_ / "Other").c_str()), kOk);
     EXPECT_EQ(listDir(program), std::vector<std::string>{});
 }
 
@@ -221,14 +222,14 @@ TEST(CleanPluginDirectoryPlaces, RefusesShellFoldersAndTheWindowsTree)
     for (int folder : {CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_PROFILE, CSIDL_APPDATA,
                        CSIDL_PROGRAM_FILES}) {
         ASSERT_EQ(SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, buf), S_OK);
-        EXPECT_EQ(cleanPluginDirectory(buf, nullptr), -1) << buf;
+        EXPECT_EQ(cleanPluginDirectory(buf, nullptr), kFailed) << buf;
     }
     UINT n = GetSystemDirectoryA(buf, sizeof buf);
     ASSERT_TRUE(n > 0 && n < sizeof buf);
-    EXPECT_EQ(cleanPluginDirectory(("\\\\?\\" + std::string(buf)).c_str(), nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory(("\\\\?\\" + std::string(buf)).c_str(), nullptr), kFailed);
     n = GetWindowsDirectoryA(buf, sizeof buf);
     ASSERT_TRUE(n > 0 && n < sizeof buf);
-    EXPECT_EQ(cleanPluginDirectory((std::string(buf) + "\\Fonts").c_str(), nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory((std::string(buf) + "\\Fonts").c_str(), nullptr), kFailed);
 }
 
 TEST(ReadUpdateScriptWine, ReadsUpdateSrcFromTheCurrentDirectory)
@@ -239,7 +240,7 @@ TEST(ReadUpdateScriptWine, ReadsUpdateSrcFromTheCurrentDirectory)
     UpdateScript script;
     {
         LogCapture log(logDir / "log.txt");
-        EXPECT_EQ(readUpdateScript("Scan Suite\\2.0", &script), -11);
+        EXPECT_EQ(readUpdateScript("Scan Suite\\2.0", &script), kDataFileOpen);
         EXPECT_EQ(log.entries(), "\n>Error opening file Update.src.");
     }
     writeFile(dir / "Update.src", "[1]\r\n" + langHeader() +
@@ -248,7 +249,7 @@ TEST(ReadUpdateScriptWine, ReadsUpdateSrcFromTheCurrentDirectory)
                                       "RegValue=HKCU,Software\\X,Language=%LANGID%\r\n");
     {
         LogCapture log(logDir / "log.txt");
-        EXPECT_EQ(readUpdateScript("Scan Suite\\2.0", &script), 0);
+        EXPECT_EQ(readUpdateScript("Scan Suite\\2.0", &script), kOk);
         char lang[64];
         std::snprintf(lang, sizeof lang, "\n>System Language: %x",
                       static_cast<unsigned>(GetSystemDefaultLangID()));
@@ -272,10 +273,11 @@ TEST(LookupResolveSourceWine, ReadsResolveSrcFromTheCurrentDirectory)
     writeFile(dir / "Resolve.src",
               "[Scan Suite\\2.0]\r\nFILTER32.DLL=SOURCE\\LIB\\FILTER32.DLL\r\n");
     char out[512];
-    EXPECT_EQ(lookupResolveSource("Scan Suite\\2.0", "Filter32.dll", out, sizeof out), 0);
+    EXPECT_EQ(lookupResolveSource("Scan Suite\\2.0", "Filter32.dll", out, sizeof out), kOk);
     EXPECT_STREQ(out, "SOURCE\\LIB\\FILTER32.DLL");
     DeleteFileA((dir / "Resolve.src").c_str());
-    EXPECT_EQ(lookupResolveSource("Scan Suite\\2.0", "Filter32.dll", out, sizeof out), -11);
+    EXPECT_EQ(lookupResolveSource("Scan Suite\\2.0", "Filter32.dll", out, sizeof out),
+              kDataFileOpen);
 }
 
 } // namespace

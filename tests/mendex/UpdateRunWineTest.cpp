@@ -1,6 +1,7 @@
 // RepairPixoraApp through the built library: real files, real registry,
 // diagnostic log read back.
 #include "MendexWineSupport.h"
+#include "ResultCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -64,7 +65,7 @@ TEST_F(UpdateRun, BlankProductNameDoesNothing)
     std::memset(r.productName, ' ', 10);
     r.productName[10] = '\0';
     const InstallRecord before = r;
-    EXPECT_EQ(run(r), 0);
+    EXPECT_EQ(run(r), kOk);
     EXPECT_FALSE(fileExists(toolkit_ + "\\A.DLL"));
     EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
     EXPECT_EQ(runner_.log(), "");
@@ -75,7 +76,7 @@ TEST_F(UpdateRun, MissingScriptGivesMinusOneAndAnUnchangedRecord)
     writeResolve("A.DLL=SOURCE\\A.DLL\n");
     InstallRecord r = makeRecord(program_ + "\\", "", inst_ / "OCR.EXE");
     const InstallRecord before = r;
-    EXPECT_EQ(run(r), -1);
+    EXPECT_EQ(run(r), kFailed);
     EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
     EXPECT_EQ(runner_.log(), "\n\n>Update Start.....\n>Error opening file Update.src.");
 }
@@ -89,7 +90,7 @@ TEST_F(UpdateRun, RecordOfAnotherKindChangesNothing)
     writeResolve("A.DLL=SOURCE\\A.DLL\n");
     InstallRecord r = makeRecord(program_, "");
     const InstallRecord before = r;
-    EXPECT_EQ(run(r), -1);
+    EXPECT_EQ(run(r), kFailed);
     EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
     EXPECT_EQ(readFile(toolkit_ + "\\A.DLL"), "bad");
     EXPECT_TRUE(fileExists(toolkit_ + "\\STRAY.TXT"));
@@ -107,7 +108,7 @@ TEST_F(UpdateRun, DerivedDirectoriesAreUsedAndWrittenBack)
     writeScript(anchor + ocr);
     writeResolve("");
     InstallRecord r = makeRecord(program_, "", inst_ / "VEXsoft"); // an existing directory
-    EXPECT_EQ(run(r), 0);
+    EXPECT_EQ(run(r), kOk);
     EXPECT_STREQ(r.toolkitDir, toolkit_.c_str());
     EXPECT_STREQ(r.ocrPath, (inst_ / "VEXsoft\\Ocr").c_str());
     EXPECT_STREQ(r.pluginDir, toolkit_.c_str());
@@ -130,7 +131,7 @@ TEST_F(UpdateRun, OcrPathNamingAFileIsReducedToItsDirectory)
     writeResolve("");
     InstallRecord r = makeRecord(program_, toolkit_, inst_ / "OcrHome\\OCR.EXE");
     std::strcpy(r.pluginDir, "C:\\Keep");
-    EXPECT_EQ(run(r), 0);
+    EXPECT_EQ(run(r), kOk);
     EXPECT_STREQ(r.toolkitDir, toolkit_.c_str());
     EXPECT_STREQ(r.ocrPath, (inst_ / "OcrHome").c_str());
     EXPECT_STREQ(r.pluginDir, "C:\\Keep");
@@ -143,7 +144,7 @@ TEST_F(UpdateRun, ProgramDirectoryWithoutBackslashLeavesTheToolkitDirectory)
     writeScript("File=%APPDIR%,size:0-1,time:0-1\n");
     writeResolve("");
     InstallRecord r = makeRecord("", "");
-    EXPECT_EQ(run(r), 0);
+    EXPECT_EQ(run(r), kOk);
     EXPECT_STREQ(r.toolkitDir, "");
     EXPECT_STREQ(r.ocrPath, "");
     EXPECT_STREQ(r.pluginDir, "");
@@ -165,7 +166,7 @@ TEST_F(UpdateRun, WrongFilesAreRestoredRightOnesAndBlankPathsLeftAlone)
     writeResolve("A.DLL=SOURCE\\A.DLL\nb.dll=SOURCE\\B.DLL\nC.EXE=SOURCE\\C.EXE\n"
                  "D.DLL=SOURCE\\D.DLL\n");
     InstallRecord r = makeRecord(program_, toolkit_);
-    EXPECT_EQ(run(r), 0);
+    EXPECT_EQ(run(r), kOk);
     EXPECT_EQ(readFile(toolkit_ + "\\B.DLL"), "bbbb");
     EXPECT_EQ(readFile(program_ + "\\C.EXE"), "cccc");
     EXPECT_EQ(readFile(toolkit_ + "\\D.DLL"), "dd");
@@ -191,7 +192,7 @@ TEST_F(UpdateRun, OneFailingCopyAmongSeveral)
     writeResolve("A.DLL=SOURCE\\A.DLL\nB.DLL=SOURCE\\B.DLL\nC.DLL=SOURCE\\C.DLL\n"
                  "D.DLL=SOURCE\\D.DLL\n");
     InstallRecord r = makeRecord(program_, toolkit_);
-    EXPECT_EQ(run(r), -15);
+    EXPECT_EQ(run(r), kRestoreFailed);
     EXPECT_EQ(readFile(toolkit_ + "\\B.DLL"), "bbbb");
     EXPECT_EQ(readFile(toolkit_ + "\\C.DLL"), "old c");
     EXPECT_EQ(readFile(toolkit_ + "\\D.DLL"), "dddd");
@@ -215,7 +216,7 @@ TEST_F(UpdateRun, NoResolveEntryLeavesTheResultAtZero)
     writeScript(script);
     writeResolve("A.DLL=SOURCE\\A.DLL\n");
     InstallRecord r = makeRecord(program_, toolkit_);
-    EXPECT_EQ(run(r), 0);
+    EXPECT_EQ(run(r), kOk);
     EXPECT_EQ(readFile(toolkit_ + "\\B.DLL"), "old b");
     EXPECT_NE(runner_.log().find("\n> Error restoring file " + toolkit_ + "\\B.DLL"),
               std::string::npos);
@@ -227,7 +228,7 @@ TEST_F(UpdateRun, RegistryOnlySectionDerivesNothing)
                 ",Paths=\"%APPDIR%;%VEXDIR%;%OCRDIR%;%WINDIR%\"\n");
     writeResolve("");
     InstallRecord r = makeRecord(program_, "D:\\Toolkit", "D:\\Ocr\\OCR.EXE");
-    EXPECT_EQ(run(r), 0);
+    EXPECT_EQ(run(r), kOk);
     EXPECT_STREQ(r.toolkitDir, "D:\\Toolkit");
     EXPECT_STREQ(r.ocrPath, "D:\\Ocr\\OCR.EXE");
     EXPECT_STREQ(r.pluginDir, "D:\\Toolkit");
@@ -245,7 +246,7 @@ TEST_F(UpdateRun, RegistryOnlySectionDerivesNothing)
 
     // With a blank toolkit directory nothing is derived either.
     InstallRecord blank = makeRecord(program_, "");
-    EXPECT_EQ(run(blank), 0);
+    EXPECT_EQ(run(blank), kOk);
     EXPECT_STREQ(blank.toolkitDir, "");
     EXPECT_STREQ(blank.pluginDir, "");
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, kRegKey, "Paths").bytes,
@@ -270,7 +271,7 @@ TEST_F(UpdateRun, RegistryPhaseWritesEveryRecordInFileOrder)
                 "RegValue=HKLM," + k + ",After=\"%VEXDIR%\\x\"\n");
     writeResolve("");
     InstallRecord r = makeRecord(program_, toolkit_);
-    EXPECT_EQ(run(r), 0);
+    EXPECT_EQ(run(r), kOk);
 
     RegValue v = readValue(HKEY_LOCAL_MACHINE, k + "\\One\\Two", "");
     EXPECT_EQ(v.type, static_cast<DWORD>(REG_SZ));
