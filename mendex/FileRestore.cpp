@@ -3,6 +3,7 @@
 #include "DiagLog.h"
 #include "Directories.h"
 #include "FileIdentity.h"
+#include "ProtectedDirs.h"
 #include "ResolveList.h"
 #include "ResultCodes.h"
 #include "Text.h"
@@ -108,11 +109,16 @@ bool makeScratch(const std::string& dir, std::string& folder)
 }
 
 // Removes a scratch folder of a run: its temporary copy, its marker, the
-// folder. Whatever else is in it keeps the folder.
-void removeScratch(const std::string& folder)
+// folder. Whatever else is in it keeps the folder. It allocates nothing, so
+// that a session can always be closed, memory or not.
+void removeScratch(const std::string& folder) noexcept
 {
-    removeTemporary(joined(folder, kShortTempName).c_str());
-    DeleteFileA(joined(folder, kMarkerName).c_str());
+    char path[MAX_PATH + 16];
+    if (fits(std::snprintf(path, sizeof path, "%s\\%s", folder.c_str(), kShortTempName),
+             sizeof path))
+        removeTemporary(path);
+    if (fits(std::snprintf(path, sizeof path, "%s\\%s", folder.c_str(), kMarkerName), sizeof path))
+        DeleteFileA(path);
     RemoveDirectoryA(folder.c_str());
 }
 
@@ -302,12 +308,18 @@ bool passesThrough(const char* path, const char* folder)
     return false;
 }
 
-// The system's own places: a copy there is never the installation's.
+// The system's own places: a copy there is never the installation's. So are
+// the places that cannot be an installation's folder (a drive's root, the
+// Windows tree, the shell's and the user's folders, the patch's folders).
 bool isSystemPlace(const char* path, const char* windowsDir)
 {
-    return (windowsDir[0] != '\0' && pathIsInside(path, windowsDir)) ||
-           passesThrough(path, "$Recycle.Bin") || passesThrough(path, "RECYCLER") ||
-           passesThrough(path, "System Volume Information");
+    if ((windowsDir[0] != '\0' && pathIsInside(path, windowsDir)) ||
+        passesThrough(path, "$Recycle.Bin") || passesThrough(path, "RECYCLER") ||
+        passesThrough(path, "System Volume Information"))
+        return true;
+    char folder[512];
+    copyText(folder, path);
+    return !cutAtLastBackslash(folder) || isProtectedDir(folder);
 }
 
 } // namespace
@@ -449,7 +461,7 @@ bool RestoreSession::scratchTemporary(const char* target, char* out, std::size_t
     }
 }
 
-void RestoreSession::close()
+void RestoreSession::close() noexcept
 {
     for (const auto& known : folders_)
         if (!known.second.scratch.empty())

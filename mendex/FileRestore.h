@@ -40,8 +40,8 @@ public:
     void visit(const char* path);
 
     // Removes the scratch folders that this session made (with a temporary
-    // copy left in one) and forgets every folder.
-    void close();
+    // copy left in one) and forgets every folder. Never fails.
+    void close() noexcept;
 
 private:
     struct Folder {

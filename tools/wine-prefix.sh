@@ -29,3 +29,9 @@ find "$prefix/drive_c" -type l | while read -r link; do
 done
 mkdir -p "$bindir"
 ln -sfn "$bindir" "$prefix/dosdevices/b:"
+# Drive A: (also outside the searched range) holds the Linux tools that tests
+# start to make links from the Linux side, which Wine follows.
+mkdir -p "$prefix/unix-tools"
+ln -sfn /bin/ln "$prefix/unix-tools/ln"
+ln -sfn /bin/rm "$prefix/unix-tools/rm"
+ln -sfn "$prefix/unix-tools" "$prefix/dosdevices/a:"

@@ -8,10 +8,13 @@
 #include "UpdateScript.h"
 #include "ResultCodes.h"
 
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 using namespace wintest;
 using namespace mendextest;
@@ -110,6 +113,31 @@ TEST_F(DriveSearch, CopyInTheRecycleBinIsNeverTakenAndErrorModeIsKept)
     EXPECT_EQ(std::string(entry.path), inst_ / name_);
     EXPECT_EQ(GetErrorMode(), 0u);
     SetErrorMode(before);
+}
+
+TEST_F(DriveSearch, CopiesWhereNoInstallationCanBeAreNeverTaken)
+{
+    // A drive's root, the user's Desktop and Documents: never the toolkit's
+    // folder, so a copy there is passed over for one in an ordinary folder.
+    std::vector<std::string> planted{"E:\\" + name_};
+    for (int folder : {CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL}) {
+        char path[MAX_PATH];
+        ASSERT_EQ(SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, path), S_OK);
+        planted.push_back(std::string(path) + "\\" + name_);
+    }
+    for (const std::string& path : planted)
+        makeFile(path, "the anchor", time_);
+    FileEntry entry = entryFor(inst_ / name_, stampOf(planted.front()));
+    CurrentDir cd(patch_.path());
+    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), -1);
+    EXPECT_EQ(std::string(entry.path), inst_ / name_);
+
+    DriveDir kit("F:\\Kit");
+    makeFile(kit / name_, "the anchor", time_);
+    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), 0);
+    EXPECT_EQ(std::string(entry.path), kit / name_);
+    for (const std::string& path : planted)
+        DeleteFileA(path.c_str());
 }
 
 TEST_F(DriveSearch, ResolveSourceOfTheAnchorIsNeverTaken)

@@ -178,6 +178,26 @@ TEST_F(ReplaceFromSource, TargetNearTheLongestPathIsStillRestored)
     EXPECT_EQ(listDir(deep).size(), 1u);
 }
 
+TEST_F(ReplaceFromSource, LongestWritablePathIsRestoredWithAndWithoutASession)
+{
+    // The deepest folder that can be made (248 characters) and a name that
+    // brings the target to the longest path (259 characters).
+    const std::string deep = dir_ / std::string(248 - dir_.path().size() - 1, 'd');
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    const std::string target = deep + "\\ABCDEF.DLL";
+    ASSERT_EQ(target.size(), 259u);
+    makeFile(target, "old");
+    ASSERT_TRUE(replaceFileFromSource(source_.c_str(), target.c_str()));
+    EXPECT_TRUE(readFile(target) == std::string(300000, 'n'));
+    makeFile(target, "old");
+    {
+        RestoreSession session;
+        ASSERT_TRUE(replaceFileFromSource(source_.c_str(), target.c_str(), session));
+    }
+    EXPECT_TRUE(readFile(target) == std::string(300000, 'n'));
+    EXPECT_EQ(listDir(deep), std::vector<std::string>{"ABCDEF.DLL"});
+}
+
 TEST_F(ReplaceFromSource, TargetInUseStaysAndNoTemporaryRemains)
 {
     // The copy to the temporary file succeeds; replacing the open target fails.

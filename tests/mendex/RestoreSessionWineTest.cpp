@@ -129,6 +129,38 @@ TEST_F(Session, LeavesWhatIsNotItsOwn)
               (std::vector<std::string>{"KEEP.TXT", "~mdx.own"}));
 }
 
+TEST_F(Session, NothingIsWrittenThroughAPlantedLink)
+{
+    // A folder that looks like an interrupted run's leftover, reached through
+    // a link planted under the scratch folder's name, and a file link under
+    // the temporary copy's name: neither target changes.
+    TempDir elsewhere("session-elsewhere");
+    makeFile(elsewhere / "~mdx.own", "");
+    makeFile(elsewhere / "~mdx.tmp", "a user's own file");
+    makeFile(elsewhere / "LETTER.TXT", "dear user");
+    UnixLink scratch(elsewhere.path(), inst_ / "~mdx.dir");
+    UnixLink temporary(elsewhere / "LETTER.TXT", inst_ / "B.DLL.~mdx");
+    if (!scratch.made() || !temporary.made())
+        GTEST_SKIP() << "links cannot be made from the Linux side here";
+    CurrentDir cd(patch_.path());
+    int result = 0;
+    {
+        RestoreSession session;
+        restoreFile(kKey, (inst_ / "A.DLL").c_str(), result, session);
+    }
+    EXPECT_TRUE(
+        replaceFileFromSource((patch_ / "SOURCE\\B.DLL").c_str(), (inst_ / "B.DLL").c_str()));
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(readFile(inst_ / "A.DLL"), "good a");
+    EXPECT_EQ(readFile(inst_ / "B.DLL"), "good b");
+    EXPECT_EQ(listDir(elsewhere.path()),
+              (std::vector<std::string>{"LETTER.TXT", "~mdx.own", "~mdx.tmp"}));
+    EXPECT_EQ(readFile(elsewhere / "~mdx.tmp"), "a user's own file");
+    EXPECT_EQ(readFile(elsewhere / "LETTER.TXT"), "dear user");
+    EXPECT_EQ(listDir(inst_.path()), (std::vector<std::string>{"A.DLL", "B.DLL", "B.DLL.~mdx",
+                                                               "GONE.DLL", "SUB", "~mdx.dir"}));
+}
+
 TEST_F(Session, TargetOf255CharactersIsRestored)
 {
     const std::string deep = inst_ / std::string(249 - inst_.path().size() - 1, 'd');

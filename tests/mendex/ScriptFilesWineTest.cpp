@@ -232,6 +232,41 @@ TEST(CleanPluginDirectoryPlaces, RefusesShellFoldersAndTheWindowsTree)
     EXPECT_EQ(cleanPluginDirectory((std::string(buf) + "\\Fonts").c_str(), nullptr), kFailed);
 }
 
+TEST_F(CleanPluginDirectory, LinksAreJudgedByTheFolderTheyReach)
+{
+    char desktop[MAX_PATH];
+    ASSERT_EQ(
+        SHGetFolderPathA(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop),
+        S_OK);
+    const std::string marker = std::string(desktop) + "\\fwtest-desktop-marker.txt";
+    writeFile(marker, "the user's own");
+    char system[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 0u);
+    TempDir links("cleanlinks");
+    UnixLink toDesktop(desktop, links / "Desktop");
+    UnixLink toSystem(system, links / "System");
+    UnixLink toProgram(kit_ / "Sub", links / "Program");
+    UnixLink toKit(kit_.path(), links / "Kit");
+    if (!toDesktop.made() || !toSystem.made() || !toProgram.made() || !toKit.made())
+        GTEST_SKIP() << "links cannot be made from the Linux side here";
+
+    LogCapture log(logDir_ / "log.txt");
+    EXPECT_EQ(cleanPluginDirectory((links / "Desktop").c_str(), nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory((links / "System").c_str(), nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory((links / "Program").c_str(), nullptr, (kit_ / "Sub").c_str()),
+              -1);
+    EXPECT_EQ(readFile(marker), "the user's own");
+    EXPECT_EQ(readFile(kit_ / "Sub\\INNER.DLL"), "i");
+    EXPECT_EQ(log.entries(), "");
+    DeleteFileA(marker.c_str());
+
+    // A link to an ordinary folder is cleaned like that folder: a listed file
+    // is kept whether the list names it through the link or not.
+    Files files({links / "Kit\\A.DLL", kit_ / "b.dll"});
+    EXPECT_EQ(cleanPluginDirectory((links / "Kit").c_str(), files.list()), 0);
+    EXPECT_EQ(listDir(kit_.path()), (std::vector<std::string>{"A.DLL", "Sub", "b.dll"}));
+}
+
 TEST(ReadUpdateScriptWine, ReadsUpdateSrcFromTheCurrentDirectory)
 {
     TempDir dir("update");

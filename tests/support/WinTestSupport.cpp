@@ -51,7 +51,9 @@ void removeTree(const std::string& path)
             if (name == "." || name == "..")
                 continue;
             const std::string child = path + "\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                continue;
+            } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 removeTree(child);
             } else {
                 SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -62,6 +64,64 @@ void removeTree(const std::string& path)
     find.reset();
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryA(path.c_str());
+}
+
+namespace
+{
+
+// The Linux path of a Windows path whose folder exists; "" when Wine does
+// not say (not under Wine).
+std::string unixPathOf(const std::string& path)
+{
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName)
+        return {};
+    std::wstring wide(path.begin(), path.end());
+    char* name = unixName(wide.c_str());
+    if (!name)
+        return {};
+    std::string out(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return out;
+}
+
+// Starts a Linux program of the prefix's drive A: (Wine starts one like a
+// Windows program, without a handle to wait on), then waits until the name
+// exists or not as wanted: true when it came to that within a few seconds.
+bool runUnixUntil(std::string commandLine, const std::string& name, bool exists)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+        return false;
+    UniqueKernelHandle process(info.hProcess);
+    UniqueKernelHandle thread(info.hThread);
+    for (int i = 0; i < 100; ++i) {
+        if ((GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES) == exists)
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+} // namespace
+
+UnixLink::UnixLink(const std::string& target, const std::string& link) : link_(link)
+{
+    const std::string unixTarget = unixPathOf(target);
+    unixLink_ = unixPathOf(link);
+    made_ = !unixTarget.empty() && !unixLink_.empty() &&
+            runUnixUntil("A:\\ln -sn \"" + unixTarget + "\" \"" + unixLink_ + "\"", link_, true);
+}
+
+UnixLink::~UnixLink()
+{
+    if (made_)
+        runUnixUntil("A:\\rm -f \"" + unixLink_ + "\"", link_, false);
 }
 
 void makeDirs(const std::string& path)

@@ -36,7 +36,8 @@ private:
     std::string path_;
 };
 
-// Deletes a directory tree (read-only files included). Missing is fine.
+// Deletes a directory tree (read-only files included). Missing is fine. A
+// link to a folder is never followed: it is left to its UnixLink.
 void removeTree(const std::string& path);
 // Makes every directory on the way to path.
 void makeDirs(const std::string& path);
@@ -55,6 +56,26 @@ void writeFile(const std::string& path, const std::string& bytes, CallSite at = 
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 bool dirExists(const std::string& path);
+// A symbolic link made from the Linux side, which Wine follows like a
+// junction (a folder's link) or a plain file (a file's link); removed on
+// destruction, never what it points to. made() is false when the link could
+// not be made (not under Wine, no ln).
+class UnixLink
+{
+public:
+    UnixLink(const std::string& target, const std::string& link);
+    ~UnixLink();
+    UnixLink(const UnixLink&) = delete;
+    UnixLink& operator=(const UnixLink&) = delete;
+
+    bool made() const { return made_; }
+
+private:
+    std::string link_;
+    std::string unixLink_;
+    bool made_ = false;
+};
+
 // Names in a directory (no "." or ".."), sorted.
 std::vector<std::string> listDir(const std::string& path);
 
