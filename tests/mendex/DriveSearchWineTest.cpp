@@ -129,12 +129,12 @@ TEST_F(DriveSearch, CopiesWhereNoInstallationCanBeAreNeverTaken)
         makeFile(path, "the anchor", time_);
     FileEntry entry = entryFor(inst_ / name_, stampOf(planted.front()));
     CurrentDir cd(patch_.path());
-    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), -1);
+    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), kFailed);
     EXPECT_EQ(std::string(entry.path), inst_ / name_);
 
     DriveDir kit("F:\\Kit");
     makeFile(kit / name_, "the anchor", time_);
-    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), 0);
+    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), kOk);
     EXPECT_EQ(std::string(entry.path), kit / name_);
     for (const std::string& path : planted)
         DeleteFileA(path.c_str());

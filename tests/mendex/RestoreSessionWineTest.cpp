@@ -143,14 +143,14 @@ TEST_F(Session, NothingIsWrittenThroughAPlantedLink)
     if (!scratch.made() || !temporary.made())
         GTEST_SKIP() << "links cannot be made from the Linux side here";
     CurrentDir cd(patch_.path());
-    int result = 0;
+    int result = kOk;
     {
         RestoreSession session;
         restoreFile(kKey, (inst_ / "A.DLL").c_str(), result, session);
     }
     EXPECT_TRUE(
         replaceFileFromSource((patch_ / "SOURCE\\B.DLL").c_str(), (inst_ / "B.DLL").c_str()));
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, kOk);
     EXPECT_EQ(readFile(inst_ / "A.DLL"), "good a");
     EXPECT_EQ(readFile(inst_ / "B.DLL"), "good b");
     EXPECT_EQ(listDir(elsewhere.path()),

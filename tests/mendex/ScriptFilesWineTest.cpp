@@ -251,10 +251,10 @@ TEST_F(CleanPluginDirectory, LinksAreJudgedByTheFolderTheyReach)
         GTEST_SKIP() << "links cannot be made from the Linux side here";
 
     LogCapture log(logDir_ / "log.txt");
-    EXPECT_EQ(cleanPluginDirectory((links / "Desktop").c_str(), nullptr), -1);
-    EXPECT_EQ(cleanPluginDirectory((links / "System").c_str(), nullptr), -1);
+    EXPECT_EQ(cleanPluginDirectory((links / "Desktop").c_str(), nullptr), kFailed);
+    EXPECT_EQ(cleanPluginDirectory((links / "System").c_str(), nullptr), kFailed);
     EXPECT_EQ(cleanPluginDirectory((links / "Program").c_str(), nullptr, (kit_ / "Sub").c_str()),
-              -1);
+              kFailed);
     EXPECT_EQ(readFile(marker), "the user's own");
     EXPECT_EQ(readFile(kit_ / "Sub\\INNER.DLL"), "i");
     EXPECT_EQ(log.entries(), "");
@@ -263,7 +263,7 @@ TEST_F(CleanPluginDirectory, LinksAreJudgedByTheFolderTheyReach)
     // A link to an ordinary folder is cleaned like that folder: a listed file
     // is kept whether the list names it through the link or not.
     Files files({links / "Kit\\A.DLL", kit_ / "b.dll"});
-    EXPECT_EQ(cleanPluginDirectory((links / "Kit").c_str(), files.list()), 0);
+    EXPECT_EQ(cleanPluginDirectory((links / "Kit").c_str(), files.list()), kOk);
     EXPECT_EQ(listDir(kit_.path()), (std::vector<std::string>{"A.DLL", "Sub", "b.dll"}));
 }
 
