@@ -214,10 +214,10 @@ private:
         const std::string& product = section.product;
         std::map<std::string, std::size_t> firstLineOfName;
         std::set<std::size_t> needed;
-        std::size_t index = 0;
-        for (const FileEntry* e = entries.fileList; e; e = e->next, ++index) {
+        for (std::size_t index = 0; index < entries.fileList.size(); ++index) {
+            const FileEntry& entry = entries.fileList[index];
             std::size_t line = index < entryLines.size() ? entryLines[index] : 0;
-            std::string name = fileNameOf(e->path);
+            std::string name = fileNameOf(entry.path);
             auto [first, fresh] = firstLineOfName.emplace(lowerText(name), line);
             if (!fresh) {
                 findings.add(kUpdateScriptName, line, Severity::Error,
@@ -239,7 +239,7 @@ private:
             if (!sink.lines.empty())
                 needed.insert(sink.lines.back());
             if (fresh)
-                checkSource(sink.lines.empty() ? 0 : sink.lines.back(), source, *e);
+                checkSource(sink.lines.empty() ? 0 : sink.lines.back(), source, entry);
         }
         // A name that never matches walks the whole section.
         TakenLines walk(findings, kResolveListName);

@@ -342,12 +342,6 @@ int checkFile(const FileEntry& entry)
                    data.ftLastWriteTime);
 }
 
-int searchDrivesForFile(FileEntry& entry, const char* productKey)
-{
-    ResolveList resolveList;
-    return searchDrivesForFile(entry, productKey, resolveList);
-}
-
 int searchDrivesForFile(FileEntry& entry, const char* productKey, ResolveList& resolveList)
 {
     const char* slash = std::strrchr(entry.path, '\\');
@@ -467,12 +461,6 @@ void RestoreSession::close() noexcept
         if (!known.second.scratch.empty())
             removeScratch(known.second.scratch);
     folders_.clear();
-}
-
-void restoreFile(const char* productKey, const char* path, int& runResult)
-{
-    RestoreSession session;
-    restoreFile(productKey, path, runResult, session);
 }
 
 void restoreFile(const char* productKey, const char* path, int& runResult, RestoreSession& session)

@@ -70,16 +70,15 @@ int checkFile(const FileEntry& entry);
 // entry for productKey is never taken: that drive yields nothing.
 // 0 when a copy passed checkFile (the entry's path then names it); -1 when
 // none did (the path is as before); -10 when the path holds no backslash.
-int searchDrivesForFile(FileEntry& entry, const char* productKey);
-// The same, with the resolve list of the run.
+// resolveList is the run's.
 int searchDrivesForFile(FileEntry& entry, const char* productKey, ResolveList& resolveList);
 
 // Restores the file at path from the source that the resolve list gives for
 // its file name, logging as the run does. A failed copy sets runResult to
 // -15, and so does a source that is the target itself (the same file on
 // disk, however spelt); a missing resolve entry leaves it alone.
-void restoreFile(const char* productKey, const char* path, int& runResult);
-// The same, within the run's session: its resolve list and scratch folders.
+// The restore happens within the run's session: its resolve list and
+// scratch folders.
 void restoreFile(const char* productKey, const char* path, int& runResult, RestoreSession& session);
 
 // Puts a copy of source in place of target in one step: the copy is made to

@@ -75,11 +75,13 @@ int lookupResolveSource(LineReader& reader, const char* productKey, const char* 
     }
 }
 
-int lookupResolveSource(const char* productKey, const char* fileName, char* out,
-                        std::size_t capacity)
+namespace
 {
-    if (!startLookup(productKey, out, capacity))
-        return kFailed;
+
+// The lookup of one file name from "Resolve.src" read line by line, logging
+// as ResolveList::lookup does.
+int lookupInFile(const char* productKey, const char* fileName, char* out, std::size_t capacity)
+{
     UniqueStdFile file = openDataFile(kResolveListName);
     if (!file) {
         DiagLog("\n>Error opening file %s.", kResolveListName);
@@ -89,6 +91,8 @@ int lookupResolveSource(const char* productKey, const char* fileName, char* out,
     LineReader reader(file.get());
     return lookupResolveSource(reader, productKey, fileName, out, capacity);
 }
+
+} // namespace
 
 bool samePathText(const char* a, const char* b)
 {
@@ -121,14 +125,6 @@ bool samePathText(const char* a, const char* b)
         ++a;
         ++b;
     }
-}
-
-bool isListedFile(const FileEntry* fileList, const char* fullPath)
-{
-    for (const FileEntry* e = fileList; e; e = e->next)
-        if (samePathText(e->path, fullPath))
-            return true;
-    return false;
 }
 
 const ResolveIndex::Section& ResolveIndex::section(const char* productKey)
@@ -195,7 +191,7 @@ int ResolveList::lookup(const char* productKey, const char* fileName, char* out,
     } catch (...) {
         // Short of memory: the list is read line by line for this lookup.
         index_.reset();
-        return lookupResolveSource(productKey, fileName, out, capacity);
+        return lookupInFile(productKey, fileName, out, capacity);
     }
     DiagLog("\n>Resolve Data: File opened.");
     return result;
@@ -224,11 +220,11 @@ void normalPathText(const char* path, std::string& out)
     }
 }
 
-ListedPaths::ListedPaths(const FileEntry* fileList)
+ListedPaths::ListedPaths(const FileList& fileList)
 {
     std::string path;
-    for (const FileEntry* e = fileList; e; e = e->next) {
-        normalPathText(e->path, path);
+    for (const FileEntry& entry : fileList) {
+        normalPathText(entry.path, path);
         paths_.insert(path);
     }
     probe_.reserve(1024);

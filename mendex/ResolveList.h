@@ -9,9 +9,10 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "UpdateScript.h"
+
 class LineReader;
 class ReadDiagnostics;
-struct FileEntry;
 
 // The bare name of the resolve list in the current directory.
 constexpr const char* kResolveListName = "Resolve.src";
@@ -27,13 +28,6 @@ constexpr const char* kResolveListName = "Resolve.src";
 // the section; the answer stays the same.
 int lookupResolveSource(LineReader& reader, const char* productKey, const char* fileName, char* out,
                         std::size_t capacity, ReadDiagnostics* diagnostics = nullptr);
-
-// Opens "Resolve.src" in the current directory and looks fileName up as above.
-// Logs "\n>Resolve Data: File opened." after opening; when it cannot be
-// opened, logs "\n>Error opening file %s." with "Resolve.src" and returns -11.
-// Returns -1 (without opening) when productKey is blank.
-int lookupResolveSource(const char* productKey, const char* fileName, char* out,
-                        std::size_t capacity);
 
 // The lookups of one section answered from memory: the same answers as
 // lookupResolveSource over the same text, from one pass over it.
@@ -56,13 +50,16 @@ private:
 };
 
 // "Resolve.src" of the current directory for the lookups of one update run:
-// read at the first lookup that can open it, and then answered from memory.
-// Each lookup logs as lookupResolveSource(productKey, ...) does: a list that
-// cannot be opened is tried again at the next lookup.
+// read at the first lookup that can open it, and then answered from memory
+// (line by line from the file when memory is short). A list that cannot be
+// opened is tried again at the next lookup.
 class ResolveList
 {
 public:
-    // As lookupResolveSource(productKey, fileName, out, capacity): 0, -1, -11.
+    // Looks fileName up as lookupResolveSource does. Returns -1 (without
+    // opening) when productKey is blank. Logs "\n>Resolve Data: File opened."
+    // once the list is open; when it cannot be opened, logs
+    // "\n>Error opening file %s." with "Resolve.src" and returns -11.
     int lookup(const char* productKey, const char* fileName, char* out, std::size_t capacity);
 
 private:
@@ -74,21 +71,18 @@ private:
 // Returns true when they name the same text path.
 bool samePathText(const char* a, const char* b);
 
-// True when some entry of the file list has a path that samePathText-equals
-// fullPath: such a file is listed by the script and must be kept.
-bool isListedFile(const FileEntry* fileList, const char* fullPath);
-
 // The form of a path in which samePathText-equal paths are equal texts: A-Z
 // in lower case, every run of backslashes as one, a leading run of two or
 // more as two. Replaces out's text; empty for a null path.
 void normalPathText(const char* path, std::string& out);
 
-// The paths of a file list, for many isListedFile questions in turn.
+// The paths of a file list, for many questions in turn.
 class ListedPaths
 {
 public:
-    explicit ListedPaths(const FileEntry* fileList);
-    // The same answer as isListedFile(fileList, fullPath).
+    explicit ListedPaths(const FileList& fileList);
+    // True when some entry of the list has a path that samePathText-equals
+    // fullPath: such a file is listed by the script and must be kept.
     bool contains(const char* fullPath);
 
 private:

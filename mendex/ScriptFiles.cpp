@@ -26,12 +26,12 @@ int readUpdateScript(const char* productKey, UpdateScript* script)
 namespace
 {
 
-bool listedIdentities(const FileEntry* fileList, std::vector<FileIdentity>& out)
+bool listedIdentities(const FileList& fileList, std::vector<FileIdentity>& out)
 {
     try {
-        for (const FileEntry* entry = fileList; entry; entry = entry->next) {
+        for (const FileEntry& entry : fileList) {
             FileIdentity identity;
-            if (!isBlankText(entry->path) && identityOf(entry->path, identity))
+            if (!isBlankText(entry.path) && identityOf(entry.path, identity))
                 out.push_back(identity);
         }
         return true;
@@ -55,7 +55,7 @@ bool isListedFile(const char* path, const std::vector<FileIdentity>& identities)
 
 } // namespace
 
-int cleanPluginDirectory(const char* directory, const FileEntry* fileList, const char* programDir)
+int cleanPluginDirectory(const char* directory, const FileList& fileList, const char* programDir)
 {
     if (isBlankText(directory))
         return kFailed;

@@ -3,8 +3,7 @@
 // files of the toolkit directory.
 #pragma once
 
-struct FileEntry;
-struct UpdateScript;
+#include "UpdateScript.h"
 
 // Reads "Update.src" from the current directory for the system default
 // language (GetSystemDefaultLangID) and productKey. Results and log entries
@@ -28,5 +27,5 @@ int readUpdateScript(const char* productKey, UpdateScript* script);
 // the current directory or the process's own folder or any folder above one
 // of them (nothing is deleted); -1 also when the walk ended with an error;
 // -8 when the directory cannot be listed.
-int cleanPluginDirectory(const char* directory, const FileEntry* fileList,
+int cleanPluginDirectory(const char* directory, const FileList& fileList,
                          const char* programDir = nullptr);

@@ -28,20 +28,6 @@
 namespace
 {
 
-// Frees the script on every way out of the run.
-class ScriptOwner
-{
-public:
-    ScriptOwner() = default;
-    ~ScriptOwner() { freeUpdateScript(&script_); }
-    ScriptOwner(const ScriptOwner&) = delete;
-    ScriptOwner& operator=(const ScriptOwner&) = delete;
-    UpdateScript* get() { return &script_; }
-
-private:
-    UpdateScript script_;
-};
-
 // Expands one macro in text (512 bytes) in place; true when it was found.
 bool expandInPlace(char (&text)[512], int selector, const char* value)
 {
@@ -86,7 +72,7 @@ void settleOcrDir(InstallRecord& record)
 // Step 5: checks and restores every listed file, then cleans up the toolkit
 // directory.
 void filePhase(InstallRecord& record, const char* productKey, const char* windowsDir,
-               FileEntry* fileList, int& runResult)
+               FileList& fileList, int& runResult)
 {
     if (isBlankText(record.toolkitDir) &&
         deriveToolkitDir(record.toolkitDir, sizeof record.toolkitDir, record.programDir,
@@ -97,8 +83,8 @@ void filePhase(InstallRecord& record, const char* productKey, const char* window
     RestoreSession session;
     FileEntry work;
     bool anchor = true;
-    for (FileEntry* entry = fileList; entry; entry = entry->next) {
-        work = *entry;
+    for (FileEntry& entry : fileList) {
+        work = entry;
         expandFilePath(work.path, record, windowsDir);
         // Memory running out in one entry's step is that step's failure;
         // the run goes on with the next.
@@ -120,7 +106,7 @@ void filePhase(InstallRecord& record, const char* productKey, const char* window
             DiagLog("\n> Error restoring file %s", work.path);
             runResult = kRestoreFailed;
         }
-        copyText(entry->path, work.path);
+        copyText(entry.path, work.path);
         anchor = false;
     }
     session.close();
@@ -137,10 +123,10 @@ void filePhase(InstallRecord& record, const char* productKey, const char* window
 }
 
 // Step 7: writes every registry value, string data expanded first.
-void registryPhase(const InstallRecord& record, RegistryEntry* registryList)
+void registryPhase(const InstallRecord& record, RegistryList& registryList)
 {
-    for (RegistryEntry* entry = registryList; entry; entry = entry->next) {
-        if (entry->stringData[0] != '\0') {
+    for (RegistryEntry& entry : registryList) {
+        if (entry.stringData[0] != '\0') {
             const struct {
                 int selector;
                 const char* value;
@@ -148,17 +134,17 @@ void registryPhase(const InstallRecord& record, RegistryEntry* registryList)
                           {kMacroAppDir, record.programDir},
                           {kMacroOcrDir, record.ocrPath}};
             for (const auto& macro : macros)
-                if (expandInPlace(entry->stringData, macro.selector, macro.value))
-                    DiagLog("\n>Replacing string: %s", entry->stringData);
+                if (expandInPlace(entry.stringData, macro.selector, macro.value))
+                    DiagLog("\n>Replacing string: %s", entry.stringData);
         }
         int written = kFailed;
         try {
-            written = writeRegistryEntry(*entry);
+            written = writeRegistryEntry(entry);
         } catch (const std::bad_alloc&) {
             written = kFailed;
         }
         if (written != kOk)
-            DiagLog("\n>Error restoring: %s,%s", entry->keyPath, entry->valueName);
+            DiagLog("\n>Error restoring: %s,%s", entry.keyPath, entry.valueName);
     }
     DiagLog("\n\n>Registry check done...\n");
 }
@@ -177,17 +163,18 @@ int runUpdate(InstallRecord& record)
 
     DiagLog("\n\n>Update Start.....");
 
-    ScriptOwner script;
-    if (readUpdateScript(productKey, script.get()) != kOk)
+    // Both lists are freed on every way out of the run.
+    UpdateScript script;
+    if (readUpdateScript(productKey, &script) != kOk)
         return kFailed;
 
     int runResult = kOk;
-    if (script.get()->fileList)
-        filePhase(record, productKey, windowsDir, script.get()->fileList, runResult);
+    if (!script.fileList.empty())
+        filePhase(record, productKey, windowsDir, script.fileList, runResult);
     if (isBlankText(record.pluginDir))
         copyText(record.pluginDir, record.toolkitDir);
-    if (script.get()->registryList)
-        registryPhase(record, script.get()->registryList);
+    if (!script.registryList.empty())
+        registryPhase(record, script.registryList);
     return runResult;
 }
 

@@ -46,25 +46,16 @@ void remark(RecordNotes* notes, const char* what)
 const char kNotHex[] = "a number holds a character that is not a hexadecimal digit (read as 0) "
                        "or more than eight digits (only the last eight count)";
 
-// Puts entry at the end of the list that head and tail hold.
-template <typename Entry> void appendEntry(Entry*& head, Entry*& tail, Entry* entry)
+// Puts entry at the end of list; false when memory is exhausted (the list
+// is then as it was).
+template <typename Entry> bool append(std::vector<Entry>& list, const Entry& entry)
 {
-    entry->next = nullptr;
-    if (tail)
-        tail->next = entry;
-    else
-        head = entry;
-    tail = entry;
-}
-
-void appendRegistryEntry(UpdateScript* script, RegistryEntry* entry)
-{
-    appendEntry(script->registryList, script->registryTail, entry);
-}
-
-void appendFileEntry(UpdateScript* script, FileEntry* entry)
-{
-    appendEntry(script->fileList, script->fileTail, entry);
+    try {
+        list.push_back(entry);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 } // namespace
@@ -157,18 +148,17 @@ int parseFileEntry(const char* value, UpdateScript* script, RecordNotes* notes)
     const TextPiece& timeHigh = pieces[5];
     const TextPiece& timeLow = pieces[6];
 
-    FileEntry* entry = new (std::nothrow) FileEntry();
-    if (!entry)
-        return kNoMemory;
-    copyText(entry->path, path);
+    FileEntry entry{};
+    copyText(entry.path, path);
     bool exact = true;
-    entry->sizeHigh = pieceHex(sizeHigh, &exact);
-    entry->sizeLow = pieceHex(sizeLow, &exact);
-    entry->timeHigh = pieceHex(timeHigh, &exact);
-    entry->timeLow = pieceHex(timeLow, &exact);
+    entry.sizeHigh = pieceHex(sizeHigh, &exact);
+    entry.sizeLow = pieceHex(sizeLow, &exact);
+    entry.timeHigh = pieceHex(timeHigh, &exact);
+    entry.timeLow = pieceHex(timeLow, &exact);
+    if (!append(script->fileList, entry))
+        return kNoMemory;
     if (!exact)
         misread(notes, kNotHex);
-    appendFileEntry(script, entry);
     return kOk;
 }
 
@@ -230,10 +220,8 @@ int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t la
         }
     }
 
-    RegistryEntry* added = new (std::nothrow) RegistryEntry(entry);
-    if (!added)
+    if (!append(script->registryList, entry))
         return kNoMemory;
-    appendRegistryEntry(script, added);
     return kOk;
 }
 
@@ -241,17 +229,8 @@ void freeUpdateScript(UpdateScript* script)
 {
     if (!script)
         return;
-    for (RegistryEntry* e = script->registryList; e;) {
-        RegistryEntry* next = e->next;
-        delete e;
-        e = next;
-    }
-    for (FileEntry* e = script->fileList; e;) {
-        FileEntry* next = e->next;
-        delete e;
-        e = next;
-    }
-    *script = UpdateScript{};
+    RegistryList().swap(script->registryList);
+    FileList().swap(script->fileList);
 }
 
 namespace
@@ -348,7 +327,7 @@ int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t l
         const char* value = sections.recordValue();
         RecordNotes notes;
         int result = kOk;
-        const FileEntry* lastFile = script->fileTail;
+        const std::size_t filesBefore = script->fileList.size();
         if (pieceIs(kind, "RegKey") || pieceIs(kind, "RegValue")) {
             result = parseRegistryEntry(value, script, langId, diagnostics ? &notes : nullptr);
         } else if (pieceIs(kind, "File")) {
@@ -366,7 +345,7 @@ int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t l
         }
         if (diagnostics) {
             reportNotes(diagnostics, sections.lineNumber(), notes, result);
-            if (script->fileTail != lastFile)
+            if (script->fileList.size() != filesBefore)
                 diagnostics->taken(sections.lineNumber());
         }
     }

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 class LineReader;
 class ReadDiagnostics;
@@ -35,7 +36,6 @@ struct FileEntry {
     std::uint32_t sizeHigh; // expected size, high 32 bits
     std::uint32_t timeLow;  // expected last-write time (FILETIME), low 32 bits
     std::uint32_t timeHigh; // expected last-write time, high 32 bits
-    FileEntry* next;        // next entry in file order, or null
 };
 
 // One "RegKey" or "RegValue" record: a value to write.
@@ -46,16 +46,16 @@ struct RegistryEntry {
     char stringData[512];     // data of a string value (the run expands macros); empty for DWORDs
     std::uint32_t dwordValue; // the DWORD to write; kStringMarker for a string value
     RegValueType valueType;   // the type to write: decides, never dwordValue alone
-    RegistryEntry* next;      // next entry in file order, or null
 };
 
+using FileList = std::vector<FileEntry>;
+using RegistryList = std::vector<RegistryEntry>;
+
 // The section read for one product: both lists in file order. Starts empty;
-// freed with freeUpdateScript, which leaves it empty again.
+// freeUpdateScript (or the end of its life) frees both lists.
 struct UpdateScript {
-    RegistryEntry* registryList = nullptr; // head of the registry list
-    FileEntry* fileList = nullptr;         // head of the file list
-    RegistryEntry* registryTail = nullptr; // last registry entry (for appending)
-    FileEntry* fileTail = nullptr;         // last file entry (for appending)
+    RegistryList registryList;
+    FileList fileList;
 };
 
 // The bare name of the script in the current directory.

@@ -6,6 +6,7 @@
 #include "FindExport.h"
 #include "InstallRecord.h"
 #include "Mendex.h"
+#include "LineReader.h"
 #include "ResolveList.h"
 #include "ScriptFiles.h"
 #include "UpdateScript.h"
@@ -118,7 +119,6 @@ void bench(int n, RepairPixoraAppFn repair)
     for (int i = 0; i < n; ++i) {
         std::memset(&entries[i], 0, sizeof entries[i]);
         std::snprintf(entries[i].path, sizeof entries[i].path, "%s", targets[i].c_str());
-        entries[i].next = i + 1 < n ? &entries[i + 1] : nullptr;
     }
     int ra = 0, rb = 0;
     auto best = [](double& slot, double t0) {
@@ -223,8 +223,14 @@ void bench(int n, RepairPixoraAppFn repair)
         // alone does, against the run's lookups answered from one reading.
         t0 = now();
         char source[512];
-        for (int i = 0; i < n; ++i)
-            lookupResolveSource(productKey.c_str(), fileName(i).c_str(), source, sizeof source);
+        for (int i = 0; i < n; ++i) {
+            UniqueStdFile list = openDataFile(kResolveListName);
+            if (!list)
+                fail("no resolve list");
+            LineReader reader(list.get());
+            lookupResolveSource(reader, productKey.c_str(), fileName(i).c_str(), source,
+                                sizeof source);
+        }
         best(resolveScans, t0);
         t0 = now();
         {
@@ -236,7 +242,7 @@ void bench(int n, RepairPixoraAppFn repair)
         // The clean-up: every file of the toolkit directory against the
         // listed paths.
         t0 = now();
-        if (cleanPluginDirectory(toolkit.c_str(), entries.data()) != 0)
+        if (cleanPluginDirectory(toolkit.c_str(), entries) != 0)
             fail("clean-up failed");
         best(cleanUp, t0);
     }

@@ -22,6 +22,13 @@ using namespace mendextest;
 namespace
 {
 
+// The drive search with a resolve list of its own.
+int searchDrives(FileEntry& entry, const char* productKey)
+{
+    ResolveList resolveList;
+    return searchDrivesForFile(entry, productKey, resolveList);
+}
+
 // A folder on a mapped drive, removed with its contents afterwards.
 class DriveDir
 {
@@ -62,7 +69,7 @@ protected:
 TEST_F(DriveSearch, PathWithoutBackslashIsNotSearched)
 {
     FileEntry e = entryFor(name_, Stamp{});
-    EXPECT_EQ(searchDrivesForFile(e, "Scan Suite\\2.0"), kMalformed);
+    EXPECT_EQ(searchDrives(e, "Scan Suite\\2.0"), kMalformed);
     EXPECT_EQ(std::string(e.path), name_);
 }
 
@@ -75,7 +82,7 @@ TEST_F(DriveSearch, IntactCopyOnALaterDriveIsFound)
     setWriteTime(inst_ / name_, time_ + 1);
     FileEntry entry = entryFor(inst_ / name_, stampOf(f / name_));
     CurrentDir cd(patch_.path());
-    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), kOk);
+    EXPECT_EQ(searchDrives(entry, "Scan Suite\\2.0"), kOk);
     EXPECT_EQ(std::string(entry.path), f / name_);
 }
 
@@ -86,7 +93,7 @@ TEST_F(DriveSearch, OnlyDifferingCopiesKeepThePath)
     makeFile(patch_ / "B.DLL", "the anchor", time_);
     FileEntry entry = entryFor(inst_ / name_, stampOf(patch_ / "B.DLL"));
     CurrentDir cd(patch_.path());
-    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), kFailed);
+    EXPECT_EQ(searchDrives(entry, "Scan Suite\\2.0"), kFailed);
     EXPECT_EQ(std::string(entry.path), inst_ / name_);
 }
 
@@ -98,7 +105,7 @@ TEST_F(DriveSearch, CopyInsideTheCurrentDirectoryIsNeverTaken)
     makeFile(patch / ("SOURCE\\" + name_), "the anchor", time_);
     FileEntry entry = entryFor(inst_ / name_, stampOf(patch / ("SOURCE\\" + name_)));
     CurrentDir cd(patch.path());
-    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), kFailed);
+    EXPECT_EQ(searchDrives(entry, "Scan Suite\\2.0"), kFailed);
     EXPECT_EQ(std::string(entry.path), inst_ / name_);
 }
 
@@ -109,7 +116,7 @@ TEST_F(DriveSearch, CopyInTheRecycleBinIsNeverTakenAndErrorModeIsKept)
     FileEntry entry = entryFor(inst_ / name_, stampOf(bin / name_));
     CurrentDir cd(patch_.path());
     const UINT before = SetErrorMode(0);
-    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), kFailed);
+    EXPECT_EQ(searchDrives(entry, "Scan Suite\\2.0"), kFailed);
     EXPECT_EQ(std::string(entry.path), inst_ / name_);
     EXPECT_EQ(GetErrorMode(), 0u);
     SetErrorMode(before);
@@ -129,12 +136,12 @@ TEST_F(DriveSearch, CopiesWhereNoInstallationCanBeAreNeverTaken)
         makeFile(path, "the anchor", time_);
     FileEntry entry = entryFor(inst_ / name_, stampOf(planted.front()));
     CurrentDir cd(patch_.path());
-    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), kFailed);
+    EXPECT_EQ(searchDrives(entry, "Scan Suite\\2.0"), kFailed);
     EXPECT_EQ(std::string(entry.path), inst_ / name_);
 
     DriveDir kit("F:\\Kit");
     makeFile(kit / name_, "the anchor", time_);
-    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), kOk);
+    EXPECT_EQ(searchDrives(entry, "Scan Suite\\2.0"), kOk);
     EXPECT_EQ(std::string(entry.path), kit / name_);
     for (const std::string& path : planted)
         DeleteFileA(path.c_str());
@@ -147,11 +154,11 @@ TEST_F(DriveSearch, ResolveSourceOfTheAnchorIsNeverTaken)
     writeFile(patch_ / "Resolve.src", "[Scan Suite\\2.0]\n" + name_ + "=" + (src / name_) + "\n");
     FileEntry entry = entryFor(inst_ / name_, stampOf(src / name_));
     CurrentDir cd(patch_.path());
-    EXPECT_EQ(searchDrivesForFile(entry, "Scan Suite\\2.0"), kFailed);
+    EXPECT_EQ(searchDrives(entry, "Scan Suite\\2.0"), kFailed);
     EXPECT_EQ(std::string(entry.path), inst_ / name_);
 
     // The same copy is taken for a product whose resolve list names another source.
-    EXPECT_EQ(searchDrivesForFile(entry, "Other\\1.0"), kOk);
+    EXPECT_EQ(searchDrives(entry, "Other\\1.0"), kOk);
     EXPECT_EQ(std::string(entry.path), src / name_);
 }
 

@@ -209,6 +209,13 @@ TEST_F(ReplaceFromSource, TargetInUseStaysAndNoTemporaryRemains)
     expectOldTarget();
 }
 
+// One restore in a session of its own.
+void restoreAlone(const char* productKey, const char* path, int& runResult)
+{
+    RestoreSession session;
+    restoreFile(productKey, path, runResult, session);
+}
+
 // The restore step: resolve lookup, copy, log entries and the run result.
 class Restore : public ::testing::Test
 {
@@ -235,7 +242,7 @@ TEST_F(Restore, FailedCopyLogsCopyErrorThenRestoreAndSetsMinus15)
     int result = kOk;
     const std::string target = inst_ / "GONE.DLL";
     makeFile(target, "old");
-    restoreFile("Scan Suite\\2.0", target.c_str(), result);
+    restoreAlone("Scan Suite\\2.0", target.c_str(), result);
     EXPECT_EQ(result, kRestoreFailed);
     EXPECT_EQ(readFile(target), "old");
     EXPECT_EQ(listDir(inst_.path()), (std::vector<std::string>{"Filter32.dll", "GONE.DLL"}));
@@ -252,7 +259,7 @@ TEST_F(Restore, SourceThatIsTheTargetItselfIsAFailedCopy)
               "[Scan Suite\\2.0]\nFILTER32.DLL=" + inst_ / "." + "\\FILTER32.DLL\n");
     CurrentDir cd(patch_.path());
     int result = kOk;
-    restoreFile("Scan Suite\\2.0", target.c_str(), result);
+    restoreAlone("Scan Suite\\2.0", target.c_str(), result);
     EXPECT_EQ(result, kRestoreFailed);
     EXPECT_EQ(readFile(target), "bad");
     EXPECT_NE(logText().find("\n>Error copying file "), std::string::npos);
@@ -265,7 +272,7 @@ TEST_F(Restore, MissingResolveListLeavesFileAndResult)
     CurrentDir cd(inst_.path());
     int result = kOk;
     const std::string target = inst_ / "Filter32.dll";
-    restoreFile("Scan Suite\\2.0", target.c_str(), result);
+    restoreAlone("Scan Suite\\2.0", target.c_str(), result);
     EXPECT_EQ(result, kOk);
     EXPECT_EQ(readFile(target), "bad");
     EXPECT_EQ(logText(), "\n>Error opening file Resolve.src."
@@ -284,7 +291,7 @@ TEST_F(Restore, TwoLongPathsInOneEntryAreCut)
     ASSERT_EQ(target.size(), 500u);
     CurrentDir cd(patch_.path());
     int result = kOk;
-    restoreFile("Scan Suite\\2.0", target.c_str(), result);
+    restoreAlone("Scan Suite\\2.0", target.c_str(), result);
     EXPECT_EQ(result, kRestoreFailed);
     const std::string copyError = "\n>Error copying file " + source + " to " + target;
     const std::string restoring = "\n>Restoring file " + target;

@@ -1,14 +1,12 @@
 // The resolve list lookup and the path comparison of the clean-up.
 #include "LineReader.h"
-#include "LogCapture.h"
 #include "ResolveList.h"
+#include "ResultCodes.h"
 #include "UpdateScript.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 namespace
 {
@@ -89,34 +87,6 @@ TEST(LookupResolveSource, LongLinesAndCapacity)
     EXPECT_EQ(l.source, "SOURCE");
 }
 
-TEST(LookupResolveSource, OpensTheListInTheCurrentDirectory)
-{
-    char tmpl[] = "/tmp/resolveXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    char previous[4096];
-    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(chdir(tmpl), 0);
-    {
-        LogCapture log;
-        char out[512];
-        EXPECT_EQ(lookupResolveSource(kKey, "FILTER32.DLL", out, sizeof out), -11);
-        EXPECT_EQ(lookupResolveSource("  ", "FILTER32.DLL", out, sizeof out), -1);
-        FILE* f = std::fopen("Resolve.src", "wb");
-        ASSERT_NE(f, nullptr);
-        std::fputs(kList, f);
-        std::fclose(f);
-        EXPECT_EQ(lookupResolveSource(kKey, "FILTER32.DLL", out, sizeof out), 0);
-        EXPECT_STREQ(out, "SOURCE\\LIB\\FILTER32.DLL");
-        EXPECT_EQ(lookupResolveSource(kKey, "MISSING.DLL", out, sizeof out), -1);
-        EXPECT_EQ(log.entries(), "\n>Error opening file Resolve.src."
-                                 "\n>Resolve Data: File opened."
-                                 "\n>Resolve Data: File opened.");
-    }
-    std::remove("Resolve.src");
-    ASSERT_EQ(chdir(previous), 0);
-    rmdir(tmpl);
-}
-
 TEST(SamePathText, BackslashRunsAndCase)
 {
     EXPECT_TRUE(samePathText("C:\\Apps\\\\A.DLL", "c:\\apps\\a.dll"));
@@ -132,17 +102,18 @@ TEST(SamePathText, BackslashRunsAndCase)
     EXPECT_FALSE(samePathText(nullptr, "A"));
 }
 
-TEST(IsListedFile, AnyEntryKeepsTheFile)
+TEST(ListedPaths, AnyEntryKeepsTheFile)
 {
     UpdateScript s;
-    ASSERT_EQ(parseFileEntry("C:\\Kit\\A.DLL,size:0-1,time:0-2", &s), 0);
-    ASSERT_EQ(parseFileEntry("C:\\Kit\\\\B.DLL,size:0-1,time:0-2", &s), 0);
-    ASSERT_EQ(parseFileEntry("C:\\Kit\\Sub\\C.DLL,size:0-1,time:0-2", &s), 0);
-    EXPECT_TRUE(isListedFile(s.fileList, "C:\\Kit\\\\a.dll"));
-    EXPECT_TRUE(isListedFile(s.fileList, "C:\\Kit\\B.DLL"));
-    EXPECT_FALSE(isListedFile(s.fileList, "C:\\Kit\\C.DLL"));
-    EXPECT_FALSE(isListedFile(nullptr, "C:\\Kit\\A.DLL"));
-    freeUpdateScript(&s);
+    ASSERT_EQ(parseFileEntry("C:\\Kit\\A.DLL,size:0-1,time:0-2", &s), kOk);
+    ASSERT_EQ(parseFileEntry("C:\\Kit\\\\B.DLL,size:0-1,time:0-2", &s), kOk);
+    ASSERT_EQ(parseFileEntry("C:\\Kit\\Sub\\C.DLL,size:0-1,time:0-2", &s), kOk);
+    ListedPaths listed(s.fileList);
+    EXPECT_TRUE(listed.contains("C:\\Kit\\\\a.dll"));
+    EXPECT_TRUE(listed.contains("C:\\Kit\\B.DLL"));
+    EXPECT_FALSE(listed.contains("C:\\Kit\\C.DLL"));
+    ListedPaths none({});
+    EXPECT_FALSE(none.contains("C:\\Kit\\A.DLL"));
 }
 
 } // namespace

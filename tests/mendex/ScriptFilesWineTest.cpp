@@ -31,8 +31,7 @@ public:
         for (const std::string& p : paths)
             parseFileEntry((p + ",size:0-1,time:0-2").c_str(), &script_);
     }
-    ~Files() { freeUpdateScript(&script_); }
-    const FileEntry* list() const { return script_.fileList; }
+    const FileList& list() const { return script_.fileList; }
 
 private:
     UpdateScript script_;
@@ -127,7 +126,7 @@ TEST_F(CleanPluginDirectory, NoListedFilesEmptiesTheDirectoryButNotSubdirectorie
     EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), kOk);
     EXPECT_EQ(listDir(kit_.path()), std::vector<std::string>{"Sub"});
     EXPECT_EQ(listDir(kit_ / "Sub"), std::vector<std::string>{"INNER.DLL"});
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), nullptr), kOk);
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), {}), kOk);
 }
 
 TEST_F(CleanPluginDirectory, FileInUseIsReportedAndTheWalkGoesOn)
@@ -149,11 +148,11 @@ TEST_F(CleanPluginDirectory, FileInUseIsReportedAndTheWalkGoesOn)
 TEST_F(CleanPluginDirectory, MissingOrBlankDirectory)
 {
     LogCapture log(logDir_ / "log.txt");
-    EXPECT_EQ(cleanPluginDirectory((kit_ / "NoSuchDir").c_str(), nullptr), kNotOnDisk);
-    EXPECT_EQ(cleanPluginDirectory((kit_ / "A.DLL").c_str(), nullptr), kNotOnDisk);
-    EXPECT_EQ(cleanPluginDirectory("   ", nullptr), kFailed);
-    EXPECT_EQ(cleanPluginDirectory("", nullptr), kFailed);
-    EXPECT_EQ(cleanPluginDirectory(nullptr, nullptr), kFailed);
+    EXPECT_EQ(cleanPluginDirectory((kit_ / "NoSuchDir").c_str(), {}), kNotOnDisk);
+    EXPECT_EQ(cleanPluginDirectory((kit_ / "A.DLL").c_str(), {}), kNotOnDisk);
+    EXPECT_EQ(cleanPluginDirectory("   ", {}), kFailed);
+    EXPECT_EQ(cleanPluginDirectory("", {}), kFailed);
+    EXPECT_EQ(cleanPluginDirectory(nullptr, {}), kFailed);
     EXPECT_EQ(log.entries(), "");
     EXPECT_EQ(listDir(kit_.path()).size(), 5u);
 }
@@ -163,30 +162,30 @@ TEST_F(CleanPluginDirectory, RefusesRootsSystemDirectoriesAndTheCurrentDirectory
     // A stray file in the drive's root must survive.
     const std::string marker = "C:\\fwtest-root-marker.tmp";
     writeFile(marker, "m");
-    EXPECT_EQ(cleanPluginDirectory("C:\\", nullptr), kFailed);
-    EXPECT_EQ(cleanPluginDirectory("C:", nullptr), kFailed);
-    EXPECT_EQ(cleanPluginDirectory("c:\\\\", nullptr), kFailed);
-    EXPECT_EQ(cleanPluginDirectory((kit_ / "..\\..").c_str(), nullptr), kFailed);
+    EXPECT_EQ(cleanPluginDirectory("C:\\", {}), kFailed);
+    EXPECT_EQ(cleanPluginDirectory("C:", {}), kFailed);
+    EXPECT_EQ(cleanPluginDirectory("c:\\\\", {}), kFailed);
+    EXPECT_EQ(cleanPluginDirectory((kit_ / "..\\..").c_str(), {}), kFailed);
     EXPECT_TRUE(fileExists(marker));
     SetFileAttributesA(marker.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(marker.c_str());
 
     char windows[MAX_PATH];
     ASSERT_GT(GetWindowsDirectoryA(windows, sizeof windows), 0u);
-    EXPECT_EQ(cleanPluginDirectory(windows, nullptr), kFailed);
-    EXPECT_EQ(cleanPluginDirectory((std::string(windows) + "\\").c_str(), nullptr), kFailed);
+    EXPECT_EQ(cleanPluginDirectory(windows, {}), kFailed);
+    EXPECT_EQ(cleanPluginDirectory((std::string(windows) + "\\").c_str(), {}), kFailed);
     char system[MAX_PATH];
     ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 0u);
-    EXPECT_EQ(cleanPluginDirectory(system, nullptr), kFailed);
-    EXPECT_EQ(cleanPluginDirectory((std::string(system) + "\\..").c_str(), nullptr), kFailed);
+    EXPECT_EQ(cleanPluginDirectory(system, {}), kFailed);
+    EXPECT_EQ(cleanPluginDirectory((std::string(system) + "\\..").c_str(), {}), kFailed);
 
     // The current directory (the patch folder), by any spelling.
     {
         CurrentDir here(kit_.path());
-        EXPECT_EQ(cleanPluginDirectory(".", nullptr), kFailed);
-        EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), nullptr), kFailed);
-        EXPECT_EQ(cleanPluginDirectory((kit_.path() + "\\\\").c_str(), nullptr), kFailed);
-        EXPECT_EQ(cleanPluginDirectory("Sub\\..", nullptr), kFailed);
+        EXPECT_EQ(cleanPluginDirectory(".", {}), kFailed);
+        EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), {}), kFailed);
+        EXPECT_EQ(cleanPluginDirectory((kit_.path() + "\\\\").c_str(), {}), kFailed);
+        EXPECT_EQ(cleanPluginDirectory("Sub\\..", {}), kFailed);
     }
     EXPECT_EQ(listDir(kit_.path()).size(), 5u);
 }
@@ -202,17 +201,17 @@ TEST_F(CleanPluginDirectory, RefusesTheProgramFolderAndEveryFolderAboveIt)
 {
     const std::string program = kit_ / "Sub";
     LogCapture log(logDir_ / "log.txt");
-    EXPECT_EQ(cleanPluginDirectory(program.c_str(), nullptr, program.c_str()), kFailed);
-    EXPECT_EQ(cleanPluginDirectory((program + "\\..\\Sub\\.").c_str(), nullptr, program.c_str()),
+    EXPECT_EQ(cleanPluginDirectory(program.c_str(), {}, program.c_str()), kFailed);
+    EXPECT_EQ(cleanPluginDirectory((program + "\\..\\Sub\\.").c_str(), {}, program.c_str()),
               kFailed);
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), nullptr, program.c_str()), kFailed);
-    EXPECT_EQ(cleanPluginDirectory(("\\\\?\\" + kit_.path()).c_str(), nullptr, program.c_str()),
+    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), {}, program.c_str()), kFailed);
+    EXPECT_EQ(cleanPluginDirectory(("\\\\?\\" + kit_.path()).c_str(), {}, program.c_str()),
               kFailed);
     EXPECT_EQ(readFile(kit_ / "STRAY.TMP"), "s");
     EXPECT_EQ(readFile(program + "\\INNER.DLL"), "i");
     EXPECT_EQ(log.entries(), "");
     // A folder beside the program folder is cleaned as ever.
-    EXPECT_EQ(cleanPluginDirectory(program.c_str(), nullptr, (kit_ / "Other").c_str()), kOk);
+    EXPECT_EQ(cleanPluginDirectory(program.c_str(), {}, (kit_ / "Other").c_str()), kOk);
     EXPECT_EQ(listDir(program), std::vector<std::string>{});
 }
 
@@ -222,14 +221,14 @@ TEST(CleanPluginDirectoryPlaces, RefusesShellFoldersAndTheWindowsTree)
     for (int folder : {CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_PROFILE, CSIDL_APPDATA,
                        CSIDL_PROGRAM_FILES}) {
         ASSERT_EQ(SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, buf), S_OK);
-        EXPECT_EQ(cleanPluginDirectory(buf, nullptr), kFailed) << buf;
+        EXPECT_EQ(cleanPluginDirectory(buf, {}), kFailed) << buf;
     }
     UINT n = GetSystemDirectoryA(buf, sizeof buf);
     ASSERT_TRUE(n > 0 && n < sizeof buf);
-    EXPECT_EQ(cleanPluginDirectory(("\\\\?\\" + std::string(buf)).c_str(), nullptr), kFailed);
+    EXPECT_EQ(cleanPluginDirectory(("\\\\?\\" + std::string(buf)).c_str(), {}), kFailed);
     n = GetWindowsDirectoryA(buf, sizeof buf);
     ASSERT_TRUE(n > 0 && n < sizeof buf);
-    EXPECT_EQ(cleanPluginDirectory((std::string(buf) + "\\Fonts").c_str(), nullptr), kFailed);
+    EXPECT_EQ(cleanPluginDirectory((std::string(buf) + "\\Fonts").c_str(), {}), kFailed);
 }
 
 TEST_F(CleanPluginDirectory, LinksAreJudgedByTheFolderTheyReach)
@@ -251,9 +250,9 @@ TEST_F(CleanPluginDirectory, LinksAreJudgedByTheFolderTheyReach)
         GTEST_SKIP() << "links cannot be made from the Linux side here";
 
     LogCapture log(logDir_ / "log.txt");
-    EXPECT_EQ(cleanPluginDirectory((links / "Desktop").c_str(), nullptr), kFailed);
-    EXPECT_EQ(cleanPluginDirectory((links / "System").c_str(), nullptr), kFailed);
-    EXPECT_EQ(cleanPluginDirectory((links / "Program").c_str(), nullptr, (kit_ / "Sub").c_str()),
+    EXPECT_EQ(cleanPluginDirectory((links / "Desktop").c_str(), {}), kFailed);
+    EXPECT_EQ(cleanPluginDirectory((links / "System").c_str(), {}), kFailed);
+    EXPECT_EQ(cleanPluginDirectory((links / "Program").c_str(), {}, (kit_ / "Sub").c_str()),
               kFailed);
     EXPECT_EQ(readFile(marker), "the user's own");
     EXPECT_EQ(readFile(kit_ / "Sub\\INNER.DLL"), "i");
@@ -292,26 +291,26 @@ TEST(ReadUpdateScriptWine, ReadsUpdateSrcFromTheCurrentDirectory)
                                              "\n>Updating Scan Suite\\2.0") +
                                      lang);
     }
-    ASSERT_NE(script.fileList, nullptr);
-    EXPECT_STREQ(script.fileList->path, "%VEXDIR%\\A.DLL");
-    EXPECT_EQ(script.fileList->sizeLow, 0x1A2C0u);
-    ASSERT_NE(script.registryList, nullptr);
-    EXPECT_EQ(script.registryList->dwordValue, GetSystemDefaultLangID());
-    EXPECT_EQ(script.registryList->valueType, RegValueType::Dword);
+    ASSERT_FALSE(script.fileList.empty());
+    EXPECT_STREQ(script.fileList.front().path, "%VEXDIR%\\A.DLL");
+    EXPECT_EQ(script.fileList.front().sizeLow, 0x1A2C0u);
+    ASSERT_FALSE(script.registryList.empty());
+    EXPECT_EQ(script.registryList.front().dwordValue, GetSystemDefaultLangID());
+    EXPECT_EQ(script.registryList.front().valueType, RegValueType::Dword);
     freeUpdateScript(&script);
 }
 
-TEST(LookupResolveSourceWine, ReadsResolveSrcFromTheCurrentDirectory)
+TEST(ResolveListWine, ReadsResolveSrcFromTheCurrentDirectory)
 {
     TempDir dir("resolve");
     CurrentDir here(dir.path());
     writeFile(dir / "Resolve.src",
               "[Scan Suite\\2.0]\r\nFILTER32.DLL=SOURCE\\LIB\\FILTER32.DLL\r\n");
     char out[512];
-    EXPECT_EQ(lookupResolveSource("Scan Suite\\2.0", "Filter32.dll", out, sizeof out), kOk);
+    EXPECT_EQ(ResolveList().lookup("Scan Suite\\2.0", "Filter32.dll", out, sizeof out), kOk);
     EXPECT_STREQ(out, "SOURCE\\LIB\\FILTER32.DLL");
     DeleteFileA((dir / "Resolve.src").c_str());
-    EXPECT_EQ(lookupResolveSource("Scan Suite\\2.0", "Filter32.dll", out, sizeof out),
+    EXPECT_EQ(ResolveList().lookup("Scan Suite\\2.0", "Filter32.dll", out, sizeof out),
               kDataFileOpen);
 }
 

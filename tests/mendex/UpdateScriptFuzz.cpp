@@ -17,15 +17,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LineReader reader(text);
     UpdateScript script;
     readUpdateScript(reader, "Scan Suite\\2.0", lang, &script);
-    for (const FileEntry* e = script.fileList; e; e = e->next)
-        if (strnlen(e->path, sizeof e->path) >= sizeof e->path)
+    for (const FileEntry& e : script.fileList)
+        if (strnlen(e.path, sizeof e.path) >= sizeof e.path)
             __builtin_trap();
-    for (const RegistryEntry* e = script.registryList; e; e = e->next) {
-        if (strnlen(e->keyPath, sizeof e->keyPath) >= sizeof e->keyPath ||
-            strnlen(e->valueName, sizeof e->valueName) >= sizeof e->valueName ||
-            strnlen(e->stringData, sizeof e->stringData) >= sizeof e->stringData)
+    for (const RegistryEntry& e : script.registryList) {
+        if (strnlen(e.keyPath, sizeof e.keyPath) >= sizeof e.keyPath ||
+            strnlen(e.valueName, sizeof e.valueName) >= sizeof e.valueName ||
+            strnlen(e.stringData, sizeof e.stringData) >= sizeof e.stringData)
             __builtin_trap();
-        if (e->valueType == RegValueType::String && e->dwordValue != kStringMarker)
+        if (e.valueType == RegValueType::String && e.dwordValue != kStringMarker)
             __builtin_trap();
     }
     freeUpdateScript(&script);

@@ -43,15 +43,15 @@ protected:
     std::vector<const FileEntry*> files() const
     {
         std::vector<const FileEntry*> v;
-        for (const FileEntry* e = script_.fileList; e; e = e->next)
-            v.push_back(e);
+        for (const FileEntry& e : script_.fileList)
+            v.push_back(&e);
         return v;
     }
     std::vector<const RegistryEntry*> values() const
     {
         std::vector<const RegistryEntry*> v;
-        for (const RegistryEntry* e = script_.registryList; e; e = e->next)
-            v.push_back(e);
+        for (const RegistryEntry& e : script_.registryList)
+            v.push_back(&e);
         return v;
     }
     std::vector<std::string> paths() const
@@ -84,8 +84,6 @@ TEST_F(UpdateScriptTest, ExampleGivesTheEntriesItDescribes)
     EXPECT_STREQ(f[1]->path, "%APPDIR%\\SCANAPP.EXE");
     EXPECT_EQ(f[1]->sizeLow, 0x8C000u);
     EXPECT_EQ(f[1]->timeLow, 0x6E1B2200u);
-    EXPECT_EQ(f[1]->next, nullptr);
-    EXPECT_EQ(script_.fileTail, f[1]);
 
     auto r = values();
     ASSERT_EQ(r.size(), 4u);
@@ -256,24 +254,23 @@ TEST(ParseFileEntry, Grammar)
     EXPECT_EQ(parseFileEntry("A,size:0-1,tim:0-2", &s), -10);
     EXPECT_EQ(parseFileEntry("A,size:0-1,time:02", &s), -10);
     EXPECT_EQ(parseFileEntry("A,size:0-1,time", &s), -10);
-    EXPECT_EQ(s.fileList, nullptr);
+    EXPECT_TRUE(s.fileList.empty());
 
     // A trailing space counts as the digit 0: 5D3A9F000 cut to 32 bits.
     EXPECT_EQ(parseFileEntry("F,size:0-1A2C0,time:1C0873E-5D3A9F00 ", &s), 0);
-    ASSERT_NE(s.fileList, nullptr);
-    EXPECT_EQ(s.fileList->timeLow, 0xD3A9F000u);
-    EXPECT_EQ(s.fileList->timeHigh, 0x1C0873Eu);
+    ASSERT_FALSE(s.fileList.empty());
+    EXPECT_EQ(s.fileList.front().timeLow, 0xD3A9F000u);
+    EXPECT_EQ(s.fileList.front().timeHigh, 0x1C0873Eu);
     // Numbers may carry 0x; empty numbers are 0.
     EXPECT_EQ(parseFileEntry("G,size:0x10-x20,time:-", &s), 0);
-    ASSERT_NE(s.fileTail, nullptr);
-    EXPECT_STREQ(s.fileTail->path, "G");
-    EXPECT_EQ(s.fileTail->sizeHigh, 0x10u);
-    EXPECT_EQ(s.fileTail->sizeLow, 0x20u);
-    EXPECT_EQ(s.fileTail->timeHigh, 0u);
-    EXPECT_EQ(s.fileTail->timeLow, 0u);
+    ASSERT_FALSE(s.fileList.empty());
+    EXPECT_STREQ(s.fileList.back().path, "G");
+    EXPECT_EQ(s.fileList.back().sizeHigh, 0x10u);
+    EXPECT_EQ(s.fileList.back().sizeLow, 0x20u);
+    EXPECT_EQ(s.fileList.back().timeHigh, 0u);
+    EXPECT_EQ(s.fileList.back().timeLow, 0u);
     freeUpdateScript(&s);
-    EXPECT_EQ(s.fileList, nullptr);
-    EXPECT_EQ(s.fileTail, nullptr);
+    EXPECT_TRUE(s.fileList.empty());
 }
 
 TEST(ParseRegistryEntry, Grammar)
@@ -288,41 +285,38 @@ TEST(ParseRegistryEntry, Grammar)
     EXPECT_EQ(parseRegistryEntry("HKLM,K,N=DWORD:1", &s, 0x409), -10);
     EXPECT_EQ(parseRegistryEntry("HKLM,K,N=dword1", &s, 0x409), -10);
     EXPECT_EQ(parseRegistryEntry("HKLM,K,N=", &s, 0x409), -10);
-    EXPECT_EQ(s.registryList, nullptr);
+    EXPECT_TRUE(s.registryList.empty());
 
     // dword:80000000 is the DWORD 0x80000000, not a string.
     EXPECT_EQ(parseRegistryEntry("HKLM,Software\\Example,Count=dword:80000000", &s, 0x409), 0);
-    ASSERT_NE(s.registryTail, nullptr);
-    EXPECT_EQ(s.registryTail->valueType, RegValueType::Dword);
-    EXPECT_EQ(s.registryTail->dwordValue, 0x80000000u);
-    EXPECT_STREQ(s.registryTail->stringData, "");
+    ASSERT_FALSE(s.registryList.empty());
+    EXPECT_EQ(s.registryList.back().valueType, RegValueType::Dword);
+    EXPECT_EQ(s.registryList.back().dwordValue, 0x80000000u);
+    EXPECT_STREQ(s.registryList.back().stringData, "");
 
     // A name without "=" writes an empty string under that name.
     EXPECT_EQ(parseRegistryEntry("HKLM,K,Name", &s, 0x409), 0);
-    EXPECT_STREQ(s.registryTail->valueName, "Name");
-    EXPECT_EQ(s.registryTail->valueType, RegValueType::String);
-    EXPECT_EQ(s.registryTail->dwordValue, kStringMarker);
+    EXPECT_STREQ(s.registryList.back().valueName, "Name");
+    EXPECT_EQ(s.registryList.back().valueType, RegValueType::String);
+    EXPECT_EQ(s.registryList.back().dwordValue, kStringMarker);
 
     // The closing quote is optional; what follows it is ignored.
     EXPECT_EQ(parseRegistryEntry("HKLM,K,N=\"abc", &s, 0x409), 0);
-    EXPECT_STREQ(s.registryTail->stringData, "abc");
+    EXPECT_STREQ(s.registryList.back().stringData, "abc");
     EXPECT_EQ(parseRegistryEntry("HKLM,K,N=\"a b\" tail", &s, 0x409), 0);
-    EXPECT_STREQ(s.registryTail->stringData, "a b");
+    EXPECT_STREQ(s.registryList.back().stringData, "a b");
     // A value name may hold "," once past the key path; the key path not.
     EXPECT_EQ(parseRegistryEntry("HKCU,K,N,M=dword:0x1F", &s, 0x407), 0);
-    EXPECT_STREQ(s.registryTail->keyPath, "K");
-    EXPECT_STREQ(s.registryTail->valueName, "N,M");
-    EXPECT_EQ(s.registryTail->dwordValue, 0x1Fu);
+    EXPECT_STREQ(s.registryList.back().keyPath, "K");
+    EXPECT_STREQ(s.registryList.back().valueName, "N,M");
+    EXPECT_EQ(s.registryList.back().dwordValue, 0x1Fu);
     EXPECT_EQ(parseRegistryEntry("HKCU,K,L=%LANGID%", &s, 0x407), 0);
-    EXPECT_EQ(s.registryTail->dwordValue, 0x407u);
-    EXPECT_EQ(s.registryTail->valueType, RegValueType::Dword);
+    EXPECT_EQ(s.registryList.back().dwordValue, 0x407u);
+    EXPECT_EQ(s.registryList.back().valueType, RegValueType::Dword);
 
-    int count = 0;
-    for (const RegistryEntry* e = s.registryList; e; e = e->next)
-        ++count;
-    EXPECT_EQ(count, 6);
+    EXPECT_EQ(s.registryList.size(), 6u);
     freeUpdateScript(&s);
-    EXPECT_EQ(s.registryList, nullptr);
+    EXPECT_TRUE(s.registryList.empty());
 }
 
 TEST(TextRoutines, ParseHex)
@@ -343,7 +337,7 @@ TEST(ReadUpdateScriptFile, MissingFileLogsAndGivesMinusEleven)
     UpdateScript s;
     EXPECT_EQ(readUpdateScriptFile("/nonexistent/Update.src", kKey, 0x409, &s), -11);
     EXPECT_EQ(log.entries(), "\n>Error opening file /nonexistent/Update.src.");
-    EXPECT_EQ(s.fileList, nullptr);
+    EXPECT_TRUE(s.fileList.empty());
 }
 
 } // namespace
