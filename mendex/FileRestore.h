@@ -1,6 +1,6 @@
 // File checks and restores of the update run: is a program file the right one
-// (exact size and last-write time), where else on the machine is an intact
-// copy of the anchor file, and putting a good copy in place of a wrong one.
+// (exact size and last-write time), and putting a good copy in place of a
+// wrong one. The anchor's drive search is in DriveSearch.h.
 #pragma once
 
 #include "ResolveList.h"
@@ -62,16 +62,6 @@ private:
 // last-write time equal the entry's numbers; -8 when nothing of that name
 // exists; -1 when it exists and differs (or is a directory).
 int checkFile(const FileEntry& entry);
-
-// Looks for an intact copy of the entry's file name below the root of every
-// drive from C: to Z:, examining only the first file of that name that the
-// system reports for each drive. A copy inside the process's current
-// directory (the patch's own folder) or that is the resolve source of the
-// entry for productKey is never taken: that drive yields nothing.
-// 0 when a copy passed checkFile (the entry's path then names it); -1 when
-// none did (the path is as before); -10 when the path holds no backslash.
-// resolveList is the run's.
-int searchDrivesForFile(FileEntry& entry, const char* productKey, ResolveList& resolveList);
 
 // Restores the file at path from the source that the resolve list gives for
 // its file name, logging as the run does. A failed copy sets runResult to

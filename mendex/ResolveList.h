@@ -1,6 +1,6 @@
 // The resolve list "Resolve.src" (where a good copy of each program file can
 // be had) and the text side of the clean-up of the toolkit directory.
-// Free of windows.h; the directory walk itself is in ScriptFiles.h.
+// Free of windows.h; the directory walk itself is in CleanUp.h.
 #pragma once
 
 #include <cstddef>

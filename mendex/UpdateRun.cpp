@@ -8,8 +8,10 @@
 //   4. the plug-in directory falls back to the toolkit directory;
 //   5. registry phase.
 // The caller's record gets toolkitDir, ocrPath and pluginDir written back.
+#include "CleanUp.h"
 #include "DiagLog.h"
 #include "Directories.h"
+#include "DriveSearch.h"
 #include "FileRestore.h"
 #include "InstallRecord.h"
 #include "PathMacros.h"
@@ -46,7 +48,8 @@ void expandFilePath(char (&path)[512], const InstallRecord& record, const char* 
     expandInPlace(path, kMacroWinDir, windowsDir);
 }
 
-// Step 5.2: ocrPath names the OCR component's directory afterwards.
+// Step 3, before the entries: ocrPath names the OCR component's directory
+// afterwards.
 void settleOcrDir(InstallRecord& record)
 {
     char before[sizeof record.ocrPath];
@@ -69,7 +72,7 @@ void settleOcrDir(InstallRecord& record)
         copyText(record.ocrPath, before);
 }
 
-// Step 5: checks and restores every listed file, then cleans up the toolkit
+// Step 3: checks and restores every listed file, then cleans up the toolkit
 // directory.
 void filePhase(InstallRecord& record, const char* productKey, const char* windowsDir,
                FileList& fileList, int& runResult)
@@ -122,7 +125,7 @@ void filePhase(InstallRecord& record, const char* productKey, const char* window
     DiagLog("\n\n>File check done...\n");
 }
 
-// Step 7: writes every registry value, string data expanded first.
+// Step 5: writes every registry value, string data expanded first.
 void registryPhase(const InstallRecord& record, RegistryList& registryList)
 {
     for (RegistryEntry& entry : registryList) {
@@ -178,7 +181,8 @@ int runUpdate(InstallRecord& record)
     return runResult;
 }
 
-template <std::size_t N> void terminate(char (&field)[N])
+// Ends a text field of the record inside its width.
+template <std::size_t N> void endInsideWidth(char (&field)[N])
 {
     field[N - 1] = '\0';
 }
@@ -195,13 +199,13 @@ extern "C" int RepairPixoraApp(InstallRecord* record)
     try {
         InstallRecord run;
         std::memcpy(&run, record, sizeof run);
-        terminate(run.productName);
-        terminate(run.programDir);
-        terminate(run.productVersion);
-        terminate(run.toolkitDir);
-        terminate(run.pluginDir);
-        terminate(run.toolkitVersion);
-        terminate(run.ocrPath);
+        endInsideWidth(run.productName);
+        endInsideWidth(run.programDir);
+        endInsideWidth(run.productVersion);
+        endInsideWidth(run.toolkitDir);
+        endInsideWidth(run.pluginDir);
+        endInsideWidth(run.toolkitVersion);
+        endInsideWidth(run.ocrPath);
         const int result = runUpdate(run);
         if (result != kFailed) {
             std::memcpy(record->toolkitDir, run.toolkitDir, sizeof run.toolkitDir);

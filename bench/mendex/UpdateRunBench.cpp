@@ -3,12 +3,12 @@
 //   (a) every file correct: the run against FindFirstFileA over the paths;
 //   (b) every file wrong:   the run against CopyFileA of the same sources.
 // Usage: mendex_bench [N ...]   (default: 1000 10000)
+#include "CleanUp.h"
 #include "FindExport.h"
 #include "InstallRecord.h"
 #include "Mendex.h"
 #include "LineReader.h"
 #include "ResolveList.h"
-#include "ScriptFiles.h"
 #include "UpdateScript.h"
 #include "WinTestSupport.h"
 

@@ -2,6 +2,7 @@
 // F: to empty folders outside the Wine prefix; C: is the prefix's own drive
 // (the test folders are on it), and no other drive exists.
 #include "DiagLog.h"
+#include "DriveSearch.h"
 #include "FileRestore.h"
 #include "FileEntrySupport.h"
 #include "MendexWineSupport.h"

@@ -1,269 +1,27 @@
-// The Windows side of the script reader, the resolve list and the clean-up,
-// against the real file system under Wine.
-#include "DiagLog.h"
+// The Windows side of the script reader and the resolve list, against the
+// real file system under Wine.
+#include "LogCapture.h"
 #include "ResolveList.h"
+#include "ResultCodes.h"
 #include "ScriptFiles.h"
 #include "UpdateScript.h"
-#include "LogCapture.h"
 #include "WinTestSupport.h"
-#include "ResultCodes.h"
-
-#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 using namespace wintest;
 
 namespace
 {
 
-// A file list as the run leaves it: each entry's final path.
-class Files
-{
-public:
-    explicit Files(const std::vector<std::string>& paths)
-    {
-        for (const std::string& p : paths)
-            parseFileEntry((p + ",size:0-1,time:0-2").c_str(), &script_);
-    }
-    const FileList& list() const { return script_.fileList; }
-
-private:
-    UpdateScript script_;
-};
-
-class CleanPluginDirectory : public ::testing::Test
-{
-protected:
-    CleanPluginDirectory()
-    {
-        makeDirs(kit_ / "Sub");
-        writeFile(kit_ / "A.DLL", "a");
-        writeFile(kit_ / "b.dll", "b");
-        writeFile(kit_ / "STRAY.TMP", "s");
-        writeFile(kit_ / "ro.txt", "r");
-        writeFile(kit_ / "Sub\\INNER.DLL", "i");
-        SetFileAttributesA((kit_ / "ro.txt").c_str(),
-                           FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    }
-
-    TempDir logDir_{"cleanlog"};
-    TempDir kit_{"plugins"};
-};
-
-TEST_F(CleanPluginDirectory, DeletesUnlistedFilesOnly)
-{
-    LogCapture log(logDir_ / "log.txt");
-    // Letter case is ignored; an entry in a subdirectory protects nothing here.
-    Files files({kit_ / "A.DLL", kit_ / "B.DLL", kit_ / "INNER.DLL" + "x", kit_ / "Sub\\ro.txt"});
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), kOk);
-    EXPECT_EQ(listDir(kit_.path()), (std::vector<std::string>{"A.DLL", "Sub", "b.dll"}));
-    EXPECT_EQ(listDir(kit_ / "Sub"), std::vector<std::string>{"INNER.DLL"});
-    EXPECT_EQ(log.sortedEntries(),
-              (std::vector<std::string>{"Deleting file " + (kit_ / "STRAY.TMP"),
-                                        "Deleting file " + (kit_ / "ro.txt")}));
-}
-
-TEST_F(CleanPluginDirectory, ListedFilesUnderOtherSpellingsStay)
-{
-    writeFile(kit_ / "LongKeepName.dll", "l");
-    writeFile(kit_ / "TRAIL.DLL", "t");
-    writeFile(kit_ / "\xC4PFEL.DLL", "p");
-    char shortName[MAX_PATH];
-    const DWORD n =
-        GetShortPathNameA((kit_ / "LongKeepName.dll").c_str(), shortName, sizeof shortName);
-    ASSERT_TRUE(n > 0 && n < sizeof shortName);
-    ASSERT_STRNE(shortName, (kit_ / "LongKeepName.dll").c_str());
-    LogCapture log(logDir_ / "log.txt");
-    Files files({kit_.path() + "/A.DLL", kit_ / ".\\b.dll", kit_ / "Sub\\..\\TRAIL.DLL.", shortName,
-                 kit_ / "\xE4pfel.dll"});
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), kOk);
-    EXPECT_EQ(listDir(kit_.path()),
-              (std::vector<std::string>{"A.DLL", "LongKeepName.dll", "Sub", "TRAIL.DLL", "b.dll",
-                                        "\xC4PFEL.DLL"}));
-    EXPECT_EQ(log.sortedEntries(),
-              (std::vector<std::string>{"Deleting file " + (kit_ / "STRAY.TMP"),
-                                        "Deleting file " + (kit_ / "ro.txt")}));
-}
-
-TEST_F(CleanPluginDirectory, StrayHardLinkGoesWithoutTouchingItsOtherName)
-{
-    TempDir user("cleanuser");
-    writeFile(user / "LETTER.TXT", "dear user");
-    SetFileAttributesA((user / "LETTER.TXT").c_str(), FILE_ATTRIBUTE_READONLY);
-    ASSERT_TRUE(
-        CreateHardLinkA((kit_ / "LINK.TXT").c_str(), (user / "LETTER.TXT").c_str(), nullptr));
-    LogCapture log(logDir_ / "log.txt");
-    Files files({kit_ / "A.DLL", kit_ / "b.dll"});
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), kOk);
-    EXPECT_EQ(readFile(user / "LETTER.TXT"), "dear user");
-    EXPECT_TRUE(GetFileAttributesA((user / "LETTER.TXT").c_str()) & FILE_ATTRIBUTE_READONLY);
-    SetFileAttributesA((user / "LETTER.TXT").c_str(), FILE_ATTRIBUTE_NORMAL);
-    SetFileAttributesA((kit_ / "LINK.TXT").c_str(), FILE_ATTRIBUTE_NORMAL);
-}
-
-TEST_F(CleanPluginDirectory, TrailingBackslashKeepsListedFilesBothWays)
-{
-    LogCapture log(logDir_ / "log.txt");
-    const std::string dir = kit_.path() + "\\";
-    // "%VEXDIR%\A.DLL" with a trailing backslash in the directory expands to a
-    // doubled backslash; an entry with a single one names the same file.
-    Files files({dir + "\\A.DLL", kit_ / "b.dll"});
-    EXPECT_EQ(cleanPluginDirectory(dir.c_str(), files.list()), kOk);
-    EXPECT_EQ(listDir(kit_.path()), (std::vector<std::string>{"A.DLL", "Sub", "b.dll"}));
-    EXPECT_EQ(log.sortedEntries(), (std::vector<std::string>{"Deleting file " + dir + "\\STRAY.TMP",
-                                                             "Deleting file " + dir + "\\ro.txt"}));
-}
-
-TEST_F(CleanPluginDirectory, NoListedFilesEmptiesTheDirectoryButNotSubdirectories)
-{
-    Files files({"C:\\elsewhere\\A.DLL"});
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), kOk);
-    EXPECT_EQ(listDir(kit_.path()), std::vector<std::string>{"Sub"});
-    EXPECT_EQ(listDir(kit_ / "Sub"), std::vector<std::string>{"INNER.DLL"});
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), {}), kOk);
-}
-
-TEST_F(CleanPluginDirectory, FileInUseIsReportedAndTheWalkGoesOn)
-{
-    LogCapture log(logDir_ / "log.txt");
-    HANDLE h = CreateFileA((kit_ / "STRAY.TMP").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    UniqueFile open(h);
-    Files files({kit_ / "A.DLL", kit_ / "b.dll"});
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), kOk);
-    EXPECT_EQ(listDir(kit_.path()),
-              (std::vector<std::string>{"A.DLL", "STRAY.TMP", "Sub", "b.dll"}));
-    EXPECT_EQ(log.sortedEntries(),
-              (std::vector<std::string>{"Deleting file " + (kit_ / "ro.txt"),
-                                        "Error deleting file " + (kit_ / "STRAY.TMP")}));
-}
-
-TEST_F(CleanPluginDirectory, MissingOrBlankDirectory)
-{
-    LogCapture log(logDir_ / "log.txt");
-    EXPECT_EQ(cleanPluginDirectory((kit_ / "NoSuchDir").c_str(), {}), kNotOnDisk);
-    EXPECT_EQ(cleanPluginDirectory((kit_ / "A.DLL").c_str(), {}), kNotOnDisk);
-    EXPECT_EQ(cleanPluginDirectory("   ", {}), kFailed);
-    EXPECT_EQ(cleanPluginDirectory("", {}), kFailed);
-    EXPECT_EQ(cleanPluginDirectory(nullptr, {}), kFailed);
-    EXPECT_EQ(log.entries(), "");
-    EXPECT_EQ(listDir(kit_.path()).size(), 5u);
-}
-
-TEST_F(CleanPluginDirectory, RefusesRootsSystemDirectoriesAndTheCurrentDirectory)
-{
-    // A stray file in the drive's root must survive.
-    const std::string marker = "C:\\fwtest-root-marker.tmp";
-    writeFile(marker, "m");
-    EXPECT_EQ(cleanPluginDirectory("C:\\", {}), kFailed);
-    EXPECT_EQ(cleanPluginDirectory("C:", {}), kFailed);
-    EXPECT_EQ(cleanPluginDirectory("c:\\\\", {}), kFailed);
-    EXPECT_EQ(cleanPluginDirectory((kit_ / "..\\..").c_str(), {}), kFailed);
-    EXPECT_TRUE(fileExists(marker));
-    SetFileAttributesA(marker.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(marker.c_str());
-
-    char windows[MAX_PATH];
-    ASSERT_GT(GetWindowsDirectoryA(windows, sizeof windows), 0u);
-    EXPECT_EQ(cleanPluginDirectory(windows, {}), kFailed);
-    EXPECT_EQ(cleanPluginDirectory((std::string(windows) + "\\").c_str(), {}), kFailed);
-    char system[MAX_PATH];
-    ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 0u);
-    EXPECT_EQ(cleanPluginDirectory(system, {}), kFailed);
-    EXPECT_EQ(cleanPluginDirectory((std::string(system) + "\\..").c_str(), {}), kFailed);
-
-    // The current directory (the patch folder), by any spelling.
-    {
-        CurrentDir here(kit_.path());
-        EXPECT_EQ(cleanPluginDirectory(".", {}), kFailed);
-        EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), {}), kFailed);
-        EXPECT_EQ(cleanPluginDirectory((kit_.path() + "\\\\").c_str(), {}), kFailed);
-        EXPECT_EQ(cleanPluginDirectory("Sub\\..", {}), kFailed);
-    }
-    EXPECT_EQ(listDir(kit_.path()).size(), 5u);
-}
-
 std::string langHeader()
 {
     char buf[16];
     std::snprintf(buf, sizeof buf, "[%x]", static_cast<unsigned>(GetSystemDefaultLangID()));
     return buf;
-}
-
-TEST_F(CleanPluginDirectory, RefusesTheProgramFolderAndEveryFolderAboveIt)
-{
-    const std::string program = kit_ / "Sub";
-    LogCapture log(logDir_ / "log.txt");
-    EXPECT_EQ(cleanPluginDirectory(program.c_str(), {}, program.c_str()), kFailed);
-    EXPECT_EQ(cleanPluginDirectory((program + "\\..\\Sub\\.").c_str(), {}, program.c_str()),
-              kFailed);
-    EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), {}, program.c_str()), kFailed);
-    EXPECT_EQ(cleanPluginDirectory(("\\\\?\\" + kit_.path()).c_str(), {}, program.c_str()),
-              kFailed);
-    EXPECT_EQ(readFile(kit_ / "STRAY.TMP"), "s");
-    EXPECT_EQ(readFile(program + "\\INNER.DLL"), "i");
-    EXPECT_EQ(log.entries(), "");
-    // A folder beside the program folder is cleaned as ever.
-    EXPECT_EQ(cleanPluginDirectory(program.c_str(), {}, (kit_ / "Other").c_str()), kOk);
-    EXPECT_EQ(listDir(program), std::vector<std::string>{});
-}
-
-TEST(CleanPluginDirectoryPlaces, RefusesShellFoldersAndTheWindowsTree)
-{
-    char buf[MAX_PATH];
-    for (int folder : {CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_PROFILE, CSIDL_APPDATA,
-                       CSIDL_PROGRAM_FILES}) {
-        ASSERT_EQ(SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, buf), S_OK);
-        EXPECT_EQ(cleanPluginDirectory(buf, {}), kFailed) << buf;
-    }
-    UINT n = GetSystemDirectoryA(buf, sizeof buf);
-    ASSERT_TRUE(n > 0 && n < sizeof buf);
-    EXPECT_EQ(cleanPluginDirectory(("\\\\?\\" + std::string(buf)).c_str(), {}), kFailed);
-    n = GetWindowsDirectoryA(buf, sizeof buf);
-    ASSERT_TRUE(n > 0 && n < sizeof buf);
-    EXPECT_EQ(cleanPluginDirectory((std::string(buf) + "\\Fonts").c_str(), {}), kFailed);
-}
-
-TEST_F(CleanPluginDirectory, LinksAreJudgedByTheFolderTheyReach)
-{
-    char desktop[MAX_PATH];
-    ASSERT_EQ(
-        SHGetFolderPathA(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop),
-        S_OK);
-    const std::string marker = std::string(desktop) + "\\fwtest-desktop-marker.txt";
-    writeFile(marker, "the user's own");
-    char system[MAX_PATH];
-    ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 0u);
-    TempDir links("cleanlinks");
-    UnixLink toDesktop(desktop, links / "Desktop");
-    UnixLink toSystem(system, links / "System");
-    UnixLink toProgram(kit_ / "Sub", links / "Program");
-    UnixLink toKit(kit_.path(), links / "Kit");
-    if (!toDesktop.made() || !toSystem.made() || !toProgram.made() || !toKit.made())
-        GTEST_SKIP() << "links cannot be made from the Linux side here";
-
-    LogCapture log(logDir_ / "log.txt");
-    EXPECT_EQ(cleanPluginDirectory((links / "Desktop").c_str(), {}), kFailed);
-    EXPECT_EQ(cleanPluginDirectory((links / "System").c_str(), {}), kFailed);
-    EXPECT_EQ(cleanPluginDirectory((links / "Program").c_str(), {}, (kit_ / "Sub").c_str()),
-              kFailed);
-    EXPECT_EQ(readFile(marker), "the user's own");
-    EXPECT_EQ(readFile(kit_ / "Sub\\INNER.DLL"), "i");
-    EXPECT_EQ(log.entries(), "");
-    DeleteFileA(marker.c_str());
-
-    // A link to an ordinary folder is cleaned like that folder: a listed file
-    // is kept whether the list names it through the link or not.
-    Files files({links / "Kit\\A.DLL", kit_ / "b.dll"});
-    EXPECT_EQ(cleanPluginDirectory((links / "Kit").c_str(), files.list()), kOk);
-    EXPECT_EQ(listDir(kit_.path()), (std::vector<std::string>{"A.DLL", "Sub", "b.dll"}));
 }
 
 TEST(ReadUpdateScriptWine, ReadsUpdateSrcFromTheCurrentDirectory)

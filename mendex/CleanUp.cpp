@@ -1,0 +1,105 @@
+// The clean-up of the toolkit directory: every file that the update script
+// does not list goes.
+#include "CleanUp.h"
+
+#include "DiagLog.h"
+#include "FileIdentity.h"
+#include "ProtectedDirs.h"
+#include "ResolveList.h"
+#include "ResultCodes.h"
+#include "Text.h"
+#include "WinHandle.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace
+{
+
+bool listedIdentities(const FileList& fileList, std::vector<FileIdentity>& out)
+{
+    try {
+        for (const FileEntry& entry : fileList) {
+            FileIdentity identity;
+            if (!isBlankText(entry.path) && identityOf(entry.path, identity))
+                out.push_back(identity);
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// True when path is the same file on disk as a listed one (a file that
+// cannot be opened, such as one in use, cannot be told and is not).
+bool isListedFile(const char* path, const std::vector<FileIdentity>& identities)
+{
+    FileIdentity identity;
+    if (!identityOf(path, identity))
+        return false;
+    for (const FileIdentity& listed : identities)
+        if (listed.sameFileAs(identity))
+            return true;
+    return false;
+}
+
+} // namespace
+
+int cleanPluginDirectory(const char* directory, const FileList& fileList, const char* programDir)
+{
+    if (isBlankText(directory))
+        return kFailed;
+    if (isProtectedDir(directory, programDir))
+        return kFailed;
+
+    // The listed paths, compared as samePathText compares them; without
+    // them nothing can be told apart, so nothing is deleted.
+    std::optional<ListedPaths> listed;
+    // The identities of the listed files that exist, gathered when the walk
+    // first meets a file that no listed path spells: a listed file under
+    // another spelling (short name, "..", "/", a trailing dot) is kept.
+    std::optional<std::vector<FileIdentity>> identities;
+    try {
+        listed.emplace(fileList);
+    } catch (...) {
+        return kFailed;
+    }
+
+    // Directory (at most 511 characters), a backslash and a name of at most
+    // MAX_PATH characters always fit: nothing is ever cut.
+    char path[1024];
+    copyText(path, directory);
+    appendText(path, "\\*.*");
+    WIN32_FIND_DATAA found;
+    UniqueFind find(FindFirstFileA(path, &found));
+    if (!find)
+        return kNotOnDisk;
+
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0)
+            continue;
+        copyText(path, directory);
+        appendText(path, "\\");
+        appendText(path, found.cFileName);
+        if (listed->contains(path))
+            continue;
+        if (!identities) {
+            identities.emplace();
+            if (!listedIdentities(fileList, *identities))
+                return kFailed;
+        }
+        if (isListedFile(path, *identities))
+            continue;
+        if (removeFileEntry(path))
+            DiagLog("\n>Deleting file %s", path);
+        else
+            DiagLog("\n>Error deleting file %s", path);
+    } while (FindNextFileA(find.get(), &found));
+
+    return GetLastError() == ERROR_NO_MORE_FILES ? kOk : kFailed;
+}

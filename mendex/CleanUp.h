@@ -1,0 +1,25 @@
+// The clean-up of the toolkit directory: listing it and deleting the files
+// that the update script does not list.
+#pragma once
+
+#include "UpdateScript.h"
+
+// Deletes every file directly in directory that no entry of fileList names
+// (paths compared as by samePathText), clearing read-only/hidden/system first.
+// Subdirectories and their contents are never touched.
+// Logs "\n>Deleting file %s" or "\n>Error deleting file %s" per file, with the
+// full path (directory, one backslash, name); a failed deletion does not
+// change the result.
+// A file is kept when a listed path spells it or names the same file on disk.
+// Returns 0 when the directory was walked to its end; -1 when directory is
+// blank, or when it resolves (links, junctions, short names, "..", "\\?\"
+// followed) to a place that cannot be a toolkit directory: a drive's or
+// share's root, the Windows directory or a folder below it, the system
+// directory, a shell folder of the machine or the user (Program Files,
+// ProgramData, the profiles' folder, the profile, Desktop, Documents,
+// Downloads, Music, Pictures, Videos, AppData, Start Menu, Temp), programDir,
+// the current directory or the process's own folder or any folder above one
+// of them (nothing is deleted); -1 also when the walk ended with an error;
+// -8 when the directory cannot be listed.
+int cleanPluginDirectory(const char* directory, const FileList& fileList,
+                         const char* programDir = nullptr);

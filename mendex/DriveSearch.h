@@ -1,0 +1,15 @@
+// The anchor's drive search of the update run.
+#pragma once
+
+class ResolveList;
+struct FileEntry;
+
+// Looks for an intact copy of the entry's file name below the root of every
+// drive from C: to Z:, examining only the first file of that name that the
+// system reports for each drive. A copy inside the process's current
+// directory (the patch's own folder) or that is the resolve source of the
+// entry for productKey is never taken: that drive yields nothing.
+// 0 when a copy passed checkFile (the entry's path then names it); -1 when
+// none did (the path is as before); -10 when the path holds no backslash.
+// resolveList is the run's.
+int searchDrivesForFile(FileEntry& entry, const char* productKey, ResolveList& resolveList);
