@@ -4,23 +4,7 @@
 # example data, checked by fixwise medium. fixwise runs on the build host, so
 # a native fixwise is built from this tree (or FIXWISE_HOST_TOOL names one).
 
-set(FIXWISE_HOST_TOOL "" CACHE FILEPATH "A native fixwise for the medium target (built here when empty)")
-if(FIXWISE_HOST_TOOL)
-  set(fw_host_fixwise ${FIXWISE_HOST_TOOL})
-  set(fw_host_target "")
-else()
-  include(ExternalProject)
-  ExternalProject_Add(fixwise_host
-    SOURCE_DIR ${CMAKE_SOURCE_DIR}
-    BINARY_DIR ${CMAKE_BINARY_DIR}/host
-    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
-    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target fixwise
-    INSTALL_COMMAND ""
-    BUILD_ALWAYS ON
-    EXCLUDE_FROM_ALL ON)
-  set(fw_host_fixwise ${CMAKE_BINARY_DIR}/host/fixwise/fixwise)
-  set(fw_host_target fixwise_host)
-endif()
+include(${CMAKE_SOURCE_DIR}/cmake/HostFixwise.cmake)
 
 # Stripped copies of the release builds.
 set(fw_release_bin ${CMAKE_BINARY_DIR}/release-bin)

@@ -61,21 +61,41 @@ Layout layoutBelow(const std::string& root)
     return {root + "\\VEXsoft\\PLUGINS12", root + "\\Scanner", root + "\\VEXsoft\\Ocr"};
 }
 
-class RoundTrip : public ::testing::Test
+// Where the data of the native run lies: the first phase writes the
+// reference there, the native fixwise authors it, the second phase repairs.
+std::string g_nativeFolder;
+std::string g_phase;
+
+constexpr const char* kCatalogue = "[Scan Suite\\2.0]\n"
+                                   "InstallKey=HKLM,Software\\FixwiseTest\\Scan Suite\\2.0\n"
+                                   "ProgramDir=HKLM,Software\\FixwiseTest\\Scan Suite\\2.0,Dir\n"
+                                   "VEXVersion=\"1.2\"\n";
+
+// A reference installation, a patch folder, and an installation made from
+// the reference, damaged and repaired.
+class RoundTripBase : public ::testing::Test
 {
 protected:
-    TempDir ref_{"rt-ref"};
+    RoundTripBase(std::string ref, std::string patch)
+        : ref_(std::move(ref)), patch_(std::move(patch)), refDirs_(layoutBelow(ref_))
+    {
+    }
+
     TempDir inst_{"rt-inst"};
-    TempDir patch_{"rt-patch"};
     TempDir logs_{"rt-log"};
     UpdateRunner runner_{logs_.path()};
-    Layout refDirs_ = layoutBelow(ref_.path());
+    std::string ref_;
+    std::string patch_;
+    Layout refDirs_;
     Layout instDirs_ = layoutBelow(inst_.path());
     std::vector<std::string> files_; // relative to the root, with backslashes
 
+    std::string refPath(const std::string& relative) const { return ref_ + "\\" + relative; }
+
     // A few hundred files: empty to 40 KiB, up to three folders deep, every
     // time a different 100 ns count (most of them not on a whole second).
-    void makeReference()
+    // With make false only the list of names is made.
+    void reference(bool make)
     {
         const std::string folders[] = {"VEXsoft\\PLUGINS12", "Scanner", "VEXsoft\\Ocr"};
         int n = 0;
@@ -84,9 +104,12 @@ protected:
                 std::string folder = top;
                 for (int depth = 0; depth < i % 4; ++depth)
                     folder += "\\D" + std::to_string(depth) + "_" + std::to_string(i % 3);
-                makeDirs(ref_ / folder);
                 char name[32];
                 std::snprintf(name, sizeof name, "\\R%03d.%s", n, i % 2 ? "DLL" : "DAT");
+                files_.push_back(folder + name);
+                if (!make)
+                    continue;
+                makeDirs(refPath(folder));
                 std::string bytes;
                 std::size_t size = (static_cast<std::size_t>(n) * 7919u) % 40961u;
                 for (std::size_t b = 0; b < size; ++b)
@@ -94,24 +117,91 @@ protected:
                 const std::uint64_t time = 0x01D9000000000000ull +
                                            static_cast<std::uint64_t>(n) * 98765431ull +
                                            (n % 5 == 0 ? 0 : static_cast<std::uint64_t>(n % 7 + 1));
-                makeFile(ref_ / (folder + name), bytes, time);
-                files_.push_back(folder + name);
+                makeFile(refPath(folder + name), bytes, time);
             }
         }
     }
 
-    // A copy of the reference with the same bytes and times.
-    void install()
+    static std::uint64_t timeOf(const std::string& path)
+    {
+        Stamp s = stampOf(path);
+        return (std::uint64_t{s.timeHigh} << 32) | s.timeLow;
+    }
+
+    // A copy of the reference with the same bytes and times, then damaged:
+    // wrong sizes, wrong times by one unit, missing files, strays in the
+    // toolkit folder. The anchor (the first toolkit file) stays intact: a
+    // miss would send the run looking for it across the drives.
+    void installDamaged()
     {
         for (const std::string& f : files_) {
             std::string to = inst_ / f;
             makeDirs(to.substr(0, to.rfind('\\')));
-            ASSERT_TRUE(CopyFileA((ref_ / f).c_str(), to.c_str(), FALSE)) << f;
-            std::uint64_t time =
-                (std::uint64_t{stampOf(ref_ / f).timeHigh} << 32) | stampOf(ref_ / f).timeLow;
-            setWriteTime(to, time);
+            ASSERT_TRUE(CopyFileA(refPath(f).c_str(), to.c_str(), FALSE)) << f;
+            setWriteTime(to, timeOf(refPath(f)));
         }
+        for (std::size_t i = 1; i < files_.size(); ++i) {
+            const std::string path = inst_ / files_[i];
+            if (i % 7 == 1) {
+                wintest::writeFile(path, readFile(path) + "x"); // longer, same time
+                setWriteTime(path, timeOf(refPath(files_[i])));
+                ++damaged_;
+            } else if (i % 7 == 3) {
+                const std::uint64_t time = timeOf(path);
+                setWriteTime(path, i % 2 ? time + 1 : time - 1);
+                ++damaged_;
+            } else if (i % 7 == 5) {
+                ASSERT_TRUE(DeleteFileA(path.c_str())) << path;
+                ++damaged_;
+            }
+        }
+        makeFile(instDirs_.vex + "\\STRAY.DLL", "stray");
+        makeFile(instDirs_.vex + "\\LOCKED.TMP", "read-only stray");
+        SetFileAttributesA((instDirs_.vex + "\\LOCKED.TMP").c_str(), FILE_ATTRIBUTE_READONLY);
     }
+
+    // The run over the damaged installation leaves it equal to the
+    // reference, and a second run finds nothing to do.
+    void repairAndCompare()
+    {
+        InstallRecord record = makeRecord(instDirs_.app, instDirs_.vex);
+        {
+            CurrentDir cd(patch_);
+            EXPECT_EQ(runner_.run(record), 0) << runner_.log();
+        }
+        for (const std::string& f : files_) {
+            ASSERT_TRUE(fileExists(inst_ / f)) << f;
+            EXPECT_EQ(readFile(inst_ / f), readFile(refPath(f))) << f;
+            EXPECT_TRUE(sameStamp(stampOf(inst_ / f), stampOf(refPath(f)))) << f;
+        }
+        EXPECT_EQ(listDir(instDirs_.vex), listDir(refDirs_.vex));
+        EXPECT_STREQ(record.toolkitDir, instDirs_.vex.c_str());
+        EXPECT_STREQ(record.ocrPath, instDirs_.ocr.c_str());
+        EXPECT_EQ(countOf(runner_.log(), "Error"), 0) << runner_.log();
+        EXPECT_EQ(countOf(runner_.log(), "\n>Restoring file "), damaged_);
+
+        runner_.clearLog();
+        {
+            CurrentDir cd(patch_);
+            EXPECT_EQ(runner_.run(record), 0);
+        }
+        EXPECT_EQ(countOf(runner_.log(), "Restoring"), 0) << runner_.log();
+    }
+
+    int damaged_ = 0;
+};
+
+// The folders of a round trip within one test: made before the base that
+// names them.
+struct ScratchFolders {
+    TempDir refDir{"rt-ref"};
+    TempDir patchDir{"rt-patch"};
+};
+
+class RoundTrip : private ScratchFolders, public RoundTripBase
+{
+protected:
+    RoundTrip() : RoundTripBase(refDir.path(), patchDir.path()) {}
 
     int author()
     {
@@ -119,7 +209,7 @@ protected:
         std::snprintf(lang, sizeof lang, "%x", GetSystemDefaultLangID());
         return static_cast<int>(runProgram(
             "fixwise.exe", "author --product \"Scan Suite\\2.0\" --lang " + std::string(lang) +
-                               " --anchor R000.DAT --out " + commandWord(patch_.path()) +
+                               " --anchor R000.DAT --out " + commandWord(patch_) +
                                " %VEXDIR%=" + commandWord(refDirs_.vex) +
                                " %APPDIR%=" + commandWord(refDirs_.app) +
                                " %OCRDIR%=" + commandWord(refDirs_.ocr)));
@@ -128,66 +218,13 @@ protected:
 
 TEST_F(RoundTrip, AuthoredDataRepairsADamagedInstallation)
 {
-    makeReference();
+    reference(true);
     ASSERT_EQ(author(), 0);
-    writeFile(patch_ / "libdata.src", "[Scan Suite\\2.0]\n"
-                                      "InstallKey=HKLM,Software\\FixwiseTest\\Scan Suite\\2.0\n"
-                                      "ProgramDir=HKLM,Software\\FixwiseTest\\Scan Suite\\2.0,Dir\n"
-                                      "VEXVersion=\"1.2\"\n");
-    ASSERT_EQ(runProgram("fixwise.exe", "check " + commandWord(patch_.path())), 0u);
-
-    install();
-    // The anchor (the first toolkit file) stays intact: a miss would send
-    // the run looking for it across the drives.
-    int sizes = 0, times = 0, missing = 0;
-    for (std::size_t i = 1; i < files_.size(); ++i) {
-        const std::string path = inst_ / files_[i];
-        if (i % 7 == 1) {
-            wintest::writeFile(path, readFile(path) + "x"); // longer, same time
-            std::uint64_t time = (std::uint64_t{stampOf(ref_ / files_[i]).timeHigh} << 32) |
-                                 stampOf(ref_ / files_[i]).timeLow;
-            setWriteTime(path, time);
-            ++sizes;
-        } else if (i % 7 == 3) {
-            Stamp s = stampOf(path);
-            const std::uint64_t time = (std::uint64_t{s.timeHigh} << 32) | s.timeLow;
-            setWriteTime(path, i % 2 ? time + 1 : time - 1); // one unit off
-            ++times;
-        } else if (i % 7 == 5) {
-            ASSERT_TRUE(DeleteFileA(path.c_str())) << path;
-            ++missing;
-        }
-    }
-    makeFile(instDirs_.vex + "\\STRAY.DLL", "stray");
-    makeFile(instDirs_.vex + "\\LOCKED.TMP", "read-only stray");
-    SetFileAttributesA((instDirs_.vex + "\\LOCKED.TMP").c_str(), FILE_ATTRIBUTE_READONLY);
-    ASSERT_GT(sizes, 10);
-    ASSERT_GT(times, 10);
-    ASSERT_GT(missing, 10);
-
-    InstallRecord record = makeRecord(instDirs_.app, instDirs_.vex);
-    {
-        CurrentDir cd(patch_.path());
-        EXPECT_EQ(runner_.run(record), 0) << runner_.log();
-    }
-    for (const std::string& f : files_) {
-        ASSERT_TRUE(fileExists(inst_ / f)) << f;
-        EXPECT_EQ(readFile(inst_ / f), readFile(ref_ / f)) << f;
-        EXPECT_TRUE(sameStamp(stampOf(inst_ / f), stampOf(ref_ / f))) << f;
-    }
-    EXPECT_EQ(listDir(instDirs_.vex), listDir(refDirs_.vex));
-    EXPECT_STREQ(record.toolkitDir, instDirs_.vex.c_str());
-    EXPECT_STREQ(record.ocrPath, instDirs_.ocr.c_str());
-    EXPECT_EQ(countOf(runner_.log(), "Error"), 0) << runner_.log();
-    EXPECT_EQ(countOf(runner_.log(), "\n>Restoring file "), sizes + times + missing);
-
-    // A second run finds nothing to do.
-    runner_.clearLog();
-    {
-        CurrentDir cd(patch_.path());
-        EXPECT_EQ(runner_.run(record), 0);
-    }
-    EXPECT_EQ(countOf(runner_.log(), "Restoring"), 0) << runner_.log();
+    writeFile(patch_ + "\\libdata.src", kCatalogue);
+    ASSERT_EQ(runProgram("fixwise.exe", "check " + commandWord(patch_)), 0u);
+    installDamaged();
+    ASSERT_GT(damaged_, 100);
+    repairAndCompare();
 }
 
 TEST_F(RoundTrip, TheWindowsBuildRefusesCollidingNames)
@@ -198,8 +235,40 @@ TEST_F(RoundTrip, TheWindowsBuildRefusesCollidingNames)
     makeFile(refDirs_.vex + "\\A.DLL", "a");
     makeFile(refDirs_.vex + "\\Sub\\a.dll", "b");
     EXPECT_EQ(author(), 1);
-    EXPECT_FALSE(fileExists(patch_ / "Update.src"));
-    EXPECT_FALSE(fileExists(patch_ / "Resolve.src"));
+    EXPECT_FALSE(fileExists(patch_ + "\\Update.src"));
+    EXPECT_FALSE(fileExists(patch_ + "\\Resolve.src"));
+}
+
+// The same with the data authored by the native fixwise on the build host
+// (the release pipeline's way): run in two phases around it by
+// native-author.sh, with --native-folder=C:\... and --phase=reference|repair.
+class NativeAuthoredData : public RoundTripBase
+{
+protected:
+    NativeAuthoredData() : RoundTripBase(g_nativeFolder + "\\ref", g_nativeFolder + "\\patch") {}
+};
+
+TEST_F(NativeAuthoredData, Reference)
+{
+    if (g_phase != "reference")
+        GTEST_SKIP() << "run by native-author.sh";
+    removeTree(g_nativeFolder);
+    reference(true);
+    makeDirs(patch_);
+    writeFile(patch_ + "\\libdata.src", kCatalogue);
+    char lang[16];
+    std::snprintf(lang, sizeof lang, "%x", GetSystemDefaultLangID());
+    writeFile(g_nativeFolder + "\\lang.txt", lang);
+}
+
+TEST_F(NativeAuthoredData, Repair)
+{
+    if (g_phase != "repair")
+        GTEST_SKIP() << "run by native-author.sh";
+    reference(false);
+    ASSERT_TRUE(fileExists(patch_ + "\\Update.src"));
+    installDamaged();
+    repairAndCompare();
 }
 
 } // namespace
@@ -207,5 +276,14 @@ TEST_F(RoundTrip, TheWindowsBuildRefusesCollidingNames)
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    const std::string folderOption = "--native-folder=";
+    const std::string phaseOption = "--phase=";
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg.compare(0, folderOption.size(), folderOption) == 0)
+            g_nativeFolder = arg.substr(folderOption.size());
+        else if (arg.compare(0, phaseOption.size(), phaseOption) == 0)
+            g_phase = arg.substr(phaseOption.size());
+    }
     return RUN_ALL_TESTS();
 }
