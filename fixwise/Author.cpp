@@ -332,7 +332,8 @@ private:
             if (!there || there->size != f.facts.size || there->writeTime != f.facts.writeTime)
                 return refuse(f.hostFile + ": section [" + o_.product + "] of " + kResolveListName +
                               " names the source " + source + " for " + f.name +
-                              ", which differs from it: one source serves every language");
+                              ", which is missing or differs from it: one source serves every "
+                              "language");
             f.source = source;
             f.newResolveLine = false;
         }

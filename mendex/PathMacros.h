@@ -21,9 +21,6 @@ constexpr int kFilePathMacros[] = {kMacroVexDir, kMacroAppDir, kMacroOcrDir, kMa
 // null for any other selector.
 const char* macroName(int selector);
 
-// The run expands into 512-byte buffers with a capacity of 511: an expanded
-// path holds at most this many characters.
-constexpr std::size_t kMaxExpandedPath = 510;
 // The longest path that the run's file calls take (the system's MAX_PATH
 // less its terminator): a longer one can be neither checked nor restored.
 constexpr std::size_t kMaxFilePath = 259;
