@@ -39,6 +39,27 @@ void lowerInto(std::string& out, const char* text, std::size_t len)
 
 } // namespace
 
+std::string resolveNameKey(const char* fileName)
+{
+    std::string key;
+    if (fileName)
+        lowerInto(key, fileName, std::strlen(fileName));
+    return key;
+}
+
+const char* resolveNameProblem(const char* fileName)
+{
+    if (!fileName || fileName[0] == '\0')
+        return "an empty name ends the section";
+    if (std::strchr(fileName, '='))
+        return "the name ends at its first \"=\"";
+    if (fileName[0] == ';')
+        return "a line that begins with \";\" is a comment";
+    if (fileName[0] == '[')
+        return "a line that begins with \"[\" is a header";
+    return nullptr;
+}
+
 int lookupResolveSource(LineReader& reader, const char* productKey, const char* fileName, char* out,
                         std::size_t capacity, ReadDiagnostics* diagnostics)
 {

@@ -29,6 +29,17 @@ constexpr const char* kResolveListName = "Resolve.src";
 int lookupResolveSource(LineReader& reader, const char* productKey, const char* fileName, char* out,
                         std::size_t capacity, ReadDiagnostics* diagnostics = nullptr);
 
+// The form under which the resolve list knows a file name: A-Z in lower
+// case. Two file names of one product collide when their keys are equal:
+// the list holds one source for both.
+std::string resolveNameKey(const char* fileName);
+
+// Why no resolve line can name fileName (a static text), or null when one
+// can: the name of a line is the text before its first "=", a line that
+// begins with ";" is a comment, one that begins with "[" a header, and an
+// empty one ends the section.
+const char* resolveNameProblem(const char* fileName);
+
 // The lookups of one section answered from memory: the same answers as
 // lookupResolveSource over the same text, from one pass over it.
 class ResolveIndex
