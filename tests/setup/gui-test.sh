@@ -5,7 +5,8 @@
 #      repair, hardware check, closing message;
 #   2. Cancel, the close box and Esc during the run;
 #   3. unattended runs (/quiet, /passive, /log) and the exit code of every
-#      outcome; a second Setup; an unknown switch; Enter during the run.
+#      outcome (a file that cannot be restored among them); a second Setup;
+#      an unknown switch; Enter during the run.
 # Keeps screenshots in the build tree (tests/setup/gui-*.png).
 #   gui-test.sh BUILD_DIR WINE_LOADER
 set -u
@@ -275,6 +276,17 @@ log=$(tr -d '\r' <"$root/failed.log" 2>/dev/null)
 expect "log of a failed run: the step" "$log" "step: load Mendex.dll"
 expect "log of a failed run: the outcome" "$log" "outcome: Mendex.dll or its export missing, exit code 1603"
 mv "$medium/Mendex.bak" "$medium/Mendex.dll"
+# The good copy of the missing OCR bridge is not on the medium: the run
+# completes, that file cannot be restored.
+fresh_install
+rm -f "$medium/SOURCE/VEX/PXOCR.DLL"
+start_run /quiet /log "C:\\$base\\incomplete.log"
+run_result
+expect "a file that cannot be restored: exit code 1604" "$result" "exit 1604"
+log=$(tr -d '\r' <"$root/incomplete.log" 2>/dev/null)
+expect "log of an incomplete run: the update result" "$log" "update result -15"
+same_file "the other files restored all the same" "$apps/VEXsoft/PLUGINS12/PXFILTER.DLL" \
+    "$medium/SOURCE/VEX/PXFILTER.DLL"
 "$wine" regedit /S "$medium/example-remove.reg" </dev/null >/dev/null 2>&1
 exit_code "no installed release" 1605 /quiet
 
