@@ -6,35 +6,19 @@
 # without Setup's manifest first shows that the trace would appear.
 #   planted-dll-test.sh BUILD_DIR WINE_LOADER
 set -u
-build=$1
-wine=$2
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../tools/fwenv.sh"
-bin="$build/bin"
-fw_wine_env "$build/wineprefix"
+bin="$1/bin"
+wine=$2
+fw_wine_env "$1/wineprefix"
 WINEDLLOVERRIDES="$WINEDLLOVERRIDES;comctl32=n,b"
 
-status=0
-xvfb_pid=""
 base="fwtest\\planted-$$"
 folder="$WINEPREFIX/drive_c/fwtest/planted-$$"
 marker="$folder/planted-loaded.txt"
-cleanup() {
-    rm -rf "$folder"
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP PIPE
-if [ -z "${DISPLAY:-}" ]; then
-    fw_start_xvfb
-    xvfb_pid=$fw_xvfb_pid
-fi
+cleanup() { rm -rf "$folder"; }
+fw_script_start cleanup
 
-pass() { echo "ok   $1"; }
-fail() {
-    echo "FAIL $1"
-    status=1
-}
 auto() { "$wine" "$bin/fwauto.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 
 # A downloads folder: Setup and its texts, the control program and the
@@ -48,9 +32,9 @@ cp "$bin/PlantedComctl.dll" "$folder/comctl32.dll"
 echo "-- the control: no manifest"
 (cd "$folder" && "$wine" "C:\\$base\\ImportsComctl.exe" </dev/null >/dev/null 2>&1)
 if [ -e "$marker" ]; then
-    pass "the planted comctl32.dll is loaded by a program without the manifest"
+    fw_pass "the planted comctl32.dll is loaded by a program without the manifest"
 else
-    fail "the planted library left no trace even without the manifest: the test proves nothing"
+    fw_fail "the planted library left no trace even without the manifest: the test proves nothing"
 fi
 rm -f "$marker"
 
@@ -58,16 +42,16 @@ for mode in /quiet /passive; do
     echo "-- Setup $mode"
     result=$(cd "$folder" && auto run 30000 "C:\\$base\\Setup.exe" $mode /log "C:\\$base\\run.log")
     case "$result" in
-    *"exit 1603"*) pass "Setup ran (Scoutex.dll missing: exit code 1603)" ;;
-    *) fail "Setup did not run as expected: $result" ;;
+    *"exit 1603"*) fw_pass "Setup ran (Scoutex.dll missing: exit code 1603)" ;;
+    *) fw_fail "Setup did not run as expected: $result" ;;
     esac
     if [ -e "$marker" ]; then
-        fail "Setup $mode loaded the planted comctl32.dll"
+        fw_fail "Setup $mode loaded the planted comctl32.dll"
     else
-        pass "Setup $mode did not load the planted comctl32.dll"
+        fw_pass "Setup $mode did not load the planted comctl32.dll"
     fi
     rm -f "$marker"
 done
 grep -q "outcome: Scoutex.dll or its export missing" "$folder/run.log" &&
-    pass "the runs reached the search library" || fail "the runs did not reach the search library"
-exit $status
+    fw_pass "the runs reached the search library" || fw_fail "the runs did not reach the search library"
+exit $fw_status
