@@ -88,14 +88,6 @@ void PatchRun::RequestCancel()
         SetEvent(m_cancelEvent.get());
 }
 
-bool PatchRun::CancelRequested()
-{
-    EnterCriticalSection(&m_lock);
-    const bool requested = m_cancelRequested;
-    LeaveCriticalSection(&m_lock);
-    return requested;
-}
-
 void PatchRun::step(const char* format, ...)
 {
     char what[FwText::kCapacity + 64];

@@ -36,25 +36,26 @@ class PatchRun
 {
 public:
     PatchRun(PatchHost& host, RunLog& log);
+    // Unloads what the run has left loaded (after a Cancel, say).
     ~PatchRun();
     PatchRun(const PatchRun&) = delete;
     PatchRun& operator=(const PatchRun&) = delete;
 
     // The whole run, from the resource library to the closing message; every
     // path ends by closing the window. Returns -1 on the cancel and error
-    // paths, 0 once the update call has returned.
+    // paths, 0 once the update call has returned (also when it raised),
+    // unless a Cancel came after it.
     UINT Run();
 
     // From any thread: the run ends before its next step (a library call
     // that is running completes first), and a wait returns at once.
     void RequestCancel();
-    bool CancelRequested();
 
     // Setup's own directory, normally ending in a backslash; set before the
     // run. Unknown (empty or cut short): no library is looked for at all.
     char m_szSetupDir[512];
     bool m_setupDirKnown = true;
-    DWORD m_pauseMs = kUpdatePauseMs;
+    DWORD m_pauseMs = kUpdatePauseMs; // the wait before the update call
 
     UniqueModule m_hResLib;  // "patchres.dll", as data
     UniqueModule m_hScoutex; // "Scoutex.dll" while it is loaded
