@@ -16,6 +16,8 @@ struct Command {
 const Command kCommands[] = {
     {"check", runCheck,
      "check [DIR] [--json]   report what the engines will drop, misread or stop at"},
+    {"plan", runPlan,
+     "plan [--json] [--record FIELD=VALUE]...   show what an update run would do here (Windows)"},
 };
 
 void printUsage()

@@ -266,9 +266,9 @@ void planRegistry(RunPlan& plan, const RegistryEntry* registryList)
                     value.expansions.emplace_back(value.entry.stringData);
         }
         value.current = currentValue(value.entry);
-        const RegistryNow wanted = wantedValue(value.entry);
-        value.changes = !value.current.exists || value.current.type != wanted.type ||
-                        value.current.bytes != wanted.bytes;
+        value.wanted = wantedValue(value.entry);
+        value.changes = !value.current.exists || value.current.type != value.wanted.type ||
+                        value.current.bytes != value.wanted.bytes;
         plan.registry.push_back(std::move(value));
     }
 }

@@ -58,6 +58,7 @@ struct PlannedValue {
     RegistryEntry entry{};               // stringData as expanded
     std::vector<std::string> expansions; // stringData after each expansion that found its macro
     RegistryNow current;
+    RegistryNow wanted;  // what the write sets
     bool changes = true; // false when the value already holds exactly this
 };
 
