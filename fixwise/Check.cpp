@@ -1,12 +1,14 @@
 // fixwise check [DIR] [--json]: reads libdata.src, Update.src and
 // Resolve.src of DIR with the engines' readers and reports every line they
 // will drop, misread or stop at, and what the three files disagree about.
+#include "Check.h"
 #include "Commands.h"
 #include "FileFacts.h"
 #include "Findings.h"
 
 #include "LibDataGrammar.h"
 #include "LineReader.h"
+#include "PathMacros.h"
 #include "ResolveList.h"
 #include "UpdateScript.h"
 
@@ -43,14 +45,6 @@ public:
     std::vector<std::size_t> lines;
     std::vector<std::size_t> passedLines;
 };
-
-std::string lowerText(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
 
 // The file name of a script path as the run looks it up once the macros are
 // expanded: the text after its last backslash, or after a leading macro
@@ -156,6 +150,8 @@ private:
             products.insert(section.product);
             checkScriptSection(*script, resolve ? &*resolve : nullptr, section);
         }
+        if (resolve)
+            checkUnneededResolveLines(*resolve);
         return products;
     }
 
@@ -163,7 +159,6 @@ private:
     // the text as written.
     void checkMacroNames(const char* line, std::size_t at)
     {
-        static const char* const kKnown[] = {"VEXDIR", "APPDIR", "OCRDIR", "WINDIR", "LANGID"};
         for (const char* p = std::strchr(line, '%'); p; p = std::strchr(p + 1, '%')) {
             const char* end = p + 1;
             while (std::isalnum(static_cast<unsigned char>(*end)) || *end == '_')
@@ -171,9 +166,10 @@ private:
             if (*end != '%' || end == p + 1)
                 continue;
             std::string name(p + 1, end);
-            bool known = false;
-            for (const char* k : kKnown)
-                known = known || name == k;
+            const std::string written = "%" + name + "%";
+            bool known = written == kLangIdMacro;
+            for (int selector : kFilePathMacros)
+                known = known || written == macroName(selector);
             if (!known)
                 findings.add(kUpdateScriptName, at, Severity::Error,
                              "unknown macro %" + name + "%: it is never expanded");
@@ -231,7 +227,7 @@ private:
         for (const FileEntry* e = entries.fileList; e; e = e->next, ++index) {
             std::size_t line = index < entryLines.size() ? entryLines[index] : 0;
             std::string name = fileNameOf(e->path);
-            auto [first, fresh] = firstLineOfName.emplace(lowerText(name), line);
+            auto [first, fresh] = firstLineOfName.emplace(resolveNameKey(name.c_str()), line);
             if (!fresh) {
                 findings.add(kUpdateScriptName, line, Severity::Error,
                              "file name " + name + " is also that of the File entry on line " +
@@ -254,15 +250,24 @@ private:
             if (fresh)
                 checkSource(sink.lines.empty() ? 0 : sink.lines.back(), source, *e);
         }
-        // A name that never matches walks the whole section.
-        TakenLines walk(findings, kResolveListName);
-        LineReader reader(resolve);
-        char unused[LineReader::kBufSize];
-        lookupResolveSource(reader, product.c_str(), "=", unused, sizeof unused, &walk);
-        for (std::size_t line : walk.passedLines)
-            if (!needed.count(line))
-                findings.add(kResolveListName, line, Severity::Warning,
-                             "no File entry of [" + product + "] needs this resolve line");
+        neededResolveLines_[product].insert(needed.begin(), needed.end());
+    }
+
+    // The resolve section serves the product's sections of every language:
+    // a line is needed when one of them needs it.
+    void checkUnneededResolveLines(const std::string& resolve)
+    {
+        for (const auto& [product, needed] : neededResolveLines_) {
+            // A name that never matches walks the whole section.
+            TakenLines walk(findings, kResolveListName);
+            LineReader reader(resolve);
+            char unused[LineReader::kBufSize];
+            lookupResolveSource(reader, product.c_str(), "=", unused, sizeof unused, &walk);
+            for (std::size_t line : walk.passedLines)
+                if (!needed.count(line))
+                    findings.add(kResolveListName, line, Severity::Warning,
+                                 "no File entry of [" + product + "] needs this resolve line");
+        }
     }
 
     void checkSource(std::size_t line, const char* source, const FileEntry& entry)
@@ -362,9 +367,17 @@ private:
     bool haveLibData_ = false;
     std::map<std::string, std::size_t> scriptProductLines_;
     std::map<std::string, std::size_t> libProductLines_;
+    std::map<std::string, std::set<std::size_t>> neededResolveLines_; // by product
 };
 
 } // namespace
+
+Findings checkFolder(const std::string& dir)
+{
+    Checker checker(dir);
+    checker.run();
+    return std::move(checker.findings);
+}
 
 int runCheck(int argc, char** argv)
 {
@@ -386,11 +399,10 @@ int runCheck(int argc, char** argv)
         std::fprintf(stderr, "fixwise: no folder %s\n", dir.c_str());
         return kExitCannotRun;
     }
-    Checker checker(dir);
-    checker.run();
+    Findings findings = checkFolder(dir);
     if (json)
-        checker.findings.printJson(stdout, dir);
+        findings.printJson(stdout, dir);
     else
-        checker.findings.printText(stdout);
-    return checker.findings.errors() ? kExitErrors : kExitClean;
+        findings.printText(stdout);
+    return findings.errors() ? kExitErrors : kExitClean;
 }

@@ -5,6 +5,8 @@
 #pragma once
 
 int runCheck(int argc, char** argv);
+int runAuthor(int argc, char** argv);
+int runMedium(int argc, char** argv);
 int runPlan(int argc, char** argv);
 
 constexpr int kExitClean = 0;

@@ -16,8 +16,15 @@ struct Command {
 const Command kCommands[] = {
     {"check", runCheck,
      "check [DIR] [--json]   report what the engines will drop, misread or stop at"},
+    {"author", runAuthor,
+     "author --product KEY --lang LANG --out DIR [--anchor NAME] MACRO=FOLDER...\n"
+     "                         write the data of a reference installation"},
+    {"medium", runMedium,
+     "medium --out DIR [--bin BIN] DATA\n"
+     "                         lay out a patch medium from checked data"},
     {"plan", runPlan,
-     "plan [--json] [--record FIELD=VALUE]...   show what an update run would do here (Windows)"},
+     "plan [--json] [--record FIELD=VALUE]...\n"
+     "                         show what an update run would do here (Windows)"},
 };
 
 void printUsage()

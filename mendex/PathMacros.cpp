@@ -30,6 +30,8 @@ bool blankN(const char* text, std::size_t len)
     return true;
 }
 
+} // namespace
+
 const char* macroName(int selector)
 {
     switch (selector) {
@@ -45,6 +47,9 @@ const char* macroName(int selector)
         return nullptr;
     }
 }
+
+namespace
+{
 
 // Output that takes at most capacity - 1 characters and stays terminated.
 class BoundedOut

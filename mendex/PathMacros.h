@@ -14,6 +14,17 @@ enum MacroSelector : int {
     kMacroWinDir = 0x1000, // "%WINDIR%": the Windows directory
 };
 
+// The selectors in the order in which the run expands a file path.
+constexpr int kFilePathMacros[] = {kMacroVexDir, kMacroAppDir, kMacroOcrDir, kMacroWinDir};
+
+// The name of the selected macro ("%VEXDIR%", ...), percent signs included;
+// null for any other selector.
+const char* macroName(int selector);
+
+// The longest path that the run's file calls take (the system's MAX_PATH
+// less its terminator): a longer one can be neither checked nor restored.
+constexpr std::size_t kMaxFilePath = 259;
+
 // Expands the first occurrence of the selected macro (name matched exactly,
 // with case) in text, inserting value (null counts as empty) through the
 // macro's filter if it has one, and writes the result to out. The output

@@ -57,6 +57,33 @@ bool seekSection(LineReader& reader, const char* productKey, char* line)
 
 } // namespace
 
+bool seekResolveSection(LineReader& reader, const char* productKey)
+{
+    char line[LineReader::kBufSize];
+    return productKey && seekSection(reader, productKey, line);
+}
+
+std::string resolveNameKey(const char* fileName)
+{
+    std::string key;
+    if (fileName)
+        lowerInto(key, fileName, std::strlen(fileName));
+    return key;
+}
+
+const char* resolveNameProblem(const char* fileName)
+{
+    if (!fileName || fileName[0] == '\0')
+        return "an empty name ends the section";
+    if (std::strchr(fileName, '='))
+        return "the name ends at its first \"=\"";
+    if (fileName[0] == ';')
+        return "a line that begins with \";\" is a comment";
+    if (fileName[0] == '[')
+        return "a line that begins with \"[\" is a header";
+    return nullptr;
+}
+
 int lookupResolveSource(LineReader& reader, const char* productKey, const char* fileName, char* out,
                         std::size_t capacity, ReadDiagnostics* diagnostics)
 {

@@ -28,6 +28,23 @@ constexpr const char* kResolveListName = "Resolve.src";
 int lookupResolveSource(LineReader& reader, const char* productKey, const char* fileName, char* out,
                         std::size_t capacity, ReadDiagnostics* diagnostics = nullptr);
 
+// Reads up to and including the first header line of the section
+// productKey (its name runs to the first "]" or to the end of the line,
+// compared exactly); the reader's lineNumber() is then that header's line.
+// False when the file ends first.
+bool seekResolveSection(LineReader& reader, const char* productKey);
+
+// The form under which the resolve list knows a file name: A-Z in lower
+// case. Two file names of one product collide when their keys are equal:
+// the list holds one source for both.
+std::string resolveNameKey(const char* fileName);
+
+// Why no resolve line can name fileName (a static text), or null when one
+// can: the name of a line is the text before its first "=", a line that
+// begins with ";" is a comment, one that begins with "[" a header, and an
+// empty one ends the section.
+const char* resolveNameProblem(const char* fileName);
+
 // Opens "Resolve.src" in the current directory and looks fileName up as above.
 // Logs "\n>Resolve Data: File opened." after opening; when it cannot be
 // opened, logs "\n>Error opening file %s." with "Resolve.src" and returns -11.

@@ -250,7 +250,7 @@ int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t la
                 if (text.delimited && text.rest()[0] != '\0')
                     remark(notes, "text after the closing double quote is ignored");
             } else if (data[0] == '%') {
-                if (std::strcmp(data, "%LANGID%") != 0)
+                if (std::strcmp(data, kLangIdMacro) != 0)
                     return dropped(notes, "a value starting with \"%\" must be exactly %LANGID%");
                 entry.dwordValue = langId;
                 entry.valueType = RegValueType::Dword;

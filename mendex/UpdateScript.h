@@ -58,6 +58,10 @@ struct UpdateScript {
     FileEntry* fileTail = nullptr;         // last file entry (for appending)
 };
 
+// The value of a registry record that stands for the system's default
+// language identifier, written as a DWORD.
+constexpr const char* kLangIdMacro = "%LANGID%";
+
 // The bare name of the script in the current directory.
 constexpr const char* kUpdateScriptName = "Update.src";
 

@@ -1,11 +1,12 @@
 // fixwise check over small data folders, each with one fault: the finding
 // must name the file, the line and the severity; the demonstration's data
 // has no error.
+#include "FixwiseRunner.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cinttypes>
 #include <cstdio>
@@ -33,19 +34,10 @@ struct CheckRun {
     std::string text;
 };
 
-// Runs fixwise with args (shell words) and takes its standard output.
 CheckRun runFixwise(const std::string& args)
 {
-    CheckRun run;
-    std::string command = std::string(FIXWISE_PROGRAM) + " " + args;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.text.append(buffer, n);
-    int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    fixwisetest::ProgramRun run = fixwisetest::runFixwise(args);
+    return CheckRun{run.exitCode, {}, run.text};
 }
 
 class CheckTest : public ::testing::Test

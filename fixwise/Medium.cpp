@@ -1,0 +1,170 @@
+// fixwise medium --out DIR [--bin BIN] DATA
+// Lays out a patch medium: the 32-bit deliverables from BIN (by default the
+// folder of fixwise itself) and the data files and SOURCE tree of DATA,
+// once the check of DATA reports no error. The medium is checked again as
+// laid out.
+#include "Check.h"
+#include "Commands.h"
+#include "FileFacts.h"
+
+#include "ResolveList.h"
+#include "UpdateScript.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+constexpr const char* kUsage = "usage: fixwise medium --out DIR [--bin BIN] DATA\n";
+
+struct Deliverable {
+    const char* name;
+    bool library;
+};
+const Deliverable kDeliverables[] = {
+    {"Setup.exe", false},   {"Scoutex.dll", true},   {"Mendex.dll", true},
+    {"patchres.dll", true}, {"devprobe.exe", false},
+};
+const char* const kDataFiles[] = {"libdata.src", kUpdateScriptName, kResolveListName};
+constexpr const char* kSourceFolder = "SOURCE";
+
+int usage(const std::string& why)
+{
+    std::fprintf(stderr, "fixwise medium: %s\n%s", why.c_str(), kUsage);
+    return kExitCannotRun;
+}
+
+int refuse(const std::string& why)
+{
+    std::fprintf(stderr, "fixwise medium: %s\n", why.c_str());
+    return kExitErrors;
+}
+
+std::uint32_t little(const std::string& bytes, std::size_t at, int width)
+{
+    std::uint32_t value = 0;
+    for (int i = width - 1; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    return value;
+}
+
+// Why the file is no stripped 32-bit x86 Windows image of its kind; "" when
+// it is one. Reads the DOS stub's pointer, the PE signature, the COFF header
+// (machine, number of symbols, characteristics) and the optional header's
+// magic.
+std::string imageProblem(const std::string& path, bool library)
+{
+    std::optional<std::string> bytes = readWholeFile(path);
+    if (!bytes)
+        return "is missing";
+    const std::string& b = *bytes;
+    if (b.size() < 0x40 || b.compare(0, 2, "MZ") != 0)
+        return "is no Windows image (no MZ header)";
+    const std::size_t pe = little(b, 0x3C, 4);
+    if (pe > b.size() || b.size() - pe < 24 + 2 || b.compare(pe, 4, std::string("PE\0\0", 4)) != 0)
+        return "is no Windows image (no PE signature)";
+    const std::size_t coff = pe + 4;
+    if (little(b, coff, 2) != 0x14C)
+        return "is not built for 32-bit x86 (machine is not i386)";
+    if (little(b, coff + 20, 2) != 0x10B)
+        return "is no PE32 image";
+    if (little(b, coff + 12, 4) != 0)
+        return "is not stripped (its symbol table holds symbols)";
+    const bool isLibrary = (little(b, coff + 18, 2) & 0x2000) != 0;
+    if (isLibrary != library)
+        return library ? "is no DLL" : "is a DLL, not a program";
+    return "";
+}
+
+bool emptyOrMissing(const std::string& dir)
+{
+    if (!isDirectory(dir))
+        return !fileFacts(dir);
+    std::optional<std::vector<std::string>> files = filesBelow(dir);
+    return files && files->empty();
+}
+
+bool copyInto(const std::string& from, const std::string& toDir, const std::string& relative)
+{
+    std::string to = hostPath(toDir, relative);
+    std::size_t cut = to.find_last_of("\\/");
+    return makeFolders(to.substr(0, cut)) && copyKeepingTime(from, to);
+}
+
+} // namespace
+
+int runMedium(int argc, char** argv)
+{
+    std::string out;
+    std::string bin;
+    std::string data;
+    for (int i = 0; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--out" || arg == "--bin") {
+            if (i + 1 >= argc)
+                return usage(arg + " needs a value");
+            (arg == "--out" ? out : bin) = argv[++i];
+        } else if (arg[0] == '-' || !data.empty()) {
+            return usage("unknown argument " + arg);
+        } else {
+            data = arg;
+        }
+    }
+    if (out.empty() || data.empty())
+        return usage("--out and DATA are needed");
+    if (bin.empty())
+        bin = programFolder();
+    if (!isDirectory(data))
+        return usage("no folder " + data);
+    if (!emptyOrMissing(out))
+        return usage("the folder " + out + " is not empty: a medium holds nothing else");
+
+    Findings findings = checkFolder(data);
+    findings.printText(stdout);
+    if (findings.errors())
+        return refuse("the check of " + data + " reports errors: no medium is laid out");
+
+    bool bad = false;
+    for (const Deliverable& d : kDeliverables) {
+        std::string why = imageProblem(hostPath(bin, d.name), d.library);
+        if (!why.empty()) {
+            std::fprintf(stderr, "fixwise medium: %s %s\n", hostPath(bin, d.name).c_str(),
+                         why.c_str());
+            bad = true;
+        }
+    }
+    if (bad)
+        return refuse("the deliverables in " + bin + " are not the 32-bit release builds");
+
+    if (!makeFolders(out))
+        return usage("cannot make the folder " + out);
+    std::size_t count = 0;
+    for (const Deliverable& d : kDeliverables) {
+        if (!copyInto(hostPath(bin, d.name), out, d.name))
+            return refuse(std::string("cannot copy ") + d.name);
+        ++count;
+    }
+    for (const char* name : kDataFiles) {
+        if (!copyInto(hostPath(data, name), out, name))
+            return refuse(std::string("cannot copy ") + name);
+        ++count;
+    }
+    const std::vector<std::string> sources =
+        filesBelow(hostPath(data, kSourceFolder)).value_or(std::vector<std::string>{});
+    for (const std::string& relative : sources) {
+        std::string inTree = std::string(kSourceFolder) + "\\" + relative;
+        if (!copyInto(hostPath(data, inTree), out, inTree))
+            return refuse("cannot copy " + inTree + " with its last-write time");
+        ++count;
+    }
+    // The copies must serve as the sources did: same sizes, same times.
+    if (checkFolder(out).errors())
+        return refuse("the laid-out medium " + out + " does not check clean");
+    std::printf("medium %s: %zu files\n", out.c_str(), count);
+    return kExitClean;
+}
