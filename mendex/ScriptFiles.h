@@ -3,6 +3,9 @@
 // files of the toolkit directory.
 #pragma once
 
+#include <string>
+#include <vector>
+
 struct FileEntry;
 struct UpdateScript;
 
@@ -30,3 +33,14 @@ int readUpdateScript(const char* productKey, UpdateScript* script);
 // -8 when the directory cannot be listed.
 int cleanPluginDirectory(const char* directory, const FileEntry* fileList,
                          const char* programDir = nullptr);
+
+// The clean-up's decisions without its deletions: the files that
+// cleanPluginDirectory would delete, in listing order, and its result (a
+// walk that ends with an error keeps what it found before; memory running
+// out finds nothing and gives -1). Changes nothing.
+int planCleanup(const char* directory, const FileEntry* fileList, const char* programDir,
+                std::vector<std::string>& deletes);
+
+// Deletes one file of the clean-up (read-only, hidden or system attributes
+// cleared first), logging "\n>Deleting file %s" or "\n>Error deleting file %s".
+void deleteStrayFile(const char* path);
