@@ -22,6 +22,9 @@ const Command kCommands[] = {
     {"medium", runMedium,
      "medium --out DIR [--bin BIN] DATA\n"
      "                         lay out a patch medium from checked data"},
+    {"plan", runPlan,
+     "plan [--json] [--record FIELD=VALUE]...\n"
+     "                         show what an update run would do here (Windows)"},
 };
 
 void printUsage()

@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace
@@ -48,58 +49,75 @@ bool isListedFile(const char* path, const std::vector<FileIdentity>& identities)
 
 } // namespace
 
-int cleanPluginDirectory(const char* directory, const FileList& fileList, const char* programDir)
+int planCleanup(const char* directory, const FileList& fileList, const char* programDir,
+                std::vector<std::string>& deletes)
 {
+    deletes.clear();
     if (isBlankText(directory))
         return kFailed;
     if (isProtectedDir(directory, programDir))
         return kFailed;
 
-    // The listed paths, compared as samePathText compares them; without
-    // them nothing can be told apart, so nothing is deleted.
-    std::optional<ListedPaths> listed;
-    // The identities of the listed files that exist, gathered when the walk
-    // first meets a file that no listed path spells: a listed file under
-    // another spelling (short name, "..", "/", a trailing dot) is kept.
-    std::optional<std::vector<FileIdentity>> identities;
     try {
-        listed.emplace(fileList);
+        // The listed paths, compared as samePathText compares them.
+        ListedPaths listed(fileList);
+        // The identities of the listed files that exist, gathered when the
+        // walk first meets a file that no listed path spells: a listed file
+        // under another spelling (short name, "..", "/", a trailing dot) is
+        // kept.
+        std::optional<std::vector<FileIdentity>> identities;
+
+        // Directory (at most 511 characters), a backslash and a name of at
+        // most MAX_PATH characters always fit: nothing is ever cut.
+        char path[1024];
+        copyText(path, directory);
+        appendText(path, "\\*.*");
+        WIN32_FIND_DATAA found;
+        UniqueFind find(FindFirstFileA(path, &found));
+        if (!find)
+            return kNotOnDisk;
+
+        do {
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                continue;
+            if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0)
+                continue;
+            copyText(path, directory);
+            appendText(path, "\\");
+            appendText(path, found.cFileName);
+            if (listed.contains(path))
+                continue;
+            if (!identities) {
+                identities.emplace();
+                if (!listedIdentities(fileList, *identities))
+                    return kFailed;
+            }
+            if (!isListedFile(path, *identities))
+                deletes.emplace_back(path);
+        } while (FindNextFileA(find.get(), &found));
+
+        return GetLastError() == ERROR_NO_MORE_FILES ? kOk : kFailed;
     } catch (...) {
+        // Short of memory: without the whole list nothing can be told
+        // apart, so nothing is deleted.
+        deletes.clear();
         return kFailed;
     }
+}
 
-    // Directory (at most 511 characters), a backslash and a name of at most
-    // MAX_PATH characters always fit: nothing is ever cut.
-    char path[1024];
-    copyText(path, directory);
-    appendText(path, "\\*.*");
-    WIN32_FIND_DATAA found;
-    UniqueFind find(FindFirstFileA(path, &found));
-    if (!find)
-        return kNotOnDisk;
+void deleteStrayFile(const char* path)
+{
+    if (removeFileEntry(path))
+        DiagLog("\n>Deleting file %s", path);
+    else
+        DiagLog("\n>Error deleting file %s", path);
+}
 
-    do {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0)
-            continue;
-        copyText(path, directory);
-        appendText(path, "\\");
-        appendText(path, found.cFileName);
-        if (listed->contains(path))
-            continue;
-        if (!identities) {
-            identities.emplace();
-            if (!listedIdentities(fileList, *identities))
-                return kFailed;
-        }
-        if (isListedFile(path, *identities))
-            continue;
-        if (removeFileEntry(path))
-            DiagLog("\n>Deleting file %s", path);
-        else
-            DiagLog("\n>Error deleting file %s", path);
-    } while (FindNextFileA(find.get(), &found));
-
-    return GetLastError() == ERROR_NO_MORE_FILES ? kOk : kFailed;
+int cleanPluginDirectory(const char* directory, const FileList& fileList, const char* programDir)
+{
+    std::vector<std::string> deletes;
+    const int result = planCleanup(directory, fileList, programDir, deletes);
+    for (const std::string& path : deletes)
+        deleteStrayFile(path.c_str());
+    return result;
 }

@@ -4,6 +4,9 @@
 
 #include "UpdateScript.h"
 
+#include <string>
+#include <vector>
+
 // Deletes every file directly in directory that no entry of fileList names
 // (paths compared as by samePathText), clearing read-only/hidden/system first.
 // Subdirectories and their contents are never touched.
@@ -23,3 +26,14 @@
 // -8 when the directory cannot be listed.
 int cleanPluginDirectory(const char* directory, const FileList& fileList,
                          const char* programDir = nullptr);
+
+// The clean-up's decisions without its deletions: the files that
+// cleanPluginDirectory would delete, in listing order, and its result (a
+// walk that ends with an error keeps what it found before; memory running
+// out finds nothing and gives -1). Changes nothing.
+int planCleanup(const char* directory, const FileList& fileList, const char* programDir,
+                std::vector<std::string>& deletes);
+
+// Deletes one file of the clean-up (read-only, hidden or system attributes
+// cleared first), logging "\n>Deleting file %s" or "\n>Error deleting file %s".
+void deleteStrayFile(const char* path);

@@ -191,6 +191,17 @@ int ResolveIndex::lookup(const char* productKey, const char* fileName, char* out
 int ResolveList::lookup(const char* productKey, const char* fileName, char* out,
                         std::size_t capacity)
 {
+    return answer(productKey, fileName, out, capacity, true);
+}
+
+int ResolveList::peek(const char* productKey, const char* fileName, char* out, std::size_t capacity)
+{
+    return answer(productKey, fileName, out, capacity, false);
+}
+
+int ResolveList::answer(const char* productKey, const char* fileName, char* out,
+                        std::size_t capacity, bool logged)
+{
     if (!startLookup(productKey, out, capacity))
         return kFailed;
     int result = kFailed;
@@ -198,7 +209,8 @@ int ResolveList::lookup(const char* productKey, const char* fileName, char* out,
         if (!index_) {
             UniqueStdFile file = openDataFile(kResolveListName);
             if (!file) {
-                DiagLog("\n>Error opening file %s.", kResolveListName);
+                if (logged)
+                    DiagLog("\n>Error opening file %s.", kResolveListName);
                 return kDataFileOpen;
             }
             std::string text;
@@ -212,9 +224,12 @@ int ResolveList::lookup(const char* productKey, const char* fileName, char* out,
     } catch (...) {
         // Short of memory: the list is read line by line for this lookup.
         index_.reset();
+        if (!logged)
+            throw;
         return lookupInFile(productKey, fileName, out, capacity);
     }
-    DiagLog("\n>Resolve Data: File opened.");
+    if (logged)
+        DiagLog("\n>Resolve Data: File opened.");
     return result;
 }
 

@@ -72,8 +72,14 @@ public:
     // once the list is open; when it cannot be opened, logs
     // "\n>Error opening file %s." with "Resolve.src" and returns -11.
     int lookup(const char* productKey, const char* fileName, char* out, std::size_t capacity);
+    // The same answer, logging nothing (for plans, which show the source
+    // that a later lookup gives). Throws std::bad_alloc when memory runs out.
+    int peek(const char* productKey, const char* fileName, char* out, std::size_t capacity);
 
 private:
+    int answer(const char* productKey, const char* fileName, char* out, std::size_t capacity,
+               bool logged);
+
     std::optional<ResolveIndex> index_;
 };
 

@@ -33,8 +33,8 @@ public:
     void Delete() { delete this; }
 };
 
-// A text string of fixed capacity: no heap, so a thread that is stopped from
-// outside can never leave the heap locked. What does not fit is cut.
+// A text string of fixed capacity, without the heap. What does not fit is
+// cut.
 class FwText
 {
 public:

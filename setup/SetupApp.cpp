@@ -80,24 +80,25 @@ int CSetupApp::runPatch(CSetupDlg& dlg)
         return kExitUpdated;
     }
 
-    const DWORD n = GetModuleFileNameA(nullptr, dlg.m_szSetupDir, 511);
+    PatchRun& run = dlg.m_run;
+    const DWORD n = GetModuleFileNameA(nullptr, run.m_szSetupDir, 511);
     // A path cut short by the 511-character limit is not a path: left uncut,
     // and no library is looked for.
     if (n > 0 && n < 511)
-        CutToDirectory(dlg.m_szSetupDir);
+        CutToDirectory(run.m_szSetupDir);
     else
-        dlg.m_setupDirKnown = false;
+        run.m_setupDirKnown = false;
 
     UniqueKernelHandle single(CreateMutexA(nullptr, FALSE, kSingleRunMutex));
     if (!single || GetLastError() == ERROR_ALREADY_EXISTS) {
         log.Line("another Setup is already running");
         if (options.mode == SetupMode::Interactive)
-            showBusy(dlg.m_setupDirKnown ? dlg.m_szSetupDir : nullptr);
+            showBusy(run.m_setupDirKnown ? run.m_szSetupDir : nullptr);
         return kExitBusy;
     }
 
     if (options.mode == SetupMode::Quiet) {
-        PatchThreadProc(&dlg); // no window: the run on this thread
+        run.Run(); // no window: the run on this thread
     } else {
         INITCOMMONCONTROLSEX controls{};
         controls.dwSize = sizeof controls;
@@ -108,14 +109,14 @@ int CSetupApp::runPatch(CSetupDlg& dlg)
         // its window object is.
         dlg.ReleaseWorker();
     }
-    return dlg.m_exitCode;
+    return run.m_exitCode;
 }
 
 BOOL CSetupApp::InitInstance()
 {
     CSetupDlg* dlg = new CSetupDlg(nullptr);
     m_pMainWnd = dlg;
-    std::memset(dlg->m_szSetupDir, 0, sizeof dlg->m_szSetupDir);
+    std::memset(dlg->m_run.m_szSetupDir, 0, sizeof dlg->m_run.m_szSetupDir);
     m_exitCode = runPatch(*dlg);
     dlg->m_log.Line("exit code %d", m_exitCode);
     m_pMainWnd = nullptr;

@@ -20,13 +20,8 @@ CAboutBox::CAboutBox(HWND parent) : FwDialog(IDD_ABOUTBOX, parent) {}
 
 CSetupDlg::CSetupDlg(HWND parent) : FwDialog(IDD_SETUP_DIALOG, parent)
 {
-    std::memset(m_szSetupDir, 0, sizeof m_szSetupDir);
-    std::memset(m_szProbeCmd, 0, sizeof m_szProbeCmd);
-    std::memset(&m_current, 0, sizeof m_current);
-    std::memset(&m_chosen, 0, sizeof m_chosen);
     m_hIcon = LoadIconA(FwGetInstanceHandle(), MAKEINTRESOURCEA(IDI_SETUP));
     InitializeCriticalSection(&m_lock);
-    m_cancelEvent.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 }
 
 CSetupDlg::~CSetupDlg()
@@ -53,7 +48,7 @@ BOOL CSetupDlg::OnInitDialog()
     }
     SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-    std::memset(m_szProbeCmd, 0, sizeof m_szProbeCmd);
+    std::memset(m_run.m_szProbeCmd, 0, sizeof m_run.m_szProbeCmd);
     SetStatus("");
     m_progress.SetRange(0, 250);
     StartWorker();
@@ -62,7 +57,7 @@ BOOL CSetupDlg::OnInitDialog()
 
 void CSetupDlg::StartWorker()
 {
-    m_pWorker = FwBeginThread(&PatchThreadProc, this);
+    m_pWorker = FwBeginThread(&PatchThreadProc, &m_run);
 }
 
 void CSetupDlg::ReleaseWorker()
@@ -125,15 +120,11 @@ void CSetupDlg::OnCancel()
         FwDialog::OnCancel();
         return;
     }
+    m_run.RequestCancel();
     EnterCriticalSection(&m_lock);
-    const bool first = !m_cancelPending;
-    m_cancelPending = true;
+    m_cancelShown = true;
     m_strStatus = "Cancelling...";
     LeaveCriticalSection(&m_lock);
-    if (m_cancelEvent)
-        SetEvent(m_cancelEvent.get());
-    if (first)
-        m_log.Line("cancel requested");
     if (m_hWnd) {
         EnableWindow(GetDlgItem(m_hWnd, IDCANCEL), FALSE);
         RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
@@ -142,9 +133,8 @@ void CSetupDlg::OnCancel()
 
 int CSetupDlg::ShowMessage(const char* text, const char* caption, UINT type)
 {
-    m_log.Line("message [%s] %s", caption, text);
     if (m_mode != SetupMode::Interactive)
-        return IDOK; // no box; the confirmation is taken as given
+        return IDOK;
     return MessageBox(text, caption, type);
 }
 
@@ -155,19 +145,10 @@ void CSetupDlg::SetProgress(int pos)
         RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
 
-void CSetupDlg::Wait(DWORD milliseconds)
-{
-    if (m_cancelEvent)
-        WaitForSingleObject(m_cancelEvent.get(), milliseconds);
-    else
-        Sleep(milliseconds);
-}
-
 void CSetupDlg::SetStatus(const char* text)
 {
     EnterCriticalSection(&m_lock);
-    // "Cancelling..." stays until the window closes.
-    if (!m_cancelPending)
+    if (!m_cancelShown)
         m_strStatus = text;
     LeaveCriticalSection(&m_lock);
 }
@@ -179,28 +160,7 @@ void CSetupDlg::GetStatus(char* out, std::size_t size)
     LeaveCriticalSection(&m_lock);
 }
 
-bool CSetupDlg::CancelRequested()
+void CSetupDlg::Close(int result)
 {
-    EnterCriticalSection(&m_lock);
-    const bool pending = m_cancelPending;
-    LeaveCriticalSection(&m_lock);
-    return pending;
-}
-
-bool CSetupDlg::BeginLibraryStep()
-{
-    return !CancelRequested();
-}
-
-bool CSetupDlg::EndLibraryStep()
-{
-    return !CancelRequested();
-}
-
-UINT CSetupDlg::EndCancelled()
-{
-    m_exitCode = kExitCancelled;
-    m_log.Line("cancelled");
-    FwDialog::OnCancel();
-    return static_cast<UINT>(-1);
+    EndModalLoop(result);
 }

@@ -23,3 +23,25 @@ fw_start_xvfb() {
     export DISPLAY
     sleep 1
 }
+
+# fw_script_start CLEANUP: the start of a script test. When the script ends
+# (also on a signal) the function CLEANUP runs, then a private Xvfb ends; the
+# Xvfb is started here when no display is set.
+fw_script_start() {
+    fw_xvfb_pid=""
+    trap "$1; fw_stop_xvfb" EXIT
+    trap 'exit 130' INT TERM HUP PIPE
+    [ -n "${DISPLAY:-}" ] || fw_start_xvfb
+}
+fw_stop_xvfb() {
+    [ -z "$fw_xvfb_pid" ] || kill "$fw_xvfb_pid" 2>/dev/null
+}
+
+# Outcomes of a script test, one line each: fw_pass TEXT, fw_fail TEXT. A
+# failure sets fw_status to 1; the script ends with exit $fw_status.
+fw_status=0
+fw_pass() { echo "ok   $1"; }
+fw_fail() {
+    echo "FAIL $1"
+    fw_status=1
+}

@@ -1,7 +1,8 @@
-// The patch driver's whole sequence without a screen: a recording stand-in
-// for the progress window, and scripted libraries copied beside the driver
+// The patch driver's whole sequence without a screen: a recording host in
+// place of the progress window, and scripted libraries copied beside the driver
 // under the names Scoutex.dll and Mendex.dll, with the real patchres.dll and
 // devprobe.exe.
+#include "PatchDriver.h"
 #include "SetupDlg.h"
 #include "WinHandle.h"
 #include "WinTestSupport.h"
@@ -10,8 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,16 +25,17 @@ using namespace wintest;
 namespace
 {
 
-// The progress window as the driver sees it, recording every call.
-class RecordingDlg : public CSetupDlg
+// The progress window as the run sees it, recording every call.
+class FakeHost : public PatchHost
 {
 public:
     std::vector<int> answers; // buttons pressed in the message boxes, in order
-    bool realWait = false;
-
     // When set, every box signals boxUp and stays up until boxAnswered.
     UniqueKernelHandle boxUp;
     UniqueKernelHandle boxAnswered;
+    // When set, called as the closing message box (caption "Pixora Update",
+    // information icon) is answered.
+    std::function<void()> onClosingBox;
 
     int ShowMessage(const char* text, const char* caption, UINT type) override
     {
@@ -38,6 +44,8 @@ public:
             SetEvent(boxUp.get());
             WaitForSingleObject(boxAnswered.get(), INFINITE);
         }
+        if (onClosingBox && type == MB_ICONINFORMATION)
+            onClosingBox();
         std::lock_guard<std::mutex> lock(mutex_);
         if (answers.empty())
             return IDOK;
@@ -47,20 +55,19 @@ public:
     }
     void SetProgress(int pos) override
     {
-        char status[FwText::kCapacity];
-        GetStatus(status, sizeof status);
+        std::string status;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            status = status_;
+        }
         record("progress " + std::to_string(pos) + " " + status);
     }
-    // With realWait the pause lasts a minute (ended early by a Cancel), so
-    // that a test can cancel inside it however slowly its own thread gets
-    // there.
-    void Wait(DWORD ms) override
+    void SetStatus(const char* text) override
     {
-        record("wait " + std::to_string(ms));
-        if (realWait)
-            CSetupDlg::Wait(60000);
+        std::lock_guard<std::mutex> lock(mutex_);
+        status_ = text;
     }
-    void EndModalLoop(int result) override { record("end " + std::to_string(result)); }
+    void Close(int result) override { record("end " + std::to_string(result)); }
 
     std::vector<std::string> events()
     {
@@ -90,7 +97,22 @@ private:
         events_.push_back(e);
     }
     std::mutex mutex_;
+    std::string status_;
     std::vector<std::string> events_;
+};
+
+// One run with its host and its log.
+struct Harness {
+    explicit Harness(const std::string& setupDir, const std::string& logPath = "")
+    {
+        if (!logPath.empty())
+            log.Open(logPath.c_str());
+        copyText(run.m_szSetupDir, setupDir.c_str());
+        run.m_pauseMs = 0;
+    }
+    RunLog log;
+    FakeHost host;
+    PatchRun run{host, log};
 };
 
 std::string text(UINT id)
@@ -140,11 +162,55 @@ void copyIn(const std::string& from, const std::string& to)
 const std::vector<std::string> kFullProgress = {"20",  "40",  "80",  "100",
                                                 "160", "180", "220", "250"};
 
+// The lines of a run log without their time stamps.
+std::vector<std::string> logLines(const std::string& path)
+{
+    std::vector<std::string> out;
+    for (std::string line : lines(fileExists(path) ? readFile(path) : "")) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        out.push_back(line.size() > 24 ? line.substr(24) : line); // "YYYY-MM-DD hh:mm:ss.mmm "
+    }
+    return out;
+}
+
+// The run on a thread of its own, as the window starts it.
+std::unique_ptr<FwThread> startRun(PatchRun& run)
+{
+    std::unique_ptr<FwThread> thread(FwBeginThread(&PatchThreadProc, &run));
+    EXPECT_NE(thread, nullptr);
+    return thread;
+}
+
+DWORD threadResult(const FwThread& thread)
+{
+    DWORD code = 0;
+    GetExitCodeThread(thread.Handle(), &code);
+    return code;
+}
+
+// Waits up to 30 s for the log at path to hold a line that begins with
+// prefix.
+bool logShows(const std::string& path, const std::string& prefix)
+{
+    for (int i = 0; i < 3000; ++i) {
+        for (const std::string& line : logLines(path))
+            if (line.compare(0, prefix.size(), prefix) == 0)
+                return true;
+        Sleep(10);
+    }
+    return false;
+}
+
 class PatchDriver : public ::testing::Test
 {
 protected:
     TempDir dir_{"setup driver"}; // a directory with a blank in its name
-    RecordingDlg dlg_;
+    Harness h_{setupDir(), dir_ / "run.log"};
+    FakeHost& host_ = h_.host;
+    PatchRun& run_ = h_.run;
+
+    std::string setupDir() { return dir_.path() + "\\"; }
 
     void SetUp() override
     {
@@ -152,21 +218,6 @@ protected:
         copyIn("devprobe.exe", dir_ / "devprobe.exe");
         copyIn("ScriptedLibrary.dll", dir_ / "Scoutex.dll");
         copyIn("ScriptedLibrary.dll", dir_ / "Mendex.dll");
-        copyText(dlg_.m_szSetupDir, (dir_.path() + "\\").c_str());
-    }
-
-    // A run that ends early keeps its libraries, as the program does until it
-    // exits; release them so that the test folder can be removed.
-    void TearDown() override
-    {
-        FwSetResourceHandle(nullptr);
-        for (const char* name : {"patchres.dll", "Scoutex.dll", "Mendex.dll"})
-            for (int i = 0; i < 8; ++i) {
-                HMODULE module = GetModuleHandleA((dir_ / name).c_str());
-                if (!module)
-                    break;
-                FreeLibrary(module);
-            }
     }
 
     void search(const std::string& script) { writeFile(dir_ / "search.txt", script); }
@@ -176,19 +227,20 @@ protected:
         return fileExists(dir_ / "calls.txt") ? lines(readFile(dir_ / "calls.txt"))
                                               : std::vector<std::string>{};
     }
-    UINT run() { return PatchThreadProc(&dlg_); }
+    UINT run() { return run_.Run(); }
 
-    std::vector<std::string> progress()
+    std::vector<std::string> progress(FakeHost& host)
     {
         std::vector<std::string> out;
-        for (const std::string& e : dlg_.withPrefix("progress "))
+        for (const std::string& e : host.withPrefix("progress "))
             out.push_back(e.substr(9, e.find(' ', 9) - 9));
         return out;
     }
+    std::vector<std::string> progress() { return progress(host_); }
     std::string statusAt(int pos)
     {
         const std::string prefix = "progress " + std::to_string(pos) + " ";
-        for (const std::string& e : dlg_.withPrefix(prefix))
+        for (const std::string& e : host_.withPrefix(prefix))
             return e.substr(prefix.size());
         return "<not reached>";
     }
@@ -200,21 +252,38 @@ protected:
     }
     void expectFinalBox(UINT id)
     {
-        const auto boxes = dlg_.withPrefix("box ");
+        const auto boxes = host_.withPrefix("box ");
         ASSERT_FALSE(boxes.empty());
         EXPECT_EQ(boxes.back(), "box Pixora Update|64|" + text(id));
+    }
+    // The run was cancelled: thread result -1, exit code 1602, the window
+    // closed with the Cancel result, and no step begun after the request.
+    void expectCancelled(Harness& h, DWORD result, const std::string& logPath)
+    {
+        EXPECT_EQ(result, static_cast<DWORD>(-1));
+        EXPECT_EQ(h.run.m_exitCode, kExitCancelled);
+        EXPECT_EQ(h.host.events().back(), "end 2");
+        const std::vector<std::string> log = logLines(logPath);
+        std::size_t i = 0;
+        while (i < log.size() && log[i] != "cancel requested")
+            ++i;
+        ASSERT_LT(i, log.size()) << "no cancel request in the log";
+        // A step that had begun may still log its result; none begins.
+        for (std::size_t j = i + 1; j < log.size(); ++j)
+            EXPECT_NE(log[j].rfind("step: ", 0), 0u) << "after the request: " << log[j];
+        EXPECT_EQ(log.back(), "cancelled, exit code 1602");
     }
 };
 
 TEST_F(PatchDriver, CancelInTheConfirmationLoadsNothingAndClosesTheWindow)
 {
     search("0|Pixora Scan|3.0|1|1\n");
-    dlg_.answers = {IDCANCEL};
+    host_.answers = {IDCANCEL};
     EXPECT_EQ(run(), static_cast<UINT>(-1));
-    EXPECT_EQ(dlg_.m_exitCode, kExitCancelled);
+    EXPECT_EQ(run_.m_exitCode, kExitCancelled);
     const std::vector<std::string> expected = {"box Pixora Update|65|" + text(IDS_CONFIRM),
                                                "end 1"};
-    EXPECT_EQ(dlg_.events(), expected);
+    EXPECT_EQ(host_.events(), expected);
     EXPECT_TRUE(calls().empty());
     EXPECT_FALSE(text(IDS_CONFIRM).empty());
     EXPECT_TRUE(probeNotStarted());
@@ -224,7 +293,7 @@ TEST_F(PatchDriver, NoProductEndsWithTheErrorNoticeAndTouchesNeitherMendexNorThe
 {
     search("");
     EXPECT_EQ(run(), static_cast<UINT>(-1));
-    EXPECT_EQ(dlg_.m_exitCode, kExitNotFound);
+    EXPECT_EQ(run_.m_exitCode, kExitNotFound);
     const std::vector<std::string> expected = {"box Pixora Update|65|" + text(IDS_CONFIRM),
                                                "progress 20 " + text(IDS_SEARCHING),
                                                "progress 40 " + text(IDS_SEARCHING),
@@ -232,11 +301,11 @@ TEST_F(PatchDriver, NoProductEndsWithTheErrorNoticeAndTouchesNeitherMendexNorThe
                                                "box Pixora Update Error|16|" +
                                                    text(IDS_ERROR_NOTICE),
                                                "end 1"};
-    EXPECT_EQ(dlg_.events(), expected);
+    EXPECT_EQ(host_.events(), expected);
     const std::vector<std::string> seq = {"load Scoutex.dll", "search zeroed",
                                           "unload Scoutex.dll"};
     EXPECT_EQ(calls(), seq);
-    EXPECT_EQ(dlg_.m_hResLib, nullptr);
+    EXPECT_FALSE(run_.m_hResLib);
     EXPECT_TRUE(probeNotStarted());
 }
 
@@ -244,15 +313,17 @@ TEST_F(PatchDriver, FullRunOldestFirstChoosesTheNewest)
 {
     search("0|Pixora Scan|2.0|1|100\n0|Pixora Scan|3.0|1|200\n");
     repair("0");
+    run_.m_pauseMs = kUpdatePauseMs;
+    const DWORD start = GetTickCount();
     EXPECT_EQ(run(), 0u);
-    EXPECT_EQ(dlg_.m_exitCode, kExitUpdated);
+    EXPECT_GE(GetTickCount() - start, kUpdatePauseMs - 50); // the pause before the update
+    EXPECT_EQ(run_.m_exitCode, kExitUpdated);
     EXPECT_EQ(progress(), kFullProgress);
     EXPECT_EQ(statusAt(100), "...Pixora Scan 3.0");
     EXPECT_EQ(statusAt(160), "...Pixora Scan 3.0");
     EXPECT_EQ(statusAt(180), text(IDS_UPDATE_DONE));
-    EXPECT_TRUE(dlg_.saw("wait 1500"));
     expectFinalBox(IDS_UPDATE_DONE);
-    EXPECT_EQ(dlg_.events().back(), "end 1");
+    EXPECT_EQ(host_.events().back(), "end 1");
     const std::vector<std::string> seq = {"load Scoutex.dll",
                                           "search zeroed",
                                           "search zeroed",
@@ -264,16 +335,16 @@ TEST_F(PatchDriver, FullRunOldestFirstChoosesTheNewest)
                                           "unload Mendex.dll"};
     EXPECT_EQ(calls(), seq);
     // Every field of the chosen record is the newest one's.
-    EXPECT_STREQ(dlg_.m_chosen.toolkitDir, "tk-3.0");
-    EXPECT_STREQ(dlg_.m_chosen.pluginDir, "pl-3.0");
-    EXPECT_STREQ(dlg_.m_chosen.toolkitVersion, "tv-3.0");
-    EXPECT_STREQ(dlg_.m_chosen.ocrPath, "ocr-3.0");
-    EXPECT_EQ(dlg_.m_chosen.ocrLanguage, 7u);
-    EXPECT_EQ(dlg_.m_chosen.toolkitBuild, 8u);
-    EXPECT_EQ(dlg_.m_chosen.usageCount, 9u);
-    EXPECT_EQ(dlg_.m_hResLib, nullptr);
-    EXPECT_EQ(dlg_.m_hScoutex, nullptr);
-    EXPECT_EQ(dlg_.m_hMendex, nullptr);
+    EXPECT_STREQ(run_.m_chosen.toolkitDir, "tk-3.0");
+    EXPECT_STREQ(run_.m_chosen.pluginDir, "pl-3.0");
+    EXPECT_STREQ(run_.m_chosen.toolkitVersion, "tv-3.0");
+    EXPECT_STREQ(run_.m_chosen.ocrPath, "ocr-3.0");
+    EXPECT_EQ(run_.m_chosen.ocrLanguage, 7u);
+    EXPECT_EQ(run_.m_chosen.toolkitBuild, 8u);
+    EXPECT_EQ(run_.m_chosen.usageCount, 9u);
+    EXPECT_FALSE(run_.m_hResLib);
+    EXPECT_FALSE(run_.m_hScoutex);
+    EXPECT_FALSE(run_.m_hMendex);
     EXPECT_TRUE(probeStarted());
 }
 
@@ -306,8 +377,8 @@ TEST_F(PatchDriver, ProductWindowOpenStopsBeforeTheUpdate)
     const UINT result = run();
     DestroyWindow(window);
     EXPECT_EQ(result, static_cast<UINT>(-1));
-    EXPECT_EQ(dlg_.m_exitCode, kExitBusy);
-    const auto events = dlg_.events();
+    EXPECT_EQ(run_.m_exitCode, kExitBusy);
+    const auto events = host_.events();
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[events.size() - 2],
               "box Scanner Update Error|16|" + text(IDS_PRODUCT_RUNNING));
@@ -316,7 +387,7 @@ TEST_F(PatchDriver, ProductWindowOpenStopsBeforeTheUpdate)
     const std::vector<std::string> seq = {"load Scoutex.dll", "search zeroed", "search zeroed",
                                           "unload Scoutex.dll"};
     EXPECT_EQ(calls(), seq);
-    EXPECT_EQ(dlg_.m_hResLib, nullptr);
+    EXPECT_FALSE(run_.m_hResLib);
     EXPECT_TRUE(probeNotStarted());
 }
 
@@ -330,7 +401,7 @@ TEST_F(PatchDriver, EmptyProductNameIsNotTakenForAnUntitledWindow)
     const UINT result = run();
     DestroyWindow(untitled);
     EXPECT_EQ(result, 0u);
-    EXPECT_TRUE(dlg_.withPrefix("box Scanner Update Error").empty());
+    EXPECT_TRUE(host_.withPrefix("box Scanner Update Error").empty());
     EXPECT_EQ(progress(), kFullProgress);
     EXPECT_TRUE(probeStarted());
 }
@@ -340,7 +411,7 @@ TEST_F(PatchDriver, RestoreFailureShowsTheErrorNoticeAfterTheProbe)
     search("0|Pixora Scan|3.0|1|1\n");
     repair("-15");
     EXPECT_EQ(run(), 0u);
-    EXPECT_EQ(dlg_.m_exitCode, kExitIncomplete);
+    EXPECT_EQ(run_.m_exitCode, kExitIncomplete);
     EXPECT_EQ(progress(), kFullProgress);
     EXPECT_EQ(statusAt(180), text(IDS_UPDATE_FAILED));
     expectFinalBox(IDS_ERROR_NOTICE);
@@ -352,7 +423,7 @@ TEST_F(PatchDriver, OtherUpdateFailureShowsTheFailedStatusAndTheClosingText)
     search("0|Pixora Scan|3.0|1|1\n");
     repair("-1");
     EXPECT_EQ(run(), 0u);
-    EXPECT_EQ(dlg_.m_exitCode, kExitFailed);
+    EXPECT_EQ(run_.m_exitCode, kExitFailed);
     EXPECT_EQ(statusAt(180), text(IDS_UPDATE_FAILED));
     // The closing message tells of the failure, not that all is up to date.
     expectFinalBox(IDS_UPDATE_FAILED);
@@ -366,12 +437,11 @@ TEST_F(PatchDriver, SearchErrorEndsTheEnumerationAtOnceWithNothingChosen)
     for (const char* failure : {"-11", "-8", "-1"}) {
         SCOPED_TRACE(failure);
         DeleteFileA((dir_ / "calls.txt").c_str());
-        RecordingDlg dlg;
-        copyText(dlg.m_szSetupDir, dlg_.m_szSetupDir);
+        Harness h(setupDir());
         search(std::string("0|Pixora Scan|3.0|1|1\n") + failure + "\n0|Pixora Scan|4.0|1|2\n");
-        EXPECT_EQ(PatchThreadProc(&dlg), static_cast<UINT>(-1));
-        EXPECT_EQ(dlg.m_exitCode, kExitNotFound);
-        const auto boxes = dlg.withPrefix("box ");
+        EXPECT_EQ(h.run.Run(), static_cast<UINT>(-1));
+        EXPECT_EQ(h.run.m_exitCode, kExitNotFound);
+        const auto boxes = h.host.withPrefix("box ");
         ASSERT_EQ(boxes.size(), 2u);
         EXPECT_EQ(boxes[1], "box Pixora Update Error|16|" + text(IDS_ERROR_NOTICE));
         const std::vector<std::string> seq = {"load Scoutex.dll", "search zeroed", "search zeroed",
@@ -388,8 +458,8 @@ TEST_F(PatchDriver, MissingScoutexIsReportedAndOneElsewhereOnTheSearchPathIsNotL
     copyIn("ScriptedLibrary.dll", planted / "Scoutex.dll");
     CurrentDir cwd(planted.path());
     EXPECT_EQ(run(), static_cast<UINT>(-1));
-    EXPECT_EQ(dlg_.m_exitCode, kExitFailed);
-    const auto events = dlg_.events();
+    EXPECT_EQ(run_.m_exitCode, kExitFailed);
+    const auto events = host_.events();
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[events.size() - 2],
               "box Error Loading Scoutex.dll|16|" + text(IDS_LOAD_FAILED));
@@ -403,11 +473,11 @@ TEST_F(PatchDriver, ScoutexWithoutItsExportIsReportedLikeAMissingOne)
 {
     copyIn("NoExports.dll", dir_ / "Scoutex.dll");
     EXPECT_EQ(run(), static_cast<UINT>(-1));
-    EXPECT_EQ(dlg_.m_exitCode, kExitFailed);
-    EXPECT_TRUE(dlg_.saw("box Error Loading Scoutex.dll|16|" + text(IDS_LOAD_FAILED)));
-    EXPECT_EQ(dlg_.m_hScoutex, nullptr);
+    EXPECT_EQ(run_.m_exitCode, kExitFailed);
+    EXPECT_TRUE(host_.saw("box Error Loading Scoutex.dll|16|" + text(IDS_LOAD_FAILED)));
+    EXPECT_FALSE(run_.m_hScoutex);
     EXPECT_EQ(GetModuleHandleA("Scoutex.dll"), nullptr);
-    EXPECT_EQ(dlg_.events().back(), "end 1");
+    EXPECT_EQ(host_.events().back(), "end 1");
 }
 
 TEST_F(PatchDriver, MissingMendexOrItsExportIsReportedAndNothingIsUpdated)
@@ -419,19 +489,20 @@ TEST_F(PatchDriver, MissingMendexOrItsExportIsReportedAndNothingIsUpdated)
             copyIn("NoExports.dll", dir_ / "Mendex.dll");
         else
             DeleteFileA((dir_ / "Mendex.dll").c_str());
-        RecordingDlg dlg;
-        copyText(dlg.m_szSetupDir, dlg_.m_szSetupDir);
+        const std::string logPath = dir_ / (present ? "noexport.log" : "missing.log");
+        Harness h(setupDir(), logPath);
         search("0|Pixora Scan|3.0|1|1\n");
-        EXPECT_EQ(PatchThreadProc(&dlg), static_cast<UINT>(-1));
-        EXPECT_EQ(dlg.m_exitCode, kExitFailed);
-        const auto events = dlg.events();
+        EXPECT_EQ(h.run.Run(), static_cast<UINT>(-1));
+        EXPECT_EQ(h.run.m_exitCode, kExitFailed);
+        const auto events = h.host.events();
         ASSERT_GE(events.size(), 2u);
         EXPECT_EQ(events[events.size() - 2],
                   "box Error Loading Mendex.dll|16|" + text(IDS_LOAD_FAILED));
         EXPECT_EQ(events.back(), "end 1");
-        EXPECT_FALSE(dlg.saw("wait 1500"));
-        EXPECT_EQ(dlg.m_hMendex, nullptr);
-        EXPECT_EQ(dlg.m_hResLib, nullptr);
+        for (const std::string& line : logLines(logPath))
+            EXPECT_NE(line.rfind("step: wait", 0), 0u) << line;
+        EXPECT_FALSE(h.run.m_hMendex);
+        EXPECT_FALSE(h.run.m_hResLib);
         EXPECT_EQ(GetModuleHandleA("Mendex.dll"), nullptr);
     }
     EXPECT_TRUE(probeNotStarted());
@@ -441,16 +512,15 @@ TEST_F(PatchDriver, ProbeCommandGetsExactlyOneBackslash)
 {
     search("0|Pixora Scan|3.0|1|1\n");
     repair("0");
-    copyText(dlg_.m_szSetupDir, dir_.path().c_str()); // no trailing backslash
+    copyText(run_.m_szSetupDir, dir_.path().c_str()); // no trailing backslash
     EXPECT_EQ(run(), 0u);
-    EXPECT_EQ(std::string(dlg_.m_szProbeCmd), dir_ / "devprobe.exe");
+    EXPECT_EQ(std::string(run_.m_szProbeCmd), dir_ / "devprobe.exe");
     EXPECT_TRUE(probeStarted());
 
-    RecordingDlg again;
-    copyText(again.m_szSetupDir, (dir_.path() + "\\").c_str());
+    Harness again(setupDir());
     DeleteFileA((dir_ / "calls.txt").c_str());
-    EXPECT_EQ(PatchThreadProc(&again), 0u);
-    EXPECT_EQ(std::string(again.m_szProbeCmd), dir_ / "devprobe.exe");
+    EXPECT_EQ(again.run.Run(), 0u);
+    EXPECT_EQ(std::string(again.run.m_szProbeCmd), dir_ / "devprobe.exe");
 }
 
 TEST_F(PatchDriver, ProbeInADirectoryWithABlankStartsNoOtherProgram)
@@ -473,21 +543,21 @@ TEST_F(PatchDriver, ProbeInADirectoryWithABlankStartsNoOtherProgram)
 TEST_F(PatchDriver, MissingResourceLibraryGivesEmptyTexts)
 {
     DeleteFileA((dir_ / "patchres.dll").c_str());
-    dlg_.answers = {IDCANCEL};
+    host_.answers = {IDCANCEL};
     EXPECT_EQ(run(), static_cast<UINT>(-1));
-    EXPECT_EQ(dlg_.events().front(), "box Pixora Update|65|");
+    EXPECT_EQ(host_.events().front(), "box Pixora Update|65|");
 }
 
 TEST_F(PatchDriver, ExceptionInTheSearchEndsTheRunSilently)
 {
     search("throw\n");
     EXPECT_EQ(run(), static_cast<UINT>(-1));
-    EXPECT_EQ(dlg_.m_exitCode, kExitFailed);
-    EXPECT_EQ(dlg_.withPrefix("box ").size(), 1u);
-    EXPECT_EQ(dlg_.events().back(), "end 1");
+    EXPECT_EQ(run_.m_exitCode, kExitFailed);
+    EXPECT_EQ(host_.withPrefix("box ").size(), 1u);
+    EXPECT_EQ(host_.events().back(), "end 1");
     EXPECT_EQ(progress(), (std::vector<std::string>{"20", "40"}));
-    EXPECT_EQ(dlg_.m_hScoutex, nullptr);
-    EXPECT_EQ(dlg_.m_hResLib, nullptr);
+    EXPECT_FALSE(run_.m_hScoutex);
+    EXPECT_FALSE(run_.m_hResLib);
     EXPECT_EQ(calls().back(), "unload Scoutex.dll");
 }
 
@@ -496,10 +566,10 @@ TEST_F(PatchDriver, ExceptionInTheUpdateEndsTheRunWithResultZero)
     search("0|Pixora Scan|3.0|1|1\n");
     repair("throw");
     EXPECT_EQ(run(), 0u);
-    EXPECT_EQ(dlg_.m_exitCode, kExitFailed);
-    EXPECT_EQ(dlg_.withPrefix("box ").size(), 1u);
-    EXPECT_EQ(dlg_.events().back(), "end 1");
-    EXPECT_EQ(dlg_.m_hMendex, nullptr);
+    EXPECT_EQ(run_.m_exitCode, kExitFailed);
+    EXPECT_EQ(host_.withPrefix("box ").size(), 1u);
+    EXPECT_EQ(host_.events().back(), "end 1");
+    EXPECT_FALSE(run_.m_hMendex);
     EXPECT_EQ(calls().back(), "unload Mendex.dll");
     EXPECT_TRUE(probeNotStarted());
 }
@@ -514,98 +584,162 @@ TEST_F(PatchDriver, CancelDuringTheUpdateCallWaitsForItThenEnds)
     UniqueKernelHandle release(CreateEventA(nullptr, TRUE, FALSE, "FwTestRepairRelease"));
     ResetEvent(entered.get());
     ResetEvent(release.get());
-    dlg_.StartWorker();
-    ASSERT_NE(dlg_.m_pWorker, nullptr);
+    const auto worker = startRun(run_);
     ASSERT_EQ(WaitForSingleObject(entered.get(), 10000), WAIT_OBJECT_0);
 
-    dlg_.OnCancel();
-    EXPECT_TRUE(dlg_.m_pWorker->IsRunning()); // not stopped inside the library
-    EXPECT_FALSE(dlg_.saw("end 2"));
+    run_.RequestCancel();
+    EXPECT_TRUE(worker->IsRunning()); // not stopped inside the library
+    EXPECT_FALSE(host_.saw("end 2"));
     SetEvent(release.get());
-    ASSERT_EQ(WaitForSingleObject(dlg_.m_pWorker->Handle(), 10000), WAIT_OBJECT_0);
-    DWORD code = 0;
-    GetExitCodeThread(dlg_.m_pWorker->Handle(), &code);
-    EXPECT_EQ(code, static_cast<DWORD>(-1));
-    EXPECT_EQ(dlg_.m_exitCode, kExitCancelled);
-    EXPECT_EQ(dlg_.events().back(), "end 2");
+    ASSERT_EQ(WaitForSingleObject(worker->Handle(), 10000), WAIT_OBJECT_0);
+    expectCancelled(h_, threadResult(*worker), dir_ / "run.log");
     EXPECT_EQ(progress(), (std::vector<std::string>{"20", "40", "80", "100"}));
     EXPECT_EQ(calls().back(), "repair returns");
     EXPECT_TRUE(probeNotStarted());
-    // The run ended without unloading; the process would end now.
-    FreeLibrary(dlg_.m_hMendex);
-    if (dlg_.m_hResLib)
-        FreeLibrary(dlg_.m_hResLib);
 }
 
-// A Cancel that comes while a message box is being shown (the window is
-// only disabled once the box is up) waits for the box: the worker is not
-// stopped while it builds a window. The run then ends without another step.
+// A Cancel while a message box is up waits for the box; the run then ends
+// without another step.
 TEST_F(PatchDriver, CancelWhileAMessageBoxIsShownWaitsForTheBoxThenEnds)
 {
     search("0|Pixora Scan|3.0|1|1\n");
     repair("0");
-    dlg_.boxUp.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    dlg_.boxAnswered.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    dlg_.StartWorker();
-    ASSERT_NE(dlg_.m_pWorker, nullptr);
-    ASSERT_EQ(WaitForSingleObject(dlg_.boxUp.get(), 30000), WAIT_OBJECT_0);
+    host_.boxUp.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    host_.boxAnswered.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const auto worker = startRun(run_);
+    ASSERT_EQ(WaitForSingleObject(host_.boxUp.get(), 30000), WAIT_OBJECT_0);
 
-    dlg_.OnCancel();
-    EXPECT_TRUE(dlg_.m_pWorker->IsRunning());
-    SetEvent(dlg_.boxAnswered.get()); // the user presses OK
-    ASSERT_EQ(WaitForSingleObject(dlg_.m_pWorker->Handle(), 30000), WAIT_OBJECT_0);
-    DWORD code = 0;
-    GetExitCodeThread(dlg_.m_pWorker->Handle(), &code);
-    EXPECT_EQ(code, static_cast<DWORD>(-1));
-    EXPECT_EQ(dlg_.m_exitCode, kExitCancelled);
+    run_.RequestCancel();
+    EXPECT_TRUE(worker->IsRunning());
+    SetEvent(host_.boxAnswered.get()); // the user presses OK
+    ASSERT_EQ(WaitForSingleObject(worker->Handle(), 30000), WAIT_OBJECT_0);
+    expectCancelled(h_, threadResult(*worker), dir_ / "run.log");
     const std::vector<std::string> expected = {"box Pixora Update|65|" + text(IDS_CONFIRM),
                                                "end 2"};
-    EXPECT_EQ(dlg_.events(), expected);
+    EXPECT_EQ(host_.events(), expected);
     EXPECT_TRUE(calls().empty());
-    dlg_.ReleaseWorker();
-    dlg_.boxUp.reset();
-    dlg_.boxAnswered.reset();
 }
 
-// A Cancel during the wait ends the wait at once; the run then ends before
-// its next step, with the status "Cancelling..." shown meanwhile.
+// A Cancel during the pause before the update ends the pause at once; the
+// run then ends before its next step.
 TEST_F(PatchDriver, CancelDuringTheWaitEndsTheRunBeforeTheUpdate)
 {
     search("0|Pixora Scan|3.0|1|1\n");
     repair("0");
-    dlg_.realWait = true;
-    dlg_.StartWorker();
-    ASSERT_NE(dlg_.m_pWorker, nullptr);
-    for (int i = 0; i < 3000 && !dlg_.saw("wait 1500"); ++i)
-        Sleep(10);
-    ASSERT_TRUE(dlg_.saw("wait 1500"));
-    dlg_.OnCancel();
-    char status[FwText::kCapacity];
-    dlg_.GetStatus(status, sizeof status);
-    EXPECT_STREQ(status, "Cancelling...");
-    EXPECT_EQ(WaitForSingleObject(dlg_.m_pWorker->Handle(), 5000), WAIT_OBJECT_0);
-    DWORD code = 0;
-    GetExitCodeThread(dlg_.m_pWorker->Handle(), &code);
-    EXPECT_EQ(code, static_cast<DWORD>(-1));
-    EXPECT_EQ(dlg_.m_exitCode, kExitCancelled);
-    EXPECT_EQ(dlg_.events().back(), "end 2");
+    run_.m_pauseMs = 60000;
+    const auto worker = startRun(run_);
+    ASSERT_TRUE(logShows(dir_ / "run.log", "step: wait 60000 ms"));
+    run_.RequestCancel();
+    EXPECT_EQ(WaitForSingleObject(worker->Handle(), 5000), WAIT_OBJECT_0);
+    expectCancelled(h_, threadResult(*worker), dir_ / "run.log");
     EXPECT_EQ(calls().back(), "load Mendex.dll"); // never called
     EXPECT_TRUE(probeNotStarted());
-    dlg_.ReleaseWorker();
+}
+
+// Cancel at random instants across whole runs, from before the first step to
+// after the last message box: every run ends within 5 s, either cancelled
+// (no step after the request, nothing further loaded or called) or, when the
+// request came too late, completed with its own result.
+TEST_F(PatchDriver, CancelAtFiftyRandomInstantsAlwaysEndsTheRun)
+{
+    search("0|Pixora Scan|2.0|1|100\n0|Pixora Scan|3.0|1|200\n");
+    repair("0");
+    // A whole run, timed: the instants are drawn from half as much again, so
+    // that some come too late.
+    LARGE_INTEGER frequency, begin, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&begin);
+    ASSERT_EQ(run(), 0u);
+    QueryPerformanceCounter(&end);
+    const LONGLONG span = (end.QuadPart - begin.QuadPart) * 3 / 2;
+
+    const unsigned seed = static_cast<unsigned>(GetTickCount());
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<LONGLONG> instant(0, span);
+    int cancelled = 0;
+    int completed = 0;
+    for (int i = 0; i < 50; ++i) {
+        DeleteFileA((dir_ / "calls.txt").c_str());
+        const std::string logPath = dir_ / ("random-" + std::to_string(i) + ".log");
+        Harness h(setupDir(), logPath);
+        // The first one before the run begins, the second as the closing
+        // message is answered; the others anywhere.
+        const LONGLONG wait = i == 0 ? 0 : instant(random);
+        if (i == 1)
+            h.host.onClosingBox = [&h] { h.run.RequestCancel(); };
+        QueryPerformanceCounter(&begin);
+        const auto worker = startRun(h.run);
+        ASSERT_NE(worker, nullptr);
+        if (i != 1) {
+            do
+                QueryPerformanceCounter(&end);
+            while (end.QuadPart - begin.QuadPart < wait);
+            h.run.RequestCancel();
+        }
+        const std::size_t callsAtRequest = calls().size();
+        ASSERT_EQ(WaitForSingleObject(worker->Handle(), 5000), WAIT_OBJECT_0)
+            << "run " << i << " still going 5 s after the cancel";
+        const DWORD result = threadResult(*worker);
+        SCOPED_TRACE("run " + std::to_string(i) + ", cancel after " +
+                     std::to_string(wait * 1000 / frequency.QuadPart) + " ms");
+        if (result == 0) {
+            ++completed;
+            EXPECT_EQ(h.run.m_exitCode, kExitUpdated);
+            EXPECT_EQ(progress(h.host), kFullProgress);
+            EXPECT_EQ(h.host.events().back(), "end 1");
+        } else {
+            ++cancelled;
+            expectCancelled(h, result, logPath);
+            // A library step that had begun may still note itself; nothing
+            // after it.
+            EXPECT_LE(calls().size(), callsAtRequest + 1);
+        }
+    }
+    std::printf("cancelled runs: %d, completed runs: %d\n", cancelled, completed);
+    EXPECT_GT(cancelled, 0);
+    EXPECT_GT(completed, 0);
+}
+
+// The progress window as the host: a Cancel shows "Cancelling..." until the
+// window closes, and the run ends cancelled.
+TEST_F(PatchDriver, TheWindowAsHostShowsCancellingUntilTheRunEnds)
+{
+    search("0|Pixora Scan|3.0|1|1\n");
+    repair("0");
+    CSetupDlg dlg;
+    dlg.m_mode = SetupMode::Passive; // no message boxes
+    ASSERT_TRUE(dlg.m_log.Open((dir_ / "window.log").c_str()));
+    copyText(dlg.m_run.m_szSetupDir, setupDir().c_str());
+    dlg.m_run.m_pauseMs = 60000;
+    dlg.StartWorker();
+    ASSERT_NE(dlg.m_pWorker, nullptr);
+    ASSERT_TRUE(logShows(dir_ / "window.log", "step: wait 60000 ms"));
+    dlg.OnCancel();
+    char status[FwText::kCapacity];
+    dlg.GetStatus(status, sizeof status);
+    EXPECT_STREQ(status, "Cancelling...");
+    ASSERT_EQ(WaitForSingleObject(dlg.m_pWorker->Handle(), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(threadResult(*dlg.m_pWorker), static_cast<DWORD>(-1));
+    EXPECT_EQ(dlg.m_run.m_exitCode, kExitCancelled);
+    dlg.SetStatus("late text");
+    dlg.GetStatus(status, sizeof status);
+    EXPECT_STREQ(status, "Cancelling...");
+    dlg.ReleaseWorker();
 }
 
 // Setup's own directory unknown: no library is looked for anywhere; text 33
 // from Setup's own resources (here: none, the test has no such texts).
 TEST_F(PatchDriver, UnknownSetupDirectoryLoadsNothingAndFails)
 {
-    dlg_.m_setupDirKnown = false;
+    run_.m_setupDirKnown = false;
     CurrentDir cwd(dir_.path()); // the libraries would be found here
     EXPECT_EQ(run(), static_cast<UINT>(-1));
-    EXPECT_EQ(dlg_.m_exitCode, kExitFailed);
+    EXPECT_EQ(run_.m_exitCode, kExitFailed);
     const std::vector<std::string> expected = {"box Error Loading patchres.dll|16|", "end 1"};
-    EXPECT_EQ(dlg_.events(), expected);
+    EXPECT_EQ(host_.events(), expected);
     EXPECT_TRUE(calls().empty());
-    EXPECT_EQ(dlg_.m_hResLib, nullptr);
+    EXPECT_FALSE(run_.m_hResLib);
 }
 
 TEST(PatchTexts, EveryTextTheDriverShowsIsInTheResourceLibrary)

@@ -5,7 +5,8 @@
 #      repair, hardware check, closing message;
 #   2. Cancel, the close box and Esc during the run;
 #   3. unattended runs (/quiet, /passive, /log) and the exit code of every
-#      outcome; a second Setup; an unknown switch; Enter during the run.
+#      outcome (a file that cannot be restored among them); a second Setup;
+#      an unknown switch; Enter during the run.
 # Keeps screenshots in the build tree (tests/setup/gui-*.png).
 #   gui-test.sh BUILD_DIR WINE_LOADER
 set -u
@@ -18,8 +19,6 @@ out="$build/tests/setup"
 fw_wine_env "$build/wineprefix"
 export LC_ALL=C.UTF-8 # the example's update script is for US English systems
 
-status=0
-xvfb_pid=""
 setup_pid=""
 base="fwtest\\gui-$$"
 root="$WINEPREFIX/drive_c/fwtest/gui-$$"
@@ -31,32 +30,20 @@ cleanup() {
     [ -f "$medium/example-remove.reg" ] &&
         "$wine" regedit /S "$medium/example-remove.reg" </dev/null >/dev/null 2>&1
     rm -rf "$root"
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
 }
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP PIPE
-
-if [ -z "${DISPLAY:-}" ]; then
-    fw_start_xvfb
-    xvfb_pid=$fw_xvfb_pid
-fi
+fw_script_start cleanup
 
 auto() { "$wine" "$bin/fwauto.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
-pass() { echo "ok   $1"; }
-fail() {
-    echo "FAIL $1"
-    status=1
-}
 # expect DESCRIPTION TEXT PATTERN: TEXT holds the fixed string PATTERN
 expect() {
-    if printf '%s' "$2" | grep -qF -- "$3"; then pass "$1"; else
-        fail "$1: wanted \"$3\" in:"
+    if printf '%s' "$2" | grep -qF -- "$3"; then fw_pass "$1"; else
+        fw_fail "$1: wanted \"$3\" in:"
         printf '%s\n' "$2" | sed 's/^/     /'
     fi
 }
-same_file() { cmp -s "$2" "$3" && pass "$1" || fail "$1"; }
-gone() { [ ! -e "$2" ] && pass "$1" || fail "$1"; }
-there() { [ -e "$2" ] && pass "$1" || fail "$1"; }
+same_file() { cmp -s "$2" "$3" && fw_pass "$1" || fw_fail "$1"; }
+gone() { [ ! -e "$2" ] && fw_pass "$1" || fw_fail "$1"; }
+there() { [ -e "$2" ] && fw_pass "$1" || fw_fail "$1"; }
 start_setup() {
     (cd "$medium" && exec "$wine" "C:\\$base\\Pixora Patch\\Setup.exe" </dev/null >/dev/null 2>&1) &
     setup_pid=$!
@@ -130,7 +117,7 @@ expect "closing message says the update is done" "$closing" "is up to date"
 expect "progress at the end" "$(auto progress "Pixora Update")" "250"
 import -window root "$out/gui-closing.png" 2>/dev/null
 auto box "*" OK 10000 >/dev/null
-setup_ends && pass "Setup ends after the closing message" || fail "Setup still running"
+setup_ends && fw_pass "Setup ends after the closing message" || fw_fail "Setup still running"
 
 same_file "wrong filter replaced" "$apps/VEXsoft/PLUGINS12/PXFILTER.DLL" \
     "$medium/SOURCE/VEX/PXFILTER.DLL"
@@ -151,7 +138,7 @@ log=$(tr -d '\r' <"$root/Pixora Logs/OvUpdErr.log" 2>/dev/null)
 expect "search's log block" "$log" ">Last Pixora App: Pixora Scan\\3.0"
 expect "update's log block" "$log" ">Update Start....."
 [ "$(printf '%s\n' "$log" | grep -c -- '---------------- Log Start')" = 2 ] &&
-    pass "two log blocks" || fail "two log blocks"
+    fw_pass "two log blocks" || fw_fail "two log blocks"
 
 # cancel_run HOW: ends a run through HOW (cancel, close or escape)
 cancel_run() {
@@ -161,12 +148,12 @@ cancel_run() {
     auto box "Pixora Update" OK 30000 >/dev/null
     auto wait "Pixora Update" 10000 >/dev/null
     auto "$1" "Pixora Update" >/dev/null
-    auto gone "Pixora Update" 5000 && pass "window closes" || fail "window still open"
+    auto gone "Pixora Update" 5000 && fw_pass "window closes" || fw_fail "window still open"
     run_result
     expect "Setup ends with exit code 1602" "$result" "exit 1602"
     case "$(auto box "*" none 500)" in
-    "no message box"*) pass "no message" ;;
-    *) fail "a message after $1" ;;
+    "no message box"*) fw_pass "no message" ;;
+    *) fw_fail "a message after $1" ;;
     esac
     gone "no hardware check" "$medium/devprobe.log"
 }
@@ -197,13 +184,13 @@ expect "log: the exit code" "$log" "exit code 0"
 
 echo "-- /passive, with Enter during the wait"
 start_run -passive
-auto wait "Pixora Update" 10000 && pass "progress window shown" || fail "no progress window"
+auto wait "Pixora Update" 10000 && fw_pass "progress window shown" || fw_fail "no progress window"
 auto ok "Pixora Update" >/dev/null
 sleep 0.3
-auto wait "Pixora Update" 100 && pass "Enter leaves the window open" || fail "Enter closed it"
+auto wait "Pixora Update" 100 && fw_pass "Enter leaves the window open" || fw_fail "Enter closed it"
 case "$(auto box "*" none 2500)" in
-"no message box"*) pass "no message box" ;;
-*) fail "a message box in passive mode" ;;
+"no message box"*) fw_pass "no message box" ;;
+*) fw_fail "a message box in passive mode" ;;
 esac
 run_result
 expect "the run completes: exit code 0" "$result" "exit 0"
@@ -247,13 +234,13 @@ for delay in 0 0.1 0.3 0.5 0.8 1.1 1.4 1.7 2.0 2.5 last; do
         sleep 0.1
     done
     if kill -0 "$setup_pid" 2>/dev/null; then
-        fail "Cancel at $delay: Setup still running after 5 s"
+        fw_fail "Cancel at $delay: Setup still running after 5 s"
         continue
     fi
     run_result
     case "$result" in
-    *"exit 1602"* | *"exit 0"*) pass "Cancel at $delay: ends ($(echo "$result" | grep "^exit"))" ;;
-    *) fail "Cancel at $delay: $result" ;;
+    *"exit 1602"* | *"exit 0"*) fw_pass "Cancel at $delay: ends ($(echo "$result" | grep "^exit"))" ;;
+    *) fw_fail "Cancel at $delay: $result" ;;
     esac
 done
 
@@ -275,8 +262,19 @@ log=$(tr -d '\r' <"$root/failed.log" 2>/dev/null)
 expect "log of a failed run: the step" "$log" "step: load Mendex.dll"
 expect "log of a failed run: the outcome" "$log" "outcome: Mendex.dll or its export missing, exit code 1603"
 mv "$medium/Mendex.bak" "$medium/Mendex.dll"
+# The good copy of the missing OCR bridge is not on the medium: the run
+# completes, that file cannot be restored.
+fresh_install
+rm -f "$medium/SOURCE/VEX/PXOCR.DLL"
+start_run /quiet /log "C:\\$base\\incomplete.log"
+run_result
+expect "a file that cannot be restored: exit code 1604" "$result" "exit 1604"
+log=$(tr -d '\r' <"$root/incomplete.log" 2>/dev/null)
+expect "log of an incomplete run: the update result" "$log" "update result -15"
+same_file "the other files restored all the same" "$apps/VEXsoft/PLUGINS12/PXFILTER.DLL" \
+    "$medium/SOURCE/VEX/PXFILTER.DLL"
 "$wine" regedit /S "$medium/example-remove.reg" </dev/null >/dev/null 2>&1
 exit_code "no installed release" 1605 /quiet
 
 echo "screenshots: $out/gui-progress.png $out/gui-about.png $out/gui-closing.png"
-exit $status
+exit $fw_status

@@ -1,0 +1,422 @@
+// fixwise plan [--json] [--record FIELD=VALUE]...: on the machine to be
+// patched, with the data files in the current folder, shows what an update
+// run would do to the newest installation (found through Scoutex.dll beside
+// the tool, as Setup finds it), changing nothing. The decisions shown are
+// the run's own (planRun); after a run the plan is its verification.
+#include "Commands.h"
+
+#ifndef _WIN32
+
+#include <cstdio>
+
+int runPlan(int, char**)
+{
+    std::fprintf(stderr, "fixwise plan: runs on the Windows machine to be patched\n");
+    return kExitCannotRun;
+}
+
+#else
+
+#include "FindExport.h"
+#include "InstallRecord.h"
+#include "ResultCodes.h"
+#include "RunPlan.h"
+#include "Scoutex.h"
+#include "Text.h"
+#include "WinHandle.h"
+
+#include <nlohmann/json.hpp>
+
+#include <windows.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+const char kUsage[] = "usage: fixwise plan [--json] [--record FIELD=VALUE]...\n"
+                      "  FIELD: product (NAME\\VERSION), programDir, toolkitDir,\n"
+                      "         toolkitVersion, ocrPath, pluginDir\n";
+
+struct Options {
+    bool json = false;
+    bool byHand = false;
+    InstallRecord record{};
+};
+
+bool setField(InstallRecord& r, const std::string& field, const std::string& value)
+{
+    if (field == "product") {
+        const std::size_t slash = value.find('\\');
+        if (slash == std::string::npos || slash == 0 || slash + 1 == value.size())
+            return false;
+        copyText(r.productName, value.substr(0, slash).c_str());
+        copyText(r.productVersion, value.substr(slash + 1).c_str());
+        return true;
+    }
+    struct {
+        const char* name;
+        char* text;
+        std::size_t cap;
+    } const fields[] = {
+        {"programDir", r.programDir, sizeof r.programDir},
+        {"toolkitDir", r.toolkitDir, sizeof r.toolkitDir},
+        {"toolkitVersion", r.toolkitVersion, sizeof r.toolkitVersion},
+        {"ocrPath", r.ocrPath, sizeof r.ocrPath},
+        {"pluginDir", r.pluginDir, sizeof r.pluginDir},
+    };
+    for (const auto& f : fields)
+        if (field == f.name) {
+            copyText(f.text, f.cap, value.c_str());
+            return true;
+        }
+    return false;
+}
+
+bool parseOptions(int argc, char** argv, Options& options)
+{
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--record" && i + 1 < argc) {
+            const std::string spec = argv[++i];
+            const std::size_t eq = spec.find('=');
+            if (eq == std::string::npos ||
+                !setField(options.record, spec.substr(0, eq), spec.substr(eq + 1))) {
+                std::fprintf(stderr, "fixwise plan: bad --record '%s'\n", spec.c_str());
+                return false;
+            }
+            options.byHand = true;
+        } else {
+            std::fprintf(stderr, "fixwise plan: unknown argument '%s'\n", arg.c_str());
+            return false;
+        }
+    }
+    if (options.byHand && options.record.productName[0] == '\0') {
+        std::fprintf(stderr, "fixwise plan: --record needs product=NAME\\VERSION\n");
+        return false;
+    }
+    return true;
+}
+
+std::string toolDir()
+{
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (n == 0 || n >= sizeof path)
+        return {};
+    std::string dir(path, n);
+    return dir.substr(0, dir.find_last_of('\\') + 1);
+}
+
+// Every installation that Scoutex finds, in its order; the chosen one is the
+// newest (a later one wins on equal times), as Setup chooses. False with a
+// message when the search cannot run.
+bool findInstallations(std::vector<InstallRecord>& found, std::size_t& chosen)
+{
+    const std::string path = toolDir() + "Scoutex.dll";
+    UniqueModule scoutex(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    auto next = findExport<IsOVPixoraSWInstalledFn>(scoutex.get(), "IsOVPixoraSWInstalled");
+    if (!next) {
+        std::fprintf(stderr, "fixwise plan: cannot use %s\n", path.c_str());
+        return false;
+    }
+    std::uint64_t best = 0;
+    for (;;) {
+        InstallRecord record{};
+        const int result = next(&record);
+        if (result == kNoMoreProducts)
+            break;
+        if (result != kOk) {
+            std::fprintf(stderr, "fixwise plan: the search failed (%d)%s\n", result,
+                         result == kDataFileOpen ? ": no libdata.src in the current folder" : "");
+            return false;
+        }
+        found.push_back(record);
+        if (found.size() == 1 || installTime(record) >= best) {
+            best = installTime(record);
+            chosen = found.size() - 1;
+        }
+    }
+    if (found.empty()) {
+        std::fprintf(stderr, "fixwise plan: no installed release found\n");
+        return false;
+    }
+    return true;
+}
+
+// A FILETIME count as "YYYY-MM-DD hh:mm:ss.fffffff" (UTC).
+std::string timeText(std::uint64_t time)
+{
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(time);
+    ft.dwHighDateTime = static_cast<DWORD>(time >> 32);
+    SYSTEMTIME st;
+    char buf[64];
+    if (!FileTimeToSystemTime(&ft, &st))
+        std::snprintf(buf, sizeof buf, "time %" PRIu64, time);
+    else
+        std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%07u", st.wYear, st.wMonth,
+                      st.wDay, st.wHour, st.wMinute, st.wSecond,
+                      static_cast<unsigned>(time % 10000000u));
+    return buf;
+}
+
+std::string stampText(const FileStamp& s)
+{
+    return std::to_string(s.size) + " bytes, " + timeText(s.time);
+}
+
+const char* sourceProblem(SourceState state)
+{
+    switch (state) {
+    case SourceState::Good:
+        return nullptr;
+    case SourceState::NoLine:
+        return "no resolve line";
+    case SourceState::Missing:
+        return "source missing";
+    case SourceState::Differs:
+        return "source does not match the script";
+    case SourceState::IsTarget:
+        return "source is the target itself";
+    }
+    return "unknown";
+}
+
+const char* sourceName(SourceState state)
+{
+    switch (state) {
+    case SourceState::Good:
+        return "good";
+    case SourceState::NoLine:
+        return "no-resolve-line";
+    case SourceState::Missing:
+        return "missing";
+    case SourceState::Differs:
+        return "differs";
+    case SourceState::IsTarget:
+        return "is-target";
+    }
+    return "unknown";
+}
+
+// The rsync-like code of a restore: ">f" then "+" for a missing file, or
+// "s" and "t" for a differing size and time ("." when equal).
+std::string restoreCode(const PlannedFile& f)
+{
+    if (!f.exists)
+        return ">f+++";
+    std::string code = ">f";
+    code += f.actual.size != f.expected.size ? 's' : '.';
+    code += f.actual.time != f.expected.time ? 't' : '.';
+    code += '.';
+    return code;
+}
+
+const char* hiveName(std::uint32_t hive)
+{
+    return hive == kHiveCurrentUser ? "HKCU" : hive == kHiveLocalMachine ? "HKLM" : "?";
+}
+
+std::string valuePath(const RegistryEntry& e)
+{
+    return std::string(hiveName(e.hive)) + "\\" + e.keyPath + "\\" +
+           (e.valueName[0] ? e.valueName : "(default)");
+}
+
+std::string dataText(std::uint32_t type, const std::string& bytes)
+{
+    char buf[64];
+    if (type == REG_DWORD && bytes.size() == 4) {
+        std::uint32_t v = 0;
+        std::memcpy(&v, bytes.data(), 4);
+        std::snprintf(buf, sizeof buf, "REG_DWORD 0x%08" PRIx32, v);
+        return buf;
+    }
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        std::string text(bytes.c_str());
+        return std::string(type == REG_SZ ? "REG_SZ" : "REG_EXPAND_SZ") + " \"" + text + "\"";
+    }
+    std::snprintf(buf, sizeof buf, "type %" PRIu32 ", %zu bytes", type, bytes.size());
+    return buf;
+}
+
+std::string installationText(const InstallRecord& r)
+{
+    return std::string(r.productName) + "\\" + r.productVersion + " in " + r.programDir;
+}
+
+void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
+{
+    const InstallRecord& r = plan.record;
+    std::printf("installation: %s\n", installationText(r).c_str());
+    for (const InstallRecord& other : others)
+        std::printf("also found:   %s\n", installationText(other).c_str());
+    bool relocated = false;
+    for (const PlannedFile& f : plan.files)
+        relocated = relocated || f.relocatesToolkit;
+    std::printf("toolkit:      %s%s\n", r.toolkitDir,
+                relocated             ? " (the anchor was found there)"
+                : plan.derivedToolkit ? " (derived)"
+                                      : "");
+    std::printf("ocr:          %s%s\n", r.ocrPath, plan.derivedOcr ? " (derived)" : "");
+
+    for (const PlannedFile& f : plan.files) {
+        if (!f.restore)
+            continue;
+        const char* problem = f.inUse ? "in use" : sourceProblem(f.sourceState);
+        std::printf("%s %s\n", problem ? "!f   " : restoreCode(f).c_str(), f.entry.path);
+        std::printf("      expected %s; %s\n", stampText(f.expected).c_str(),
+                    f.exists ? ("found " + stampText(f.actual)).c_str() : "missing");
+        if (problem)
+            std::printf("      cannot be restored: %s%s%s\n", problem, f.source.empty() ? "" : ", ",
+                        f.source.c_str());
+        else
+            std::printf("      from %s\n", f.source.c_str());
+    }
+    for (const std::string& path : plan.cleanup.deletes)
+        std::printf("*deleting %s\n", path.c_str());
+    if (plan.hasFiles && plan.cleanup.result != kOk)
+        std::printf("!d    %s\n      clean-up %s\n", plan.cleanup.directory.c_str(),
+                    plan.cleanup.result == kNotOnDisk ? "cannot list the folder"
+                                                      : "refused: not a toolkit folder");
+    for (const PlannedValue& v : plan.registry) {
+        if (!v.changes)
+            continue;
+        std::printf("%s %s\n", v.current.exists ? ">rc  " : ">r+  ", valuePath(v.entry).c_str());
+        if (v.current.exists)
+            std::printf("      now %s\n", dataText(v.current.type, v.current.bytes).c_str());
+        std::printf("      new %s\n", dataText(v.wanted.type, v.wanted.bytes).c_str());
+    }
+    const std::size_t n = plan.changeCount();
+    if (n == 0)
+        std::printf("nothing to do: the installation matches\n");
+    else
+        std::printf("%zu change(s)\n", n);
+}
+
+nlohmann::json stampJson(const FileStamp& s)
+{
+    return {{"size", s.size}, {"time", s.time}, {"timeText", timeText(s.time)}};
+}
+
+nlohmann::json recordJson(const InstallRecord& r)
+{
+    return {{"product", std::string(r.productName) + "\\" + r.productVersion},
+            {"programDir", r.programDir},
+            {"toolkitDir", r.toolkitDir},
+            {"toolkitVersion", r.toolkitVersion},
+            {"ocrPath", r.ocrPath},
+            {"pluginDir", r.pluginDir},
+            {"installTime", installTime(r)}};
+}
+
+nlohmann::json valueJson(const RegistryNow& v)
+{
+    if (!v.exists)
+        return nullptr;
+    nlohmann::json j = {{"type", v.type}, {"text", dataText(v.type, v.bytes)}};
+    if (v.type == REG_DWORD && v.bytes.size() == 4) {
+        std::uint32_t d = 0;
+        std::memcpy(&d, v.bytes.data(), 4);
+        j["dword"] = d;
+    } else if (v.type == REG_SZ) {
+        j["string"] = std::string(v.bytes.c_str());
+    }
+    return j;
+}
+
+void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
+{
+    nlohmann::json doc;
+    doc["installation"] = recordJson(plan.record);
+    doc["others"] = nlohmann::json::array();
+    for (const InstallRecord& other : others)
+        doc["others"].push_back(recordJson(other));
+    doc["toolkitDerived"] = plan.derivedToolkit;
+    doc["ocrDerived"] = plan.derivedOcr;
+    bool relocated = false;
+    nlohmann::json files = nlohmann::json::array();
+    for (const PlannedFile& f : plan.files) {
+        relocated = relocated || f.relocatesToolkit;
+        if (!f.restore)
+            continue;
+        const char* problem = f.inUse ? "in use" : sourceProblem(f.sourceState);
+        files.push_back({{"path", f.entry.path},
+                         {"code", problem ? "!f" : restoreCode(f)},
+                         {"expected", stampJson(f.expected)},
+                         {"actual", f.exists ? stampJson(f.actual) : nlohmann::json(nullptr)},
+                         {"source", f.source},
+                         {"sourceState", sourceName(f.sourceState)},
+                         {"inUse", f.inUse},
+                         {"restorable", problem == nullptr}});
+    }
+    doc["toolkitRelocated"] = relocated;
+    doc["restores"] = files;
+    doc["cleanup"] = {{"directory", plan.cleanup.directory},
+                      {"runs", plan.hasFiles},
+                      {"refused", plan.hasFiles && plan.cleanup.result == kFailed},
+                      {"result", plan.cleanup.result},
+                      {"deletes", plan.cleanup.deletes}};
+    nlohmann::json values = nlohmann::json::array();
+    for (const PlannedValue& v : plan.registry) {
+        if (!v.changes)
+            continue;
+        values.push_back({{"hive", hiveName(v.entry.hive)},
+                          {"key", v.entry.keyPath},
+                          {"name", v.entry.valueName},
+                          {"current", valueJson(v.current)},
+                          {"new", valueJson(v.wanted)}});
+    }
+    doc["registry"] = values;
+    doc["changes"] = plan.changeCount();
+    std::printf("%s\n", doc.dump(2).c_str());
+}
+
+} // namespace
+
+int runPlan(int argc, char** argv)
+{
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        std::fputs(kUsage, stderr);
+        return kExitCannotRun;
+    }
+    try {
+        std::vector<InstallRecord> found;
+        std::size_t chosen = 0;
+        if (options.byHand)
+            found.push_back(options.record);
+        else if (!findInstallations(found, chosen))
+            return kExitCannotRun;
+        InstallRecord record = found[chosen];
+        found.erase(found.begin() + static_cast<std::ptrdiff_t>(chosen));
+
+        RestoreSession session;
+        RunPlan plan;
+        planRun(record, plan, session);
+        if (plan.scriptResult != kOk) {
+            std::fprintf(stderr,
+                         "fixwise plan: Update.src has no usable section for %s and this "
+                         "system's language\n",
+                         plan.productKey);
+            return kExitCannotRun;
+        }
+        if (options.json)
+            printJson(plan, found);
+        else
+            printText(plan, found);
+        return plan.changeCount() == 0 ? kExitClean : kExitErrors;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "fixwise plan: %s\n", e.what());
+        return kExitCannotRun;
+    }
+}
+
+#endif

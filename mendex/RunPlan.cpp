@@ -1,0 +1,345 @@
+// The update run in two halves: planRun decides every step from the script,
+// the resolve list and what is on disk and in the registry; applyRun carries
+// the decisions out. The steps, as the run's overview in UpdateRun.cpp
+// numbers them:
+//   2. the whole script section is read before anything changes (planning);
+//   3. file phase: toolkit and OCR directories, the anchor entry (searched
+//      for across drives when it is not where expected), every other entry,
+//      clean-up of the toolkit directory;
+//   4. the plug-in directory falls back to the toolkit directory;
+//   5. registry phase.
+#include "RunPlan.h"
+
+#include "CleanUp.h"
+#include "DiagLog.h"
+#include "Directories.h"
+#include "DriveSearch.h"
+#include "FileIdentity.h"
+#include "PathMacros.h"
+#include "RegistryWriter.h"
+#include "ResultCodes.h"
+#include "ScriptFiles.h"
+#include "Text.h"
+#include "WinHandle.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <new>
+
+namespace
+{
+
+// Expands one macro in text (512 bytes) in place; true when it was found.
+bool expandInPlace(char (&text)[512], int selector, const char* value)
+{
+    char out[512];
+    if (expandMacro(text, out, sizeof out - 1, selector, value) != kOk)
+        return false;
+    copyText(text, out);
+    return true;
+}
+
+void expandFilePath(char (&path)[512], const InstallRecord& record, const char* windowsDir)
+{
+    expandInPlace(path, kMacroVexDir, record.toolkitDir);
+    expandInPlace(path, kMacroAppDir, record.programDir);
+    expandInPlace(path, kMacroOcrDir, record.ocrPath);
+    expandInPlace(path, kMacroWinDir, windowsDir);
+}
+
+// Step 3, the OCR directory: ocrPath names the OCR component's directory
+// afterwards. True when it was derived.
+bool settleOcrDir(InstallRecord& record)
+{
+    char before[sizeof record.ocrPath];
+    copyText(before, record.ocrPath);
+
+    bool isFile = false;
+    if (!isBlankText(record.ocrPath)) {
+        WIN32_FIND_DATAA data;
+        UniqueFind find(FindFirstFileA(record.ocrPath, &data));
+        isFile = find && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    if (isFile) {
+        // A file's path without a backslash has no directory to reduce to.
+        if (!cutAtLastBackslash(record.ocrPath) || !isBlankText(record.ocrPath))
+            return false;
+    }
+    if (deriveOcrDir(record.ocrPath, sizeof record.ocrPath, record.toolkitDir))
+        return true;
+    copyText(record.ocrPath, before);
+    return false;
+}
+
+std::uint64_t joined(std::uint32_t high, std::uint32_t low)
+{
+    return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+bool stampOf(const char* path, FileStamp& stamp)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    stamp.size = joined(data.nFileSizeHigh, data.nFileSizeLow);
+    stamp.time = joined(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
+// True when another program holds the file open so that it cannot be
+// replaced or deleted (opening it for deletion is refused).
+bool isHeldOpen(const char* path)
+{
+    UniqueFile file(CreateFileA(path, DELETE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return !file && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// The full path of a resolve source as the copy would open it.
+std::string fullPathOf(const char* source)
+{
+    char full[512];
+    const DWORD n = GetFullPathNameA(source, sizeof full, full, nullptr);
+    return n == 0 || n >= sizeof full ? std::string(source) : std::string(full);
+}
+
+// Where a restore of file would copy from, and whether that copy could pass.
+void planSource(PlannedFile& file, const char* productKey, RestoreSession& session)
+{
+    char source[512];
+    if (session.resolveList().peek(productKey, fileNameOf(file.entry.path), source,
+                                   sizeof source) != kOk) {
+        file.sourceState = SourceState::NoLine;
+        return;
+    }
+    file.source = fullPathOf(source);
+    FileStamp stamp;
+    FileIdentity sourceFile;
+    FileIdentity targetFile;
+    if (!stampOf(source, stamp))
+        file.sourceState = SourceState::Missing;
+    else if (identityOf(source, sourceFile) && identityOf(file.entry.path, targetFile) &&
+             sourceFile.sameFileAs(targetFile))
+        file.sourceState = SourceState::IsTarget;
+    else if (!(stamp == file.expected))
+        file.sourceState = SourceState::Differs;
+    else
+        file.sourceState = SourceState::Good;
+}
+
+// Step 3: the directories, every listed file, the clean-up.
+void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session)
+{
+    InstallRecord& record = plan.record;
+    if (isBlankText(record.toolkitDir) &&
+        deriveToolkitDir(record.toolkitDir, sizeof record.toolkitDir, record.programDir,
+                         record.toolkitVersion)) {
+        plan.derivedToolkit = true;
+        DiagLog("\n\n>Formated VEX Dir: %s", record.toolkitDir);
+    }
+    if (settleOcrDir(record)) {
+        plan.derivedOcr = true;
+        DiagLog("\n>Formated OCR Dir: %s\n", record.ocrPath);
+    }
+
+    bool anchor = true;
+    for (FileEntry& entry : fileList) {
+        PlannedFile file;
+        file.entry = entry;
+        expandFilePath(file.entry.path, record, plan.windowsDir);
+        file.expected.size = joined(entry.sizeHigh, entry.sizeLow);
+        file.expected.time = joined(entry.timeHigh, entry.timeLow);
+        if (!isBlankText(file.entry.path))
+            file.exists = stampOf(file.entry.path, file.actual);
+        if (checkFile(file.entry) != kOk) {
+            if (anchor &&
+                searchDrivesForFile(file.entry, plan.productKey, session.resolveList()) == kOk) {
+                // The installation lives where the intact copy is.
+                char dir[sizeof file.entry.path];
+                copyText(dir, file.entry.path);
+                cutAtLastBackslash(dir);
+                copyText(record.toolkitDir, dir);
+                copyText(record.ocrPath, dir);
+                file.relocatesToolkit = true;
+                file.exists = stampOf(file.entry.path, file.actual);
+            } else {
+                file.restore = true;
+                file.inUse = file.exists && isHeldOpen(file.entry.path);
+                planSource(file, plan.productKey, session);
+            }
+        }
+        // The clean-up keeps the listed files by these final paths.
+        copyText(entry.path, file.entry.path);
+        plan.files.push_back(std::move(file));
+        anchor = false;
+    }
+
+    plan.cleanup.directory = record.toolkitDir;
+    plan.cleanup.result =
+        planCleanup(record.toolkitDir, fileList, record.programDir, plan.cleanup.deletes);
+}
+
+HKEY rootKeyOf(std::uint32_t hive)
+{
+    return reinterpret_cast<HKEY>(
+        static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<std::int32_t>(hive))));
+}
+
+// The value as the registry holds it now; nothing when it cannot be read.
+RegistryNow currentValue(const RegistryEntry& entry)
+{
+    RegistryNow now;
+    if (entry.hive != kHiveCurrentUser && entry.hive != kHiveLocalMachine)
+        return now;
+    UniqueHkey key;
+    if (RegOpenKeyExA(rootKeyOf(entry.hive), entry.keyPath, 0, KEY_QUERY_VALUE, key.put()) !=
+        ERROR_SUCCESS)
+        return now;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(key.get(), entry.valueName, nullptr, &type, nullptr, &size) !=
+        ERROR_SUCCESS)
+        return now;
+    std::string bytes(size, '\0');
+    if (RegQueryValueExA(key.get(), entry.valueName, nullptr, &type,
+                         reinterpret_cast<BYTE*>(bytes.data()), &size) != ERROR_SUCCESS)
+        return now;
+    bytes.resize(size);
+    now.exists = true;
+    now.type = type;
+    now.bytes = std::move(bytes);
+    return now;
+}
+
+// The bytes and type that writeRegistryEntry writes for entry.
+RegistryNow wantedValue(const RegistryEntry& entry)
+{
+    RegistryNow wanted;
+    wanted.exists = true;
+    if (entry.valueType == RegValueType::String) {
+        wanted.type = REG_SZ;
+        wanted.bytes.assign(entry.stringData,
+                            strnlen(entry.stringData, sizeof entry.stringData - 1));
+        wanted.bytes.push_back('\0');
+    } else {
+        wanted.type = REG_DWORD;
+        const std::uint32_t v = entry.dwordValue;
+        for (int shift = 0; shift < 32; shift += 8)
+            wanted.bytes.push_back(static_cast<char>((v >> shift) & 0xFF));
+    }
+    return wanted;
+}
+
+// Step 5: every registry value, string data expanded first.
+void planRegistry(RunPlan& plan, const RegistryList& registryList)
+{
+    const InstallRecord& record = plan.record;
+    for (const RegistryEntry& entry : registryList) {
+        PlannedValue value;
+        value.entry = entry;
+        if (value.entry.stringData[0] != '\0') {
+            const struct {
+                int selector;
+                const char* text;
+            } macros[] = {{kMacroVexDir, record.toolkitDir},
+                          {kMacroAppDir, record.programDir},
+                          {kMacroOcrDir, record.ocrPath}};
+            for (const auto& macro : macros)
+                if (expandInPlace(value.entry.stringData, macro.selector, macro.text))
+                    value.expansions.emplace_back(value.entry.stringData);
+        }
+        value.current = currentValue(value.entry);
+        value.wanted = wantedValue(value.entry);
+        value.changes = !value.current.exists || value.current.type != value.wanted.type ||
+                        value.current.bytes != value.wanted.bytes;
+        plan.registry.push_back(std::move(value));
+    }
+}
+
+} // namespace
+
+std::size_t RunPlan::changeCount() const
+{
+    std::size_t n = cleanup.deletes.size();
+    for (const PlannedFile& file : files)
+        n += file.restore ? 1 : 0;
+    for (const PlannedValue& value : registry)
+        n += value.changes ? 1 : 0;
+    return n;
+}
+
+void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session)
+{
+    plan = RunPlan();
+    plan.record = record;
+    if (isBlankText(plan.record.productName))
+        return;
+
+    buildProductKey(plan.productKey, sizeof plan.productKey, plan.record.productName,
+                    plan.record.productVersion);
+    const UINT n = GetWindowsDirectoryA(plan.windowsDir, sizeof plan.windowsDir);
+    if (n == 0 || n >= sizeof plan.windowsDir)
+        plan.windowsDir[0] = '\0';
+
+    DiagLog("\n\n>Update Start.....");
+
+    // Both lists are freed on every way out of the planning.
+    UpdateScript script;
+    if (readUpdateScript(plan.productKey, &script) != kOk) {
+        plan.scriptResult = kFailed;
+        return;
+    }
+    plan.hasFiles = !script.fileList.empty();
+    if (plan.hasFiles)
+        planFiles(plan, script.fileList, session);
+    if (isBlankText(plan.record.pluginDir))
+        copyText(plan.record.pluginDir, plan.record.toolkitDir);
+    plan.hasRegistry = !script.registryList.empty();
+    planRegistry(plan, script.registryList);
+}
+
+int applyRun(RunPlan& plan, RestoreSession& session)
+{
+    int runResult = kOk;
+    if (plan.hasFiles) {
+        for (PlannedFile& file : plan.files) {
+            // Memory running out in one entry's step is that step's failure;
+            // the run goes on with the next.
+            try {
+                session.visit(file.entry.path);
+                if (file.restore)
+                    restoreFile(plan.productKey, file.entry.path, runResult, session);
+            } catch (const std::bad_alloc&) {
+                DiagLog("\n> Error restoring file %s", file.entry.path);
+                runResult = kRestoreFailed;
+            }
+        }
+        session.close();
+
+        for (const std::string& path : plan.cleanup.deletes)
+            deleteStrayFile(path.c_str());
+        if (plan.cleanup.result != kOk)
+            DiagLog("\n>Error cleaning up file in %s", plan.record.toolkitDir);
+        DiagLog("\n\n>File check done...\n");
+    }
+
+    if (plan.hasRegistry) {
+        for (PlannedValue& value : plan.registry) {
+            for (const std::string& expansion : value.expansions)
+                DiagLog("\n>Replacing string: %s", expansion.c_str());
+            int written = kFailed;
+            try {
+                written = writeRegistryEntry(value.entry);
+            } catch (const std::bad_alloc&) {
+                written = kFailed;
+            }
+            if (written != kOk)
+                DiagLog("\n>Error restoring: %s,%s", value.entry.keyPath, value.entry.valueName);
+        }
+        DiagLog("\n\n>Registry check done...\n");
+    }
+    return runResult;
+}

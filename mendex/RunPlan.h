@@ -1,0 +1,95 @@
+// The decisions of one update run, made before anything changes: which
+// listed files are restored (and from where), where the toolkit directory
+// is, which files the clean-up deletes or where it refuses, and which
+// registry values are written. Applying a plan is the run; showing one is
+// the dry run of the author's tool.
+#pragma once
+
+#include "FileRestore.h"
+#include "InstallRecord.h"
+#include "UpdateScript.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A file's size and last-write time (FILETIME, 100-ns units since 1601).
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::uint64_t time = 0;
+    bool operator==(const FileStamp& o) const { return size == o.size && time == o.time; }
+};
+
+// Where a restore would copy from, as it stands when planned.
+enum class SourceState {
+    Good,     // present, with the script's size and time
+    NoLine,   // the resolve list has no line for the file (or no list)
+    Missing,  // the line's source is not there
+    Differs,  // the source's size or time is not the script's: it would fail its own check
+    IsTarget, // the source is the target itself: the copy cannot repair it
+};
+
+struct PlannedFile {
+    FileEntry entry{};             // the path as expanded (the anchor's: where found)
+    FileStamp expected;            // the script's numbers
+    bool exists = false;           // a file of that name is there
+    FileStamp actual;              // its numbers, when it exists
+    bool restore = false;          // false: correct (or blank path, or the anchor found)
+    bool relocatesToolkit = false; // the anchor: an intact copy was found elsewhere
+    std::string source;            // the resolve source's full path ("" without a line)
+    SourceState sourceState = SourceState::NoLine;
+    bool inUse = false; // the target is held open: replacing it would fail
+};
+
+struct PlannedCleanup {
+    std::string directory;            // the toolkit directory the clean-up works on
+    int result = 0;                   // as cleanPluginDirectory: 0, -1 refused or failed, -8
+    std::vector<std::string> deletes; // full paths, in listing order
+};
+
+// A registry value as it is now.
+struct RegistryNow {
+    bool exists = false;
+    std::uint32_t type = 0;
+    std::string bytes;
+};
+
+struct PlannedValue {
+    RegistryEntry entry{};               // stringData as expanded
+    std::vector<std::string> expansions; // stringData after each expansion that found its macro
+    RegistryNow current;
+    RegistryNow wanted;  // what the write sets
+    bool changes = true; // false when the value already holds exactly this
+};
+
+struct RunPlan {
+    int scriptResult = 0;   // 0, or -1 when the script cannot be used (nothing else set)
+    InstallRecord record{}; // as the run leaves it (directories derived, relocated)
+    char productKey[512] = "";
+    char windowsDir[260] = "";
+    bool derivedToolkit = false;    // toolkitDir was derived ("Formated VEX Dir")
+    bool derivedOcr = false;        // ocrPath was derived ("Formated OCR Dir")
+    bool hasFiles = false;          // the file phase runs
+    std::vector<PlannedFile> files; // in script order
+    PlannedCleanup cleanup;
+    bool hasRegistry = false; // the registry phase runs
+    std::vector<PlannedValue> registry;
+
+    // The number of changes that applying the plan makes: restores,
+    // deletions and registry values that differ.
+    std::size_t changeCount() const;
+};
+
+// Plans the run for record (its fields terminated within their widths) from
+// "Update.src" and "Resolve.src" of the current directory. Changes nothing on
+// disk or in the registry. Logs what the run logs before its first change:
+// "\n\n>Update Start.....", the script reader's lines, the derived
+// directories and the anchor's drive search. A blank product name plans
+// nothing (scriptResult 0, no phase). Throws std::bad_alloc when memory runs
+// out (nothing has changed then).
+void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session);
+
+// Applies a plan made by planRun with the same session, in the run's order
+// and with its log lines; returns the run's result: 0, or -15 when a copy
+// failed. Memory running out in a step is that step's failure.
+int applyRun(RunPlan& plan, RestoreSession& session);

@@ -1,0 +1,102 @@
+// The patch driver: the whole run of Setup, on the worker thread.
+//
+// A PatchRun owns everything of one run: the loaded libraries, the two
+// installation records, Setup's own directory and the outcome. It reaches the
+// progress window only through a PatchHost.
+#pragma once
+
+#include "FwDialog.h"
+#include "InstallRecord.h"
+#include "RunLog.h"
+#include "SetupOptions.h"
+#include "WinHandle.h"
+
+// What the run needs of its window. Called on the run's thread.
+class PatchHost
+{
+public:
+    // Sets the progress position (0 to 250), then repaints the window at once.
+    virtual void SetProgress(int pos) = 0;
+    // The status line painted above the progress bar.
+    virtual void SetStatus(const char* text) = 0;
+    // A message box owned by the window; returns the button pressed.
+    virtual int ShowMessage(const char* text, const char* caption, UINT type) = 0;
+    // Closes the window with result: 1 when the run has ended, IDCANCEL when
+    // it was cancelled.
+    virtual void Close(int result) = 0;
+
+protected:
+    ~PatchHost() = default;
+};
+
+// The time the run waits between loading the update library and calling it.
+const DWORD kUpdatePauseMs = 1500;
+
+class PatchRun
+{
+public:
+    PatchRun(PatchHost& host, RunLog& log);
+    // Unloads what the run has left loaded (after a Cancel, say).
+    ~PatchRun();
+    PatchRun(const PatchRun&) = delete;
+    PatchRun& operator=(const PatchRun&) = delete;
+
+    // The whole run, from the resource library to the closing message; every
+    // path ends by closing the window. Returns -1 on the cancel and error
+    // paths, 0 once the update call has returned (also when it raised),
+    // unless a Cancel came after it.
+    UINT Run();
+
+    // From any thread: the run ends before its next step (a library call
+    // that is running completes first), and a wait returns at once.
+    void RequestCancel();
+
+    // Setup's own directory, normally ending in a backslash; set before the
+    // run. Unknown (empty or cut short): no library is looked for at all.
+    char m_szSetupDir[512];
+    bool m_setupDirKnown = true;
+    DWORD m_pauseMs = kUpdatePauseMs; // the wait before the update call
+
+    UniqueModule m_hResLib;  // "patchres.dll", as data
+    UniqueModule m_hScoutex; // "Scoutex.dll" while it is loaded
+    UniqueModule m_hMendex;  // "Mendex.dll" while it is loaded
+    char m_szProbeCmd[512];  // the hardware check's program path
+    FwText m_strMessage;     // the text of the last message box; between the
+                             // enumeration and the update: "name version"
+    InstallRecord m_current; // the search's scratch record
+    InstallRecord m_chosen;  // the newest installation, handed to the update
+    // The process's exit code: the run's outcome.
+    int m_exitCode = kExitCancelled;
+
+private:
+    struct Cancelled {
+    };
+    enum class Resources { Keep, Unload };
+    enum class Search { Found, NotFound, Raised };
+
+    // Every step begins here: logged, or Cancelled thrown when a cancel was
+    // requested. The log thus never holds a step after "cancel requested".
+    void step(const char* format, ...) FW_PRINTF(2, 3);
+    void progress(int pos);
+    void status(const char* text);
+    int showText(UINT id, const char* caption, UINT type);
+    HMODULE loadLibrary(UniqueModule& module, const char* name);
+    void outcome(int exitCode, const char* what);
+    UINT finish(Resources resources, UINT threadResult);
+    UINT fail(int exitCode, const char* what, UINT textId, const char* caption,
+              Resources resources);
+    void dropResources();
+    void takeRecord();
+    UINT runSteps();
+    Search enumerate(int (*search)(InstallRecord*));
+    void startProbe();
+
+    PatchHost& m_host;
+    RunLog& m_log;
+    CRITICAL_SECTION m_lock;
+    bool m_cancelRequested = false; // under m_lock
+    UniqueKernelHandle m_cancelEvent;
+};
+
+// The worker thread's procedure: param is the PatchRun.
+UINT PatchThreadProc(LPVOID param);

@@ -1,0 +1,401 @@
+// fixwise plan under Wine: it changes nothing, it lists what the following
+// run then does (compared with the run's log, the files and the registry),
+// and after the run it finds nothing to do. Run by with-drives.sh, which maps
+// E: and F: for the anchor found on another drive.
+#include "MendexWineSupport.h"
+#include "ResultCodes.h"
+
+#include <nlohmann/json.hpp>
+
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace wintest;
+using namespace mendextest;
+using nlohmann::json;
+
+namespace
+{
+
+const char kRegKey[] = "Software\\FixwiseTest\\Plan";
+
+struct Outcome {
+    DWORD code = 0xFFFFFFFF;
+    std::string out;
+};
+
+// Runs fixwise.exe of the build with args in dir and collects its output.
+Outcome runFixwise(const std::string& args, const std::string& dir)
+{
+    Outcome outcome;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
+    UniqueKernelHandle reader(readEnd);
+    UniqueKernelHandle writer(writeEnd);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    std::string command = "\"" + exeDir() + "fixwise.exe\" plan " + args;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(),
+                        &startup, &info)) {
+        ADD_FAILURE() << "cannot start " << command;
+        return outcome;
+    }
+    UniqueKernelHandle process(info.hProcess);
+    UniqueKernelHandle thread(info.hThread);
+    writer.reset();
+    char buf[4096];
+    DWORD got = 0;
+    while (ReadFile(reader.get(), buf, sizeof buf, &got, nullptr) && got > 0)
+        outcome.out.append(buf, got);
+    WaitForSingleObject(process.get(), INFINITE);
+    GetExitCodeProcess(process.get(), &outcome.code);
+    std::string lf;
+    for (char c : outcome.out)
+        if (c != '\r')
+            lf += c;
+    outcome.out = lf;
+    return outcome;
+}
+
+// The log's entries that start with prefix, with the prefix taken off.
+std::set<std::string> logged(const std::string& log, const std::string& prefix)
+{
+    std::set<std::string> out;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            out.insert(line.substr(prefix.size()));
+    return out;
+}
+
+// Every file below dir with its bytes and times, and the test key's values.
+void snapshotInto(const std::string& dir, std::map<std::string, std::string>& out)
+{
+    for (const std::string& name : listDir(dir)) {
+        const std::string path = dir + "\\" + name;
+        if (dirExists(path)) {
+            out[path] = "<dir>";
+            snapshotInto(path, out);
+            continue;
+        }
+        const Stamp s = stampOf(path);
+        out[path] =
+            readFile(path) + "|" + std::to_string(s.timeHigh) + "-" + std::to_string(s.timeLow);
+    }
+}
+
+std::map<std::string, std::string> snapshot(const std::vector<std::string>& dirs)
+{
+    std::map<std::string, std::string> out;
+    for (const std::string& dir : dirs)
+        snapshotInto(dir, out);
+    for (const char* name : {"Mode", "Same", "Path"}) {
+        const RegValue v = readValue(HKEY_LOCAL_MACHINE, kRegKey, name);
+        out[std::string("registry ") + name] =
+            v.ok ? std::to_string(v.type) + ":" + v.bytes : "<none>";
+    }
+    return out;
+}
+
+std::set<std::string> pathsOf(const json& items, const char* field)
+{
+    std::set<std::string> out;
+    for (const json& item : items)
+        out.insert(field ? item.at(field).get<std::string>() : item.get<std::string>());
+    return out;
+}
+
+class Plan : public ::testing::Test
+{
+protected:
+    TempDir patch_{"plan-patch"};
+    TempDir inst_{"plan-inst"};
+    TempDir logs_{"plan-log"};
+    ScratchKey reg_{HKEY_LOCAL_MACHINE, kRegKey};
+    UpdateRunner runner_{logs_.path()};
+    std::string toolkit_ = inst_ / "VEXsoft\\PLUGINS12";
+    std::string program_ = inst_ / "Scanner";
+
+    void SetUp() override
+    {
+        makeDirs(patch_ / "SOURCE");
+        makeDirs(toolkit_);
+        makeDirs(program_);
+    }
+
+    // A good source in the patch and the script line for it at where.
+    std::string source(const std::string& name, const std::string& bytes, const std::string& where)
+    {
+        makeFile(patch_ / ("SOURCE\\" + name), bytes, 0x01D0000000100000ull + bytes.size());
+        return fileRecord(where, stampOf(patch_ / ("SOURCE\\" + name)));
+    }
+    void writeData(const std::string& records, const std::string& resolve)
+    {
+        writeFile(patch_ / "Update.src", languageHeader() + kProductHeader + records);
+        writeFile(patch_ / "Resolve.src", kProductHeader + resolve);
+    }
+    std::string recordArgs(const std::string& toolkit = "") const
+    {
+        return "--record \"product=Scan Suite\\2.0\" --record programDir=" + program_ +
+               " --record toolkitVersion=1.2" +
+               (toolkit.empty() ? "" : " --record toolkitDir=" + toolkit);
+    }
+    int run(const std::string& toolkit = "")
+    {
+        InstallRecord r = makeRecord(program_, toolkit);
+        CurrentDir cd(patch_.path());
+        return runner_.run(r);
+    }
+};
+
+TEST_F(Plan, ListsWhatTheRunThenDoesAndChangesNothing)
+{
+    std::string script = source("A.DLL", "anchor", "%VEXDIR%\\A.DLL");
+    makeFile(toolkit_ + "\\A.DLL", "anchor", 0x01D0000000100000ull + 6);
+    script += source("B.DLL", "bbbb", "%VEXDIR%\\B.DLL");
+    makeFile(toolkit_ + "\\B.DLL", "BBBB", 0x01D0000000100000ull + 5); // one unit later
+    script += source("C.EXE", "cccc", "%APPDIR%\\C.EXE");
+    makeFile(program_ + "\\C.EXE", "a longer wrong file");
+    script += source("D.DLL", "dd", "%VEXDIR%\\D.DLL"); // missing
+    makeFile(toolkit_ + "\\STRAY.TMP", "stray");
+    makeFile(toolkit_ + "\\OLD.DLL", "old");
+    reg_.setDword("Mode", 7);
+    reg_.setString("Same", "kept");
+    script += std::string("RegValue=HKLM,") + kRegKey + ",Mode=\"fast\"\n" + "RegValue=HKLM," +
+              kRegKey + ",Same=\"kept\"\n" + "RegValue=HKLM," + kRegKey + ",Path=\"%VEXDIR%\"\n";
+    writeData(script, "A.DLL=SOURCE\\A.DLL\nB.DLL=SOURCE\\B.DLL\nC.EXE=SOURCE\\C.EXE\n"
+                      "D.DLL=SOURCE\\D.DLL\n");
+
+    const auto before = snapshot({inst_.path(), patch_.path()});
+    const Outcome text = runFixwise(recordArgs(), patch_.path());
+    const Outcome planned = runFixwise("--json " + recordArgs(), patch_.path());
+    EXPECT_EQ(snapshot({inst_.path(), patch_.path()}), before);
+    EXPECT_EQ(text.code, 1u) << text.out;
+    ASSERT_EQ(planned.code, 1u) << planned.out;
+    const json doc = json::parse(planned.out);
+
+    EXPECT_EQ(doc["installation"]["toolkitDir"], toolkit_);
+    EXPECT_EQ(doc["toolkitDerived"], true);
+    const std::set<std::string> restores = pathsOf(doc["restores"], "path");
+    EXPECT_EQ(restores, (std::set<std::string>{toolkit_ + "\\B.DLL", program_ + "\\C.EXE",
+                                               toolkit_ + "\\D.DLL"}));
+    const std::set<std::string> deletes = pathsOf(doc["cleanup"]["deletes"], nullptr);
+    EXPECT_EQ(deletes, (std::set<std::string>{toolkit_ + "\\STRAY.TMP", toolkit_ + "\\OLD.DLL"}));
+    std::set<std::string> values;
+    for (const json& v : doc["registry"])
+        values.insert(v["name"].get<std::string>() + "=" + v["new"]["text"].get<std::string>());
+    EXPECT_EQ(values,
+              (std::set<std::string>{"Mode=REG_SZ \"fast\"", "Path=REG_SZ \"" + toolkit_ + "\""}));
+    EXPECT_EQ(doc["changes"], 7);
+    // The text says the same, one line per change.
+    for (const std::string& path : restores)
+        EXPECT_NE(text.out.find(" " + path + "\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find(">f+++ " + toolkit_ + "\\D.DLL\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find(">f.t. " + toolkit_ + "\\B.DLL\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find(">fst. " + program_ + "\\C.EXE\n"), std::string::npos) << text.out;
+    for (const std::string& path : deletes)
+        EXPECT_NE(text.out.find("*deleting " + path + "\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find(">rc   HKLM\\" + std::string(kRegKey) + "\\Mode\n"), std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("7 change(s)\n"), std::string::npos) << text.out;
+
+    EXPECT_EQ(run(), kOk);
+    const std::string log = runner_.log();
+    EXPECT_EQ(logged(log, ">Restoring file "), restores);
+    EXPECT_EQ(logged(log, ">Deleting file "), deletes);
+    EXPECT_EQ(readFile(toolkit_ + "\\B.DLL"), "bbbb");
+    EXPECT_EQ(readFile(toolkit_ + "\\D.DLL"), "dd");
+    EXPECT_FALSE(fileExists(toolkit_ + "\\STRAY.TMP"));
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, kRegKey, "Mode").bytes, std::string("fast", 5));
+
+    // The run's verification: nothing left to do, and still nothing changed.
+    const auto after = snapshot({inst_.path(), patch_.path()});
+    const Outcome again = runFixwise("--json " + recordArgs(), patch_.path());
+    EXPECT_EQ(again.code, 0u) << again.out;
+    const json verified = json::parse(again.out);
+    EXPECT_TRUE(verified["restores"].empty());
+    EXPECT_TRUE(verified["cleanup"]["deletes"].empty());
+    EXPECT_TRUE(verified["registry"].empty());
+    EXPECT_EQ(verified["changes"], 0);
+    const Outcome textAgain = runFixwise(recordArgs(), patch_.path());
+    EXPECT_EQ(textAgain.code, 0u);
+    EXPECT_NE(textAgain.out.find("nothing to do"), std::string::npos) << textAgain.out;
+    EXPECT_EQ(snapshot({inst_.path(), patch_.path()}), after);
+}
+
+TEST_F(Plan, WhatCannotBeDoneShowsAsTheRunWillMeetIt)
+{
+    std::string script = source("A.DLL", "anchor", "%VEXDIR%\\A.DLL");
+    makeFile(toolkit_ + "\\A.DLL", "anchor", 0x01D0000000100000ull + 6);
+    script += source("NOLINE.DLL", "n", "%VEXDIR%\\NOLINE.DLL");
+    script += fileRecord("%VEXDIR%\\GONE.DLL", Stamp{4, 0, 0x100, 0x01D00000});
+    script += source("ODD.DLL", "odd", "%VEXDIR%\\ODD.DLL");
+    setWriteTime(patch_ / "SOURCE\\ODD.DLL", 0x01D0000000200000ull); // source no longer matches
+    script += source("HELD.DLL", "held", "%VEXDIR%\\HELD.DLL");
+    makeFile(toolkit_ + "\\HELD.DLL", "wrong");
+    writeData(script, "A.DLL=SOURCE\\A.DLL\nGONE.DLL=SOURCE\\GONE.DLL\nODD.DLL=SOURCE\\ODD.DLL\n"
+                      "HELD.DLL=SOURCE\\HELD.DLL\n");
+    UniqueFile held(CreateFileA((toolkit_ + "\\HELD.DLL").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+
+    const Outcome text = runFixwise(recordArgs(), patch_.path());
+    const Outcome planned = runFixwise("--json " + recordArgs(), patch_.path());
+    EXPECT_EQ(text.code, 1u);
+    ASSERT_EQ(planned.code, 1u) << planned.out;
+    std::map<std::string, std::string> why;
+    const json doc = json::parse(planned.out);
+    for (const json& f : doc["restores"])
+        why[f["path"]] = f["inUse"] ? "in use" : f["sourceState"].get<std::string>();
+    EXPECT_EQ(why,
+              (std::map<std::string, std::string>{{toolkit_ + "\\NOLINE.DLL", "no-resolve-line"},
+                                                  {toolkit_ + "\\GONE.DLL", "missing"},
+                                                  {toolkit_ + "\\ODD.DLL", "differs"},
+                                                  {toolkit_ + "\\HELD.DLL", "in use"}}));
+    for (const char* reason :
+         {"cannot be restored: no resolve line",
+          "cannot be restored: source missing, " /* then its path */,
+          "cannot be restored: source does not match the script", "cannot be restored: in use"})
+        EXPECT_NE(text.out.find(reason), std::string::npos) << reason << "\n" << text.out;
+
+    // The run meets each as planned: no line logged as such, the missing
+    // source and the held file as failed copies.
+    EXPECT_EQ(run(), kRestoreFailed);
+    const std::string log = runner_.log();
+    EXPECT_EQ(logged(log, "> Error restoring file "),
+              std::set<std::string>{toolkit_ + "\\NOLINE.DLL"});
+    std::set<std::string> failedCopies;
+    for (const std::string& rest : logged(log, ">Error copying file "))
+        failedCopies.insert(rest.substr(rest.find(" to ") + 4));
+    EXPECT_EQ(failedCopies,
+              (std::set<std::string>{toolkit_ + "\\GONE.DLL", toolkit_ + "\\HELD.DLL"}));
+    EXPECT_EQ(readFile(toolkit_ + "\\ODD.DLL"), "odd"); // copied, yet never right
+    held.reset();
+    EXPECT_EQ(runFixwise(recordArgs(), patch_.path()).code, 1u);
+}
+
+TEST_F(Plan, RefusedCleanUpShowsAsSuch)
+{
+    // The anchor is a correct program file, so the toolkit directory stays
+    // the user's Desktop, where the clean-up refuses to work.
+    writeData(source("MAIN.EXE", "main", "%APPDIR%\\MAIN.EXE") +
+                  source("B.DLL", "bbbb", "%VEXDIR%\\B.DLL"),
+              "B.DLL=SOURCE\\B.DLL\n");
+    makeFile(program_ + "\\MAIN.EXE", "main", 0x01D0000000100000ull + 4);
+    char desktop[MAX_PATH];
+    ASSERT_EQ(
+        SHGetFolderPathA(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop),
+        S_OK);
+    const Outcome text = runFixwise(recordArgs(desktop), patch_.path());
+    EXPECT_NE(text.out.find("!d    " + std::string(desktop) +
+                            "\n      clean-up refused: not a toolkit folder\n"),
+              std::string::npos)
+        << text.out;
+    const Outcome planned = runFixwise("--json " + recordArgs(desktop), patch_.path());
+    const json doc = json::parse(planned.out);
+    EXPECT_EQ(doc["cleanup"]["refused"], true);
+    EXPECT_EQ(doc["cleanup"]["directory"], desktop);
+    EXPECT_EQ(pathsOf(doc["restores"], "path"),
+              std::set<std::string>{std::string(desktop) + "\\B.DLL"});
+}
+
+TEST_F(Plan, AnchorFoundOnAnotherDriveMovesTheInstallationThere)
+{
+    ASSERT_TRUE(dirExists("E:\\")) << "run this test through with-drives.sh";
+    const std::string name = "PLANANC" + std::to_string(GetCurrentProcessId()) + ".DLL";
+    const std::string elsewhere = "E:\\plan-kit";
+    removeTree(elsewhere);
+    makeDirs(elsewhere);
+    std::string script = source(name, "the anchor", "%VEXDIR%\\" + name);
+    makeFile(elsewhere + "\\" + name, "the anchor", 0x01D0000000100000ull + 10);
+    script += source("B.DLL", "bbbb", "%VEXDIR%\\B.DLL");
+    makeFile(elsewhere + "\\B.DLL", "bbbb", 0x01D0000000100000ull + 4);
+    makeFile(elsewhere + "\\STRAY.TMP", "stray");
+    writeData(script, name + "=SOURCE\\" + name + "\nB.DLL=SOURCE\\B.DLL\n");
+
+    const Outcome planned = runFixwise("--json " + recordArgs(), patch_.path());
+    ASSERT_EQ(planned.code, 1u) << planned.out;
+    const json doc = json::parse(planned.out);
+    EXPECT_EQ(doc["toolkitRelocated"], true);
+    EXPECT_EQ(doc["installation"]["toolkitDir"], elsewhere);
+    EXPECT_TRUE(doc["restores"].empty());
+    EXPECT_EQ(pathsOf(doc["cleanup"]["deletes"], nullptr),
+              std::set<std::string>{elsewhere + "\\STRAY.TMP"});
+
+    InstallRecord r = makeRecord(program_, "");
+    {
+        CurrentDir cd(patch_.path());
+        EXPECT_EQ(runner_.run(r), kOk);
+    }
+    EXPECT_EQ(std::string(r.toolkitDir), elsewhere);
+    EXPECT_EQ(logged(runner_.log(), ">Deleting file "),
+              std::set<std::string>{elsewhere + "\\STRAY.TMP"});
+    EXPECT_EQ(runFixwise(recordArgs(), patch_.path()).code, 0u);
+    removeTree(elsewhere);
+}
+
+TEST_F(Plan, FindsTheInstallationsAsSetupDoes)
+{
+    // Two releases installed at the same time: the later in the catalogue
+    // is chosen, the other is listed.
+    const std::string root = std::string(kRegKey) + "\\Catalogue";
+    TempDir older("plan-older");
+    const std::uint64_t installed = 0x01D6000000000002ull;
+    makeFile(older / "scan.exe", "scan", installed);
+    makeFile(program_ + "\\scan.exe", "scan", installed);
+    std::string catalogue;
+    for (const auto& [version, dir] :
+         {std::pair<std::string, std::string>{"1.0", older.path()}, {"2.0", program_}}) {
+        reg_.setString("here", dir, "Catalogue\\Dirs\\" + version);
+        catalogue += "[Scan Suite\\" + version + "]\nInstallKey=HKLM," + root + "\\Dirs\\" +
+                     version + "\nProgramDir=HKLM," + root + "\\Dirs\\" + version + ",here\n";
+    }
+    writeFile(patch_ / "libdata.src", catalogue);
+    writeData(source("A.DLL", "anchor", "%VEXDIR%\\A.DLL"), "A.DLL=SOURCE\\A.DLL\n");
+
+    const Outcome planned = runFixwise("--json", patch_.path());
+    ASSERT_EQ(planned.code, 1u) << planned.out;
+    const json doc = json::parse(planned.out);
+    EXPECT_EQ(doc["installation"]["product"], "Scan Suite\\2.0");
+    EXPECT_EQ(doc["installation"]["programDir"], program_);
+    ASSERT_EQ(doc["others"].size(), 1u);
+    EXPECT_EQ(doc["others"][0]["product"], "Scan Suite\\1.0");
+    // No toolkit version in the catalogue: the derived folder has no suffix.
+    EXPECT_EQ(pathsOf(doc["restores"], "path"),
+              std::set<std::string>{inst_ / "VEXsoft\\PLUGINS\\A.DLL"});
+}
+
+TEST_F(Plan, CannotRunWithoutAnInstallationOrAScript)
+{
+    // No catalogue in the folder: the search cannot run.
+    Outcome o = runFixwise("", patch_.path());
+    EXPECT_EQ(o.code, 2u);
+    EXPECT_EQ(runFixwise("--bogus", patch_.path()).code, 2u);
+    EXPECT_EQ(runFixwise("--record toolkitDir=C:\\x", patch_.path()).code, 2u);
+    // No script section for the product.
+    writeFile(patch_ / "Update.src", languageHeader() + "[Other\\1.0]\n");
+    EXPECT_EQ(runFixwise(recordArgs(), patch_.path()).code, 2u);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
