@@ -172,38 +172,37 @@ std::string stampText(const FileStamp& s)
     return std::to_string(s.size) + " bytes, " + timeText(s.time);
 }
 
+// How a restore's source stands: its name in JSON, and why it cannot be
+// restored (null when it can).
+struct SourceText {
+    SourceState state;
+    const char* name;
+    const char* problem;
+};
+const SourceText kSourceTexts[] = {
+    {SourceState::Good, "good", nullptr},
+    {SourceState::NoLine, "no-resolve-line", "no resolve line"},
+    {SourceState::Missing, "missing", "source missing"},
+    {SourceState::Differs, "differs", "source does not match the script"},
+    {SourceState::IsTarget, "is-target", "source is the target itself"},
+};
+
+const SourceText& sourceText(SourceState state)
+{
+    for (const SourceText& t : kSourceTexts)
+        if (t.state == state)
+            return t;
+    return kSourceTexts[1];
+}
+
 const char* sourceProblem(SourceState state)
 {
-    switch (state) {
-    case SourceState::Good:
-        return nullptr;
-    case SourceState::NoLine:
-        return "no resolve line";
-    case SourceState::Missing:
-        return "source missing";
-    case SourceState::Differs:
-        return "source does not match the script";
-    case SourceState::IsTarget:
-        return "source is the target itself";
-    }
-    return "unknown";
+    return sourceText(state).problem;
 }
 
 const char* sourceName(SourceState state)
 {
-    switch (state) {
-    case SourceState::Good:
-        return "good";
-    case SourceState::NoLine:
-        return "no-resolve-line";
-    case SourceState::Missing:
-        return "missing";
-    case SourceState::Differs:
-        return "differs";
-    case SourceState::IsTarget:
-        return "is-target";
-    }
-    return "unknown";
+    return sourceText(state).name;
 }
 
 // The rsync-like code of a restore: ">f" then "+" for a missing file, or

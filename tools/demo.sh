@@ -57,9 +57,14 @@ auto() { "$wine" "$bin/fwauto.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 # The example installation and the patch medium C:\Pixora Patch.
 "$top/tools/example-install.sh" "$prefix/drive_c" "" >/dev/null
 medium="$prefix/drive_c/Pixora Patch"
-for f in Setup.exe Scoutex.dll Mendex.dll patchres.dll devprobe.exe; do
+for f in Setup.exe Scoutex.dll Mendex.dll patchres.dll devprobe.exe fixwise.exe; do
     cp "$bin/$f" "$medium/"
 done
+# fixwise plan in the medium's folder, as support staff run it.
+plan() {
+    (cd "$medium" && "$wine" 'C:\Pixora Patch\fixwise.exe' plan </dev/null 2>&1 | tr -d '\r' |
+        sed 's/^/  /') || true
+}
 "$wine" regedit /S "$medium/example.reg" </dev/null >/dev/null 2>&1
 
 # Snapshots of the installation on disk and of its registry keys.
@@ -84,6 +89,12 @@ compare() {
 }
 snapshot_files >"$demo/files-before.txt"
 snapshot_registry >"$demo/registry-before.txt"
+
+echo "== What a run will do (fixwise plan, before Setup):"
+plan
+# The plan's own search wrote to the diagnostic log: start it afresh.
+rm -f "$prefix/drive_c/Pixora Logs/OvUpdErr.log"
+echo
 
 echo "== Running C:\\Pixora Patch\\Setup.exe (display $DISPLAY)"
 (cd "$medium" && exec "$wine" 'C:\Pixora Patch\Setup.exe' </dev/null >/dev/null 2>&1) &
@@ -127,6 +138,9 @@ if [ -f "$prefix/drive_c/Pixora Logs/OvUpdErr.log" ]; then
 else
     echo "  (no log written)"
 fi
+echo
+echo "== Verification (fixwise plan, after Setup):"
+plan
 echo
 echo "== Screenshot of the progress window during the run:"
 echo "  $demo/progress-window.png"
