@@ -36,7 +36,7 @@ bool listedIdentities(const FileList& fileList, std::vector<FileIdentity>& out)
 
 // True when path is the same file on disk as a listed one (a file that
 // cannot be opened, such as one in use, cannot be told and is not).
-bool isListedFile(const char* path, const std::vector<FileIdentity>& identities)
+bool isListedOnDisk(const char* path, const std::vector<FileIdentity>& identities)
 {
     FileIdentity identity;
     if (!identityOf(path, identity))
@@ -92,7 +92,7 @@ int planCleanup(const char* directory, const FileList& fileList, const char* pro
                 if (!listedIdentities(fileList, *identities))
                     return kFailed;
             }
-            if (!isListedFile(path, *identities))
+            if (!isListedOnDisk(path, *identities))
                 deletes.emplace_back(path);
         } while (FindNextFileA(find.get(), &found));
 
