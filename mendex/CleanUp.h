@@ -14,7 +14,7 @@
 // full path (directory, one backslash, name); a failed deletion does not
 // change the result.
 // A file is kept when a listed path spells it or names the same file on disk.
-// Returns 0 when the directory was walked to its end; -1 when directory is
+// Returns kOk when the directory was walked to its end; kFailed when directory is
 // blank, or when it resolves (links, junctions, short names, "..", "\\?\"
 // followed) to a place that cannot be a toolkit directory: a drive's or
 // share's root, the Windows directory or a folder below it, the system
@@ -22,15 +22,15 @@
 // ProgramData, the profiles' folder, the profile, Desktop, Documents,
 // Downloads, Music, Pictures, Videos, AppData, Start Menu, Temp), programDir,
 // the current directory or the process's own folder or any folder above one
-// of them (nothing is deleted); -1 also when the walk ended with an error;
-// -8 when the directory cannot be listed.
+// of them (nothing is deleted); kFailed also when the walk ended with an error;
+// kNotOnDisk when the directory cannot be listed.
 int cleanPluginDirectory(const char* directory, const FileList& fileList,
                          const char* programDir = nullptr);
 
 // The clean-up's decisions without its deletions: the files that
 // cleanPluginDirectory would delete, in listing order, and its result (a
 // walk that ends with an error keeps what it found before; memory running
-// out finds nothing and gives -1). Changes nothing.
+// out finds nothing and gives kFailed). Changes nothing.
 int planCleanup(const char* directory, const FileList& fileList, const char* programDir,
                 std::vector<std::string>& deletes);
 

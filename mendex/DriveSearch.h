@@ -9,7 +9,7 @@ struct FileEntry;
 // system reports for each drive. A copy inside the process's current
 // directory (the patch's own folder) or that is the resolve source of the
 // entry for productKey is never taken: that drive yields nothing.
-// 0 when a copy passed checkFile (the entry's path then names it); -1 when
-// none did (the path is as before); -10 when the path holds no backslash.
+// kOk when a copy passed checkFile (the entry's path then names it); kFailed when
+// none did (the path is as before); kMalformed when the path holds no backslash.
 // resolveList is the run's.
 int searchDrivesForFile(FileEntry& entry, const char* productKey, ResolveList& resolveList);

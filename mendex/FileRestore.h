@@ -58,14 +58,14 @@ private:
     std::string key_;
 };
 
-// 0 when the entry's path is blank or names an existing file whose size and
-// last-write time equal the entry's numbers; -8 when nothing of that name
-// exists; -1 when it exists and differs (or is a directory).
+// kOk when the entry's path is blank or names an existing file whose size and
+// last-write time equal the entry's numbers; kNotOnDisk when nothing of that name
+// exists; kFailed when it exists and differs (or is a directory).
 int checkFile(const FileEntry& entry);
 
 // Restores the file at path from the source that the resolve list gives for
 // its file name, logging as the run does. A failed copy sets runResult to
-// -15, and so does a source that is the target itself (the same file on
+// kRestoreFailed, and so does a source that is the target itself (the same file on
 // disk, however spelt); a missing resolve entry leaves it alone.
 // The restore happens within the run's session: its resolve list and
 // scratch folders.

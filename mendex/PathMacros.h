@@ -30,8 +30,8 @@ constexpr std::size_t kMaxFilePath = 259;
 // macro's filter if it has one, and writes the result to out. The output
 // holds at most capacity - 1 characters and is terminated: what would go
 // beyond is cut. out must have room for capacity bytes; text and out must
-// not overlap. Returns 0 when the macro was found and out holds the result;
-// -1 when text is blank, the selector is not one of the four, the macro does
+// not overlap. Returns kOk when the macro was found and out holds the result;
+// kFailed when text is blank, the selector is not one of the four, the macro does
 // not occur, or capacity is 0 (out then holds nothing useful; keep the text).
 int expandMacro(const char* text, char* out, std::size_t capacity, int selector, const char* value);
 

@@ -7,5 +7,5 @@ struct RegistryEntry;
 // (with every missing key on the way), and sets the value: a string value
 // with its terminating zero, or a DWORD of four bytes, least significant
 // first. An existing value of the name is overwritten whatever its type. The
-// key is closed on every path. 0 when the value was set, -1 otherwise.
+// key is closed on every path. kOk when the value was set, kFailed otherwise.
 int writeRegistryEntry(const RegistryEntry& entry);

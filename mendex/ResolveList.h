@@ -20,8 +20,8 @@ constexpr const char* kResolveListName = "Resolve.src";
 // Looks up fileName (letter case ignored) in the section productKey (exact,
 // with case) of lines already opened. The first matching line wins; a section
 // ends at a header line, an empty line or the end of the file.
-// Returns 0 with the source path (the text after the first "=", cut at
-// capacity - 1 characters) in out; -1 when productKey is blank, the section is
+// Returns kOk with the source path (the text after the first "=", cut at
+// capacity - 1 characters) in out; kFailed when productKey is blank, the section is
 // missing or has no line for fileName. Logs nothing.
 // With a sink (diagnostics), it also tells each line it compares (passed),
 // the line that answers (taken), and an empty line that hides later lines of
@@ -67,10 +67,10 @@ private:
 class ResolveList
 {
 public:
-    // Looks fileName up as lookupResolveSource does. Returns -1 (without
+    // Looks fileName up as lookupResolveSource does. Returns kFailed (without
     // opening) when productKey is blank. Logs "\n>Resolve Data: File opened."
     // once the list is open; when it cannot be opened, logs
-    // "\n>Error opening file %s." with "Resolve.src" and returns -11.
+    // "\n>Error opening file %s." with "Resolve.src" and returns kDataFileOpen.
     int lookup(const char* productKey, const char* fileName, char* out, std::size_t capacity);
     // The same answer, logging nothing (for plans, which show the source
     // that a later lookup gives). Throws std::bad_alloc when memory runs out.

@@ -42,8 +42,8 @@ struct PlannedFile {
 };
 
 struct PlannedCleanup {
-    std::string directory;            // the toolkit directory the clean-up works on
-    int result = 0;                   // as cleanPluginDirectory: 0, -1 refused or failed, -8
+    std::string directory; // the toolkit directory the clean-up works on
+    int result = 0;        // as cleanPluginDirectory: kOk, kFailed refused or failed, kNotOnDisk
     std::vector<std::string> deletes; // full paths, in listing order
 };
 
@@ -63,7 +63,7 @@ struct PlannedValue {
 };
 
 struct RunPlan {
-    int scriptResult = 0;   // 0, or -1 when the script cannot be used (nothing else set)
+    int scriptResult = 0;   // kOk, or kFailed when the script cannot be used (nothing else set)
     InstallRecord record{}; // as the run leaves it (directories derived, relocated)
     char productKey[512] = "";
     char windowsDir[260] = "";
@@ -85,11 +85,11 @@ struct RunPlan {
 // disk or in the registry. Logs what the run logs before its first change:
 // "\n\n>Update Start.....", the script reader's lines, the derived
 // directories and the anchor's drive search. A blank product name plans
-// nothing (scriptResult 0, no phase). Throws std::bad_alloc when memory runs
+// nothing (scriptResult kOk, no phase). Throws std::bad_alloc when memory runs
 // out (nothing has changed then).
 void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session);
 
 // Applies a plan made by planRun with the same session, in the run's order
-// and with its log lines; returns the run's result: 0, or -15 when a copy
+// and with its log lines; returns the run's result: kOk, or kRestoreFailed when a copy
 // failed. Memory running out in a step is that step's failure.
 int applyRun(RunPlan& plan, RestoreSession& session);

@@ -6,5 +6,5 @@
 
 // Reads "Update.src" from the current directory for the system default
 // language (GetSystemDefaultLangID) and productKey. Results and log entries
-// as readUpdateScript in UpdateScript.h: 0, -1, -10, -11.
+// as readUpdateScript in UpdateScript.h: kOk, kFailed, kMalformed, kDataFileOpen.
 int readUpdateScript(const char* productKey, UpdateScript* script);

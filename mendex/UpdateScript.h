@@ -69,9 +69,9 @@ constexpr const char* kUpdateScriptName = "Update.src";
 // are compared with the language headers) and the product productKey from
 // lines already opened. Logs "\n>Update Data: File opened.", "\n>Updating %s"
 // and "\n>System Language: %x" first. Appends to script.
-// Returns 0 when the section was read (it ends at an empty line, a header line
-// or the end of the file), -1 when productKey is blank or the file ends before
-// the language header or the product header, -10 when a record line of a kind
+// Returns kOk when the section was read (it ends at an empty line, a header line
+// or the end of the file), kFailed when productKey is blank or the file ends before
+// the language header or the product header, kMalformed when a record line of a kind
 // other than "File", "RegKey", "RegValue" is met (reading stops there).
 // Records whose values break the grammar are dropped and reading goes on.
 // On any result but 0 the caller frees what was read and applies nothing.
@@ -83,7 +83,7 @@ int readUpdateScript(LineReader& reader, const char* productKey, std::uint16_t l
 
 // As above, but opens fileName (by the name as given, so a bare name is looked
 // up in the current directory). When it cannot be opened, logs
-// "\n>Error opening file %s." with fileName and returns -11.
+// "\n>Error opening file %s." with fileName and returns kDataFileOpen.
 int readUpdateScriptFile(const char* fileName, const char* productKey, std::uint16_t langId,
                          UpdateScript* script);
 
@@ -96,14 +96,14 @@ struct RecordNotes {
 };
 
 // Parses the value of one "File" record and appends a FileEntry.
-// Returns 0 when added, -1 for a blank value, -10 when the value breaks the
-// grammar (nothing added), -14 when memory is exhausted (nothing added).
+// Returns kOk when added, kFailed for a blank value, kMalformed when the value breaks the
+// grammar (nothing added), kNoMemory when memory is exhausted (nothing added).
 int parseFileEntry(const char* value, UpdateScript* script, RecordNotes* notes = nullptr);
 
 // Parses the value of one "RegKey"/"RegValue" record and appends a
 // RegistryEntry; "%LANGID%" gives langId as a DWORD.
-// Returns 0 when added, -1 for a blank value, -10 when the value breaks the
-// grammar (nothing added), -14 when memory is exhausted (nothing added).
+// Returns kOk when added, kFailed for a blank value, kMalformed when the value breaks the
+// grammar (nothing added), kNoMemory when memory is exhausted (nothing added).
 int parseRegistryEntry(const char* value, UpdateScript* script, std::uint16_t langId,
                        RecordNotes* notes = nullptr);
 

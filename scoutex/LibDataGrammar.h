@@ -41,15 +41,15 @@ bool nextSectionKey(LineReader& reader, char (&key)[kLibTextSize]);
 // Finds the entry entryName in the section(s) headed productKey. On success
 // value points into the line sections holds, at the text after the entry's
 // "=". Results:
-//   0 found; -1 no (further) section with that key before the end;
-//   -10 a line without "=" inside the section before the entry.
+//   kOk found; kFailed no (further) section with that key before the end;
+//   kMalformed a line without "=" inside the section before the entry.
 // With a sink (diagnostics), a line without "=" that ends the scan is
 // reported; the result stays the same.
 int scanForEntry(SectionReader& sections, const char* productKey, const char* entryName,
                  const char*& value, ReadDiagnostics* diagnostics = nullptr);
 
 // Resolves a literal value in the given form into out (outSize bytes) and
-// writes its log entries. Results: 0; -1 text without an opening double
+// writes its log entries. Results: kOk; kFailed text without an opening double
 // quote, or an empty number.
 int resolveLiteral(const char* entryName, const char* value, ValueForm form, void* out,
                    int outSize);
@@ -74,9 +74,9 @@ struct RegistryRef {
     std::int32_t expectedNumber = 0;
 };
 
-// Splits a registry reference. Results: 0; -10 a hive other than "HKLM" or
+// Splits a registry reference. Results: kOk; kMalformed a hive other than "HKLM" or
 // "HKCU", or no "," after the hive.
-// With why, a -10 also gives its reason there (a static text).
+// With why, a kMalformed also gives its reason there (a static text).
 int parseRegistryRef(const char* value, RegistryRef& ref, const char** why = nullptr);
 
 // Splits a product key at its first backslash into name and version.
@@ -87,7 +87,7 @@ bool productKeyFits(const char* productKey);
 
 // The program directory from its registry value: when the last path
 // component is "handbook.pdf" (any case of A-Z) it is cut after the
-// backslash. Returns 0, or -10 when the value holds no backslash.
+// backslash. Returns kOk, or kMalformed when the value holds no backslash.
 int trimProgramDir(const char* value, char (&dir)[kLibTextSize]);
 
 // The listing pattern of a directory: the directory, a backslash unless it
