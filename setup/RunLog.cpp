@@ -39,6 +39,7 @@ void RunLog::Line(const char* format, ...)
     line[length++] = '\r';
     line[length++] = '\n';
     DWORD written = 0;
+    std::lock_guard<std::mutex> writing(m_writing);
     WriteFile(m_file.get(), line, static_cast<DWORD>(length), &written, nullptr);
     FlushFileBuffers(m_file.get());
 }

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace wintest;
@@ -699,6 +700,31 @@ TEST_F(PatchDriver, CancelAtFiftyRandomInstantsAlwaysEndsTheRun)
     std::printf("cancelled runs: %d, completed runs: %d\n", cancelled, completed);
     EXPECT_GT(cancelled, 0);
     EXPECT_GT(completed, 0);
+}
+
+// The window's thread and the worker write the run log at once: every line
+// arrives whole (appends of two threads to one handle can otherwise land on
+// the same end of the file and overwrite each other).
+TEST(RunLogLines, TwoThreadsLoseNoLine)
+{
+    TempDir dir("runlog");
+    RunLog log;
+    ASSERT_TRUE(log.Open((dir / "run.log").c_str()));
+    auto write = [&log](char tag) {
+        for (int i = 0; i < 500; ++i)
+            log.Line("%c line %d", tag, i);
+    };
+    std::thread other(write, 'b');
+    write('a');
+    other.join();
+    int a = 0;
+    int b = 0;
+    for (const std::string& line : logLines(dir / "run.log")) {
+        a += line.rfind("a line ", 0) == 0 ? 1 : 0;
+        b += line.rfind("b line ", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(a, 500);
+    EXPECT_EQ(b, 500);
 }
 
 // The progress window as the host: a Cancel shows "Cancelling..." until the
