@@ -114,6 +114,27 @@ std::string toolDir()
     return dir.substr(0, dir.find_last_of('\\') + 1);
 }
 
+// A text of the system's code page (paths, registry names and data) in UTF-8,
+// as JSON holds text.
+std::string utf8(const std::string& ansi)
+{
+    if (ansi.empty())
+        return ansi;
+    const int wide =
+        MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    if (wide <= 0)
+        return ansi;
+    std::wstring text(static_cast<std::size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), text.data(), wide);
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return ansi;
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
 // Every installation that Scoutex finds, in its order; the chosen one is the
 // newest (a later one wins on equal times), as Setup chooses. False with a
 // message when the search cannot run.
@@ -307,12 +328,12 @@ nlohmann::json stampJson(const FileStamp& s)
 
 nlohmann::json recordJson(const InstallRecord& r)
 {
-    return {{"product", std::string(r.productName) + "\\" + r.productVersion},
-            {"programDir", r.programDir},
-            {"toolkitDir", r.toolkitDir},
-            {"toolkitVersion", r.toolkitVersion},
-            {"ocrPath", r.ocrPath},
-            {"pluginDir", r.pluginDir},
+    return {{"product", utf8(std::string(r.productName) + "\\" + r.productVersion)},
+            {"programDir", utf8(r.programDir)},
+            {"toolkitDir", utf8(r.toolkitDir)},
+            {"toolkitVersion", utf8(r.toolkitVersion)},
+            {"ocrPath", utf8(r.ocrPath)},
+            {"pluginDir", utf8(r.pluginDir)},
             {"installTime", installTime(r)}};
 }
 
@@ -320,13 +341,13 @@ nlohmann::json valueJson(const RegistryNow& v)
 {
     if (!v.exists)
         return nullptr;
-    nlohmann::json j = {{"type", v.type}, {"text", dataText(v.type, v.bytes)}};
+    nlohmann::json j = {{"type", v.type}, {"text", utf8(dataText(v.type, v.bytes))}};
     if (v.type == REG_DWORD && v.bytes.size() == 4) {
         std::uint32_t d = 0;
         std::memcpy(&d, v.bytes.data(), 4);
         j["dword"] = d;
     } else if (v.type == REG_SZ) {
-        j["string"] = std::string(v.bytes.c_str());
+        j["string"] = utf8(v.bytes.c_str());
     }
     return j;
 }
@@ -347,29 +368,32 @@ void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
         if (!f.restore)
             continue;
         const char* problem = f.inUse ? "in use" : sourceProblem(f.sourceState);
-        files.push_back({{"path", f.entry.path},
+        files.push_back({{"path", utf8(f.entry.path)},
                          {"code", problem ? "!f" : restoreCode(f)},
                          {"expected", stampJson(f.expected)},
                          {"actual", f.exists ? stampJson(f.actual) : nlohmann::json(nullptr)},
-                         {"source", f.source},
+                         {"source", utf8(f.source)},
                          {"sourceState", sourceName(f.sourceState)},
                          {"inUse", f.inUse},
                          {"restorable", problem == nullptr}});
     }
     doc["toolkitRelocated"] = relocated;
     doc["restores"] = files;
-    doc["cleanup"] = {{"directory", plan.cleanup.directory},
+    nlohmann::json deletes = nlohmann::json::array();
+    for (const std::string& path : plan.cleanup.deletes)
+        deletes.push_back(utf8(path));
+    doc["cleanup"] = {{"directory", utf8(plan.cleanup.directory)},
                       {"runs", plan.hasFiles},
                       {"refused", plan.hasFiles && plan.cleanup.result == kFailed},
                       {"result", plan.cleanup.result},
-                      {"deletes", plan.cleanup.deletes}};
+                      {"deletes", deletes}};
     nlohmann::json values = nlohmann::json::array();
     for (const PlannedValue& v : plan.registry) {
         if (!v.changes)
             continue;
         values.push_back({{"hive", hiveName(v.entry.hive)},
-                          {"key", v.entry.keyPath},
-                          {"name", v.entry.valueName},
+                          {"key", utf8(v.entry.keyPath)},
+                          {"name", utf8(v.entry.valueName)},
                           {"current", valueJson(v.current)},
                           {"new", valueJson(v.wanted)}});
     }

@@ -380,6 +380,31 @@ TEST_F(Plan, FindsTheInstallationsAsSetupDoes)
               std::set<std::string>{inst_ / "VEXsoft\\PLUGINS\\A.DLL"});
 }
 
+// Names in the system's code page come out of --json as UTF-8.
+TEST_F(Plan, NonAsciiNamesAreUtf8InJson)
+{
+    const std::string name = "\xC4PFEL.DLL"; // A with diaeresis in the Western code pages
+    writeData(source("A.DLL", "anchor", "%VEXDIR%\\A.DLL") +
+                  source(name, "apple", "%VEXDIR%\\" + name),
+              "A.DLL=SOURCE\\A.DLL\n" + name + "=SOURCE\\" + name + "\n");
+    makeFile(toolkit_ + "\\A.DLL", "anchor", 0x01D0000000100000ull + 6);
+    makeFile(toolkit_ + "\\STRAY\xE9.TMP", "stray");
+    const Outcome planned = runFixwise("--json " + recordArgs(), patch_.path());
+    ASSERT_EQ(planned.code, 1u) << planned.out;
+    const json doc = json::parse(planned.out);
+    auto utf8 = [](const std::string& ansi) {
+        wchar_t wide[MAX_PATH];
+        const int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, MAX_PATH);
+        char out[3 * MAX_PATH];
+        WideCharToMultiByte(CP_UTF8, 0, wide, n, out, sizeof out, nullptr, nullptr);
+        return std::string(out);
+    };
+    EXPECT_EQ(pathsOf(doc["restores"], "path"),
+              std::set<std::string>{utf8(toolkit_ + "\\" + name)});
+    EXPECT_EQ(pathsOf(doc["cleanup"]["deletes"], nullptr),
+              std::set<std::string>{utf8(toolkit_ + "\\STRAY\xE9.TMP")});
+}
+
 TEST_F(Plan, CannotRunWithoutAnInstallationOrAScript)
 {
     // No catalogue in the folder: the search cannot run.
