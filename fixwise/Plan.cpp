@@ -84,11 +84,11 @@ bool parseOptions(int argc, char** argv, Options& options)
         if (arg == "--json") {
             options.json = true;
         } else if (arg == "--record" && i + 1 < argc) {
-            const std::string spec = argv[++i];
-            const std::size_t eq = spec.find('=');
+            const std::string assignment = argv[++i];
+            const std::size_t eq = assignment.find('=');
             if (eq == std::string::npos ||
-                !setField(options.record, spec.substr(0, eq), spec.substr(eq + 1))) {
-                std::fprintf(stderr, "fixwise plan: bad --record '%s'\n", spec.c_str());
+                !setField(options.record, assignment.substr(0, eq), assignment.substr(eq + 1))) {
+                std::fprintf(stderr, "fixwise plan: bad --record '%s'\n", assignment.c_str());
                 return false;
             }
             options.byHand = true;
@@ -233,8 +233,8 @@ std::string restoreCode(const PlannedFile& f)
     if (!f.exists)
         return ">f+++";
     std::string code = ">f";
-    code += f.actual.size != f.expected.size ? 's' : '.';
-    code += f.actual.time != f.expected.time ? 't' : '.';
+    code += f.actual.size != f.expected().size ? 's' : '.';
+    code += f.actual.time != f.expected().time ? 't' : '.';
     code += '.';
     return code;
 }
@@ -292,7 +292,7 @@ void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
             continue;
         const char* problem = f.inUse ? "in use" : sourceProblem(f.sourceState);
         std::printf("%s %s\n", problem ? "!f   " : restoreCode(f).c_str(), f.entry.path);
-        std::printf("      expected %s; %s\n", stampText(f.expected).c_str(),
+        std::printf("      expected %s; %s\n", stampText(f.expected()).c_str(),
                     f.exists ? ("found " + stampText(f.actual)).c_str() : "missing");
         if (problem)
             std::printf("      cannot be restored: %s%s%s\n", problem, f.source.empty() ? "" : ", ",
@@ -370,7 +370,7 @@ void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
         const char* problem = f.inUse ? "in use" : sourceProblem(f.sourceState);
         files.push_back({{"path", utf8(f.entry.path)},
                          {"code", problem ? "!f" : restoreCode(f)},
-                         {"expected", stampJson(f.expected)},
+                         {"expected", stampJson(f.expected())},
                          {"actual", f.exists ? stampJson(f.actual) : nlohmann::json(nullptr)},
                          {"source", utf8(f.source)},
                          {"sourceState", sourceName(f.sourceState)},

@@ -6,24 +6,32 @@
 
 #include <cstring>
 
-namespace
-{
-
-// The predefined root key of a hive number. The numbers are those of the
-// predefined handles, which are sign-extended on 64-bit builds.
-HKEY rootKey(std::uint32_t hive)
+HKEY registryRoot(std::uint32_t hive)
 {
     return reinterpret_cast<HKEY>(
         static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<std::int32_t>(hive))));
 }
 
-} // namespace
+RegistryData registryDataOf(const RegistryEntry& entry)
+{
+    RegistryData data;
+    if (entry.valueType == RegValueType::String) {
+        data.type = REG_SZ;
+        data.bytes.assign(entry.stringData, strnlen(entry.stringData, sizeof entry.stringData - 1));
+        data.bytes.push_back('\0');
+    } else {
+        data.type = REG_DWORD;
+        for (int shift = 0; shift < 32; shift += 8)
+            data.bytes.push_back(static_cast<char>((entry.dwordValue >> shift) & 0xFF));
+    }
+    return data;
+}
 
 int writeRegistryEntry(const RegistryEntry& entry)
 {
     if (entry.hive != kHiveCurrentUser && entry.hive != kHiveLocalMachine)
         return kFailed;
-    const HKEY root = rootKey(entry.hive);
+    const HKEY root = registryRoot(entry.hive);
 
     UniqueHkey key;
     if (RegOpenKeyExA(root, entry.keyPath, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) {
@@ -32,20 +40,9 @@ int writeRegistryEntry(const RegistryEntry& entry)
             return kFailed;
     }
 
-    LONG status;
-    if (entry.valueType == RegValueType::String) {
-        const DWORD size =
-            static_cast<DWORD>(strnlen(entry.stringData, sizeof entry.stringData - 1) + 1);
-        char data[sizeof entry.stringData];
-        std::memcpy(data, entry.stringData, size - 1);
-        data[size - 1] = '\0';
-        status = RegSetValueExA(key.get(), entry.valueName, 0, REG_SZ,
-                                reinterpret_cast<const BYTE*>(data), size);
-    } else {
-        const std::uint32_t v = entry.dwordValue;
-        const BYTE bytes[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8),
-                               static_cast<BYTE>(v >> 16), static_cast<BYTE>(v >> 24)};
-        status = RegSetValueExA(key.get(), entry.valueName, 0, REG_DWORD, bytes, sizeof bytes);
-    }
+    const RegistryData data = registryDataOf(entry);
+    const LONG status = RegSetValueExA(key.get(), entry.valueName, 0, data.type,
+                                       reinterpret_cast<const BYTE*>(data.bytes.data()),
+                                       static_cast<DWORD>(data.bytes.size()));
     return status == ERROR_SUCCESS ? kOk : kFailed;
 }

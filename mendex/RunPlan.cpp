@@ -124,7 +124,7 @@ void planSource(PlannedFile& file, const char* productKey, RestoreSession& sessi
     else if (identityOf(source, sourceFile) && identityOf(file.entry.path, targetFile) &&
              sourceFile.sameFileAs(targetFile))
         file.sourceState = SourceState::IsTarget;
-    else if (!(stamp == file.expected))
+    else if (!(stamp == file.expected()))
         file.sourceState = SourceState::Differs;
     else
         file.sourceState = SourceState::Good;
@@ -150,8 +150,6 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session)
         PlannedFile file;
         file.entry = entry;
         expandFilePath(file.entry.path, record, plan.windowsDir);
-        file.expected.size = joined(entry.sizeHigh, entry.sizeLow);
-        file.expected.time = joined(entry.timeHigh, entry.timeLow);
         if (!isBlankText(file.entry.path))
             file.exists = stampOf(file.entry.path, file.actual);
         if (checkFile(file.entry) != kOk) {
@@ -182,12 +180,6 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session)
         planCleanup(record.toolkitDir, fileList, record.programDir, plan.cleanup.deletes);
 }
 
-HKEY rootKeyOf(std::uint32_t hive)
-{
-    return reinterpret_cast<HKEY>(
-        static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<std::int32_t>(hive))));
-}
-
 // The value as the registry holds it now; nothing when it cannot be read.
 RegistryNow currentValue(const RegistryEntry& entry)
 {
@@ -195,7 +187,7 @@ RegistryNow currentValue(const RegistryEntry& entry)
     if (entry.hive != kHiveCurrentUser && entry.hive != kHiveLocalMachine)
         return now;
     UniqueHkey key;
-    if (RegOpenKeyExA(rootKeyOf(entry.hive), entry.keyPath, 0, KEY_QUERY_VALUE, key.put()) !=
+    if (RegOpenKeyExA(registryRoot(entry.hive), entry.keyPath, 0, KEY_QUERY_VALUE, key.put()) !=
         ERROR_SUCCESS)
         return now;
     DWORD type = 0;
@@ -214,22 +206,14 @@ RegistryNow currentValue(const RegistryEntry& entry)
     return now;
 }
 
-// The bytes and type that writeRegistryEntry writes for entry.
+// What writeRegistryEntry sets for entry.
 RegistryNow wantedValue(const RegistryEntry& entry)
 {
+    RegistryData data = registryDataOf(entry);
     RegistryNow wanted;
     wanted.exists = true;
-    if (entry.valueType == RegValueType::String) {
-        wanted.type = REG_SZ;
-        wanted.bytes.assign(entry.stringData,
-                            strnlen(entry.stringData, sizeof entry.stringData - 1));
-        wanted.bytes.push_back('\0');
-    } else {
-        wanted.type = REG_DWORD;
-        const std::uint32_t v = entry.dwordValue;
-        for (int shift = 0; shift < 32; shift += 8)
-            wanted.bytes.push_back(static_cast<char>((v >> shift) & 0xFF));
-    }
+    wanted.type = data.type;
+    wanted.bytes = std::move(data.bytes);
     return wanted;
 }
 
@@ -260,6 +244,11 @@ void planRegistry(RunPlan& plan, const RegistryList& registryList)
 }
 
 } // namespace
+
+FileStamp PlannedFile::expected() const
+{
+    return {joined(entry.sizeHigh, entry.sizeLow), joined(entry.timeHigh, entry.timeLow)};
+}
 
 std::size_t RunPlan::changeCount() const
 {

@@ -31,7 +31,6 @@ enum class SourceState {
 
 struct PlannedFile {
     FileEntry entry{};             // the path as expanded (the anchor's: where found)
-    FileStamp expected;            // the script's numbers
     bool exists = false;           // a file of that name is there
     FileStamp actual;              // its numbers, when it exists
     bool restore = false;          // false: correct (or blank path, or the anchor found)
@@ -39,6 +38,9 @@ struct PlannedFile {
     std::string source;            // the resolve source's full path ("" without a line)
     SourceState sourceState = SourceState::NoLine;
     bool inUse = false; // the target is held open: replacing it would fail
+
+    // The script's size and time.
+    FileStamp expected() const;
 };
 
 struct PlannedCleanup {

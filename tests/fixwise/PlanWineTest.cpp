@@ -83,27 +83,12 @@ std::set<std::string> logged(const std::string& log, const std::string& prefix)
     return out;
 }
 
-// Every file below dir with its bytes and times, and the test key's values.
-void snapshotInto(const std::string& dir, std::map<std::string, std::string>& out)
-{
-    for (const std::string& name : listDir(dir)) {
-        const std::string path = dir + "\\" + name;
-        if (dirExists(path)) {
-            out[path] = "<dir>";
-            snapshotInto(path, out);
-            continue;
-        }
-        const Stamp s = stampOf(path);
-        out[path] =
-            readFile(path) + "|" + std::to_string(s.timeHigh) + "-" + std::to_string(s.timeLow);
-    }
-}
-
+// Every file below the folders with its bytes and times, and the test key's values.
 std::map<std::string, std::string> snapshot(const std::vector<std::string>& dirs)
 {
     std::map<std::string, std::string> out;
     for (const std::string& dir : dirs)
-        snapshotInto(dir, out);
+        snapshotTree(dir, out);
     for (const char* name : {"Mode", "Same", "Path"}) {
         const RegValue v = readValue(HKEY_LOCAL_MACHINE, kRegKey, name);
         out[std::string("registry ") + name] =
@@ -120,34 +105,16 @@ std::set<std::string> pathsOf(const json& items, const char* field)
     return out;
 }
 
-class Plan : public ::testing::Test
+class Plan : public PatchedInstallation
 {
 protected:
-    TempDir patch_{"plan-patch"};
-    TempDir inst_{"plan-inst"};
-    TempDir logs_{"plan-log"};
+    Plan() : PatchedInstallation("plan") {}
     ScratchKey reg_{HKEY_LOCAL_MACHINE, kRegKey};
-    UpdateRunner runner_{logs_.path()};
-    std::string toolkit_ = inst_ / "VEXsoft\\PLUGINS12";
-    std::string program_ = inst_ / "Scanner";
 
-    void SetUp() override
-    {
-        makeDirs(patch_ / "SOURCE");
-        makeDirs(toolkit_);
-        makeDirs(program_);
-    }
-
-    // A good source in the patch and the script line for it at where.
-    std::string source(const std::string& name, const std::string& bytes, const std::string& where)
-    {
-        makeFile(patch_ / ("SOURCE\\" + name), bytes, 0x01D0000000100000ull + bytes.size());
-        return fileRecord(where, stampOf(patch_ / ("SOURCE\\" + name)));
-    }
     void writeData(const std::string& records, const std::string& resolve)
     {
-        writeFile(patch_ / "Update.src", languageHeader() + kProductHeader + records);
-        writeFile(patch_ / "Resolve.src", kProductHeader + resolve);
+        writeScript(records);
+        writeResolve(resolve);
     }
     std::string recordArgs(const std::string& toolkit = "") const
     {
@@ -158,8 +125,7 @@ protected:
     int run(const std::string& toolkit = "")
     {
         InstallRecord r = makeRecord(program_, toolkit);
-        CurrentDir cd(patch_.path());
-        return runner_.run(r);
+        return PatchedInstallation::run(r);
     }
 };
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 
 namespace mendextest
@@ -143,5 +144,69 @@ inline InstallRecord makeRecord(const std::string& programDir, const std::string
     r.usageCount = 7;
     return r;
 }
+
+// Every file below dir with its bytes and last-write time ("<dir>" for a
+// folder), by path, added to out: what a step must leave as it was.
+inline void snapshotTree(const std::string& dir, std::map<std::string, std::string>& out)
+{
+    for (const std::string& name : wintest::listDir(dir)) {
+        const std::string path = dir + "\\" + name;
+        if (wintest::dirExists(path)) {
+            out[path] = "<dir>";
+            snapshotTree(path, out);
+            continue;
+        }
+        const Stamp s = stampOf(path);
+        out[path] = wintest::readFile(path) + "|" + std::to_string(s.timeHigh) + "-" +
+                    std::to_string(s.timeLow);
+    }
+}
+
+// A test of whole runs: the patch folder (the current directory of a run:
+// data files and SOURCE), the installation with its program and toolkit
+// folders, and the diagnostic log switched on for the built library.
+class PatchedInstallation : public ::testing::Test
+{
+protected:
+    explicit PatchedInstallation(const std::string& name)
+        : patch_(name + "-patch"), inst_(name + "-inst"), logs_(name + "-log"),
+          runner_(logs_.path())
+    {
+    }
+
+    void SetUp() override
+    {
+        wintest::makeDirs(patch_ / "SOURCE");
+        wintest::makeDirs(toolkit_);
+        wintest::makeDirs(program_);
+    }
+
+    // A good source in the patch and the script line for it at where.
+    std::string source(const std::string& name, const std::string& bytes, const std::string& where)
+    {
+        makeFile(patch_ / ("SOURCE\\" + name), bytes, 0x01D0000000100000ull + bytes.size());
+        return fileRecord(where, stampOf(patch_ / ("SOURCE\\" + name)));
+    }
+    void writeScript(const std::string& records)
+    {
+        wintest::writeFile(patch_ / "Update.src", languageHeader() + kProductHeader + records);
+    }
+    void writeResolve(const std::string& lines)
+    {
+        wintest::writeFile(patch_ / "Resolve.src", kProductHeader + lines);
+    }
+    int run(InstallRecord& record)
+    {
+        wintest::CurrentDir cd(patch_.path());
+        return runner_.run(record);
+    }
+
+    wintest::TempDir patch_;
+    wintest::TempDir inst_;
+    wintest::TempDir logs_;
+    UpdateRunner runner_;
+    std::string toolkit_ = inst_ / "VEXsoft\\PLUGINS12";
+    std::string program_ = inst_ / "Scanner";
+};
 
 } // namespace mendextest

@@ -77,18 +77,7 @@ const char kRegKey[] = "Software\\FixwiseTest\\OutOfMemory";
 std::map<std::string, std::string> snapshot(const std::string& dir)
 {
     std::map<std::string, std::string> out;
-    for (const std::string& name : listDir(dir)) {
-        const std::string path = dir + "\\" + name;
-        if (dirExists(path)) {
-            out[path] = "<dir>";
-            for (const auto& entry : snapshot(path))
-                out.insert(entry);
-            continue;
-        }
-        const Stamp s = stampOf(path);
-        out[path] =
-            readFile(path) + "|" + std::to_string(s.timeHigh) + "-" + std::to_string(s.timeLow);
-    }
+    snapshotTree(dir, out);
     const RegValue v = readValue(HKEY_LOCAL_MACHINE, kRegKey, "Mode");
     out["registry"] = v.ok ? v.bytes : "<none>";
     return out;

@@ -16,45 +16,11 @@ namespace
 
 const char kRegKey[] = "Software\\FixwiseTest\\UpdateRun";
 
-class UpdateRun : public ::testing::Test
+class UpdateRun : public PatchedInstallation
 {
 protected:
-    TempDir patch_{"run-patch"}; // the current directory: data files and sources
-    TempDir inst_{"run-inst"};   // the installation
-    TempDir logs_{"run-log"};
+    UpdateRun() : PatchedInstallation("run") {}
     ScratchKey reg_{HKEY_LOCAL_MACHINE, kRegKey};
-    UpdateRunner runner_{logs_.path()};
-    std::string toolkit_ = inst_ / "VEXsoft\\PLUGINS12";
-    std::string program_ = inst_ / "Scanner";
-
-    void SetUp() override
-    {
-        makeDirs(patch_ / "SOURCE");
-        makeDirs(toolkit_);
-        makeDirs(program_);
-    }
-
-    // A good source in the patch and the script line for it at where.
-    std::string source(const std::string& name, const std::string& bytes, const std::string& where)
-    {
-        makeFile(patch_ / ("SOURCE\\" + name), bytes, 0x01D0000000100000ull + bytes.size());
-        return fileRecord(where, stampOf(patch_ / ("SOURCE\\" + name)));
-    }
-
-    void writeScript(const std::string& records)
-    {
-        writeFile(patch_ / "Update.src", languageHeader() + kProductHeader + records);
-    }
-    void writeResolve(const std::string& lines)
-    {
-        writeFile(patch_ / "Resolve.src", kProductHeader + lines);
-    }
-
-    int run(InstallRecord& record)
-    {
-        CurrentDir cd(patch_.path());
-        return runner_.run(record);
-    }
 };
 
 TEST_F(UpdateRun, BlankProductNameDoesNothing)
