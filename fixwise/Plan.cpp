@@ -17,6 +17,7 @@ int runPlan(int, char**)
 
 #else
 
+#include "FileFacts.h"
 #include "FindExport.h"
 #include "InstallRecord.h"
 #include "ResultCodes.h"
@@ -104,16 +105,6 @@ bool parseOptions(int argc, char** argv, Options& options)
     return true;
 }
 
-std::string toolDir()
-{
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (n == 0 || n >= sizeof path)
-        return {};
-    std::string dir(path, n);
-    return dir.substr(0, dir.find_last_of('\\') + 1);
-}
-
 // A text of the system's code page (paths, registry names and data) in UTF-8,
 // as JSON holds text.
 std::string utf8(const std::string& ansi)
@@ -140,7 +131,7 @@ std::string utf8(const std::string& ansi)
 // message when the search cannot run.
 bool findInstallations(std::vector<InstallRecord>& found, std::size_t& chosen)
 {
-    const std::string path = toolDir() + "Scoutex.dll";
+    const std::string path = hostPath(programFolder(), "Scoutex.dll");
     UniqueModule scoutex(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     auto next = findExport<IsOVPixoraSWInstalledFn>(scoutex.get(), "IsOVPixoraSWInstalled");
     if (!next) {
