@@ -150,9 +150,13 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session)
         PlannedFile file;
         file.entry = entry;
         expandFilePath(file.entry.path, record, plan.windowsDir);
-        if (!isBlankText(file.entry.path))
-            file.exists = stampOf(file.entry.path, file.actual);
-        if (checkFile(file.entry) != kOk) {
+        if (checkFile(file.entry) == kOk) {
+            // Correct (its numbers are the script's) or a blank path: no
+            // second look at the file.
+            file.exists = !isBlankText(file.entry.path);
+            if (file.exists)
+                file.actual = file.expected();
+        } else {
             if (anchor &&
                 searchDrivesForFile(file.entry, plan.productKey, session.resolveList()) == kOk) {
                 // The installation lives where the intact copy is.
@@ -162,8 +166,10 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session)
                 copyText(record.toolkitDir, dir);
                 copyText(record.ocrPath, dir);
                 file.relocatesToolkit = true;
-                file.exists = stampOf(file.entry.path, file.actual);
+                file.exists = true; // the copy found passed the check
+                file.actual = file.expected();
             } else {
+                file.exists = stampOf(file.entry.path, file.actual);
                 file.restore = true;
                 file.inUse = file.exists && isHeldOpen(file.entry.path);
                 planSource(file, plan.productKey, session);
