@@ -3,7 +3,15 @@
 # the build tree.
 
 set(FIXWISE_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
-set(FIXWISE_WINE /usr/lib/wine/wine64 CACHE FILEPATH "Wine loader for x86_64 programs")
+# The loader for the build's own programs: 64-bit, or 32-bit for the i686
+# build. Prefixes are made by the 64-bit loader either way: a 64-bit Windows
+# with its 32-bit part (SysWOW64, the 32-bit registry view).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(FIXWISE_WINE /usr/lib/wine/wine CACHE FILEPATH "Wine loader for i686 programs")
+else()
+  set(FIXWISE_WINE /usr/lib/wine/wine64 CACHE FILEPATH "Wine loader for x86_64 programs")
+endif()
+set(FIXWISE_WINE64 /usr/lib/wine/wine64 CACHE FILEPATH "Wine loader that makes prefixes")
 set(FIXWISE_WINESERVER wineserver CACHE STRING "Wine server")
 
 function(fixwise_use_gtest)

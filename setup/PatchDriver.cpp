@@ -8,6 +8,7 @@
 #include "resource.h"
 
 #include "FindExport.h"
+#include "LibraryGuard.h"
 #include "Mendex.h"
 #include "ResultCodes.h"
 #include "Scoutex.h"
@@ -30,19 +31,6 @@ const char kCaptionNoResources[] = "Error Loading patchres.dll";
 const UINT kThreadFailed = static_cast<UINT>(-1);
 const UINT kThreadDone = 0;
 const int kWindowResult = 1;
-
-// Calls fn with record inside the guard against the framework's exceptions:
-// false when one was raised (it is deleted, nothing is shown).
-template <typename Fn> bool guardedCall(Fn fn, InstallRecord* record, int& result)
-{
-    try {
-        result = fn(record);
-        return true;
-    } catch (FwException* e) {
-        e->Delete();
-        return false;
-    }
-}
 
 // The texts of a record that a search filled, terminated (the library may
 // leave a field unterminated; the copies are bounded).
@@ -171,6 +159,26 @@ UINT PatchRun::fail(int exitCode, const char* what, UINT textId, const char* cap
     return finish(resources, kThreadFailed);
 }
 
+// A library call that did not return: logged with what ended it, then the
+// failure text and the end of the run. A library that faulted or aborted lost
+// its thread in the middle of its work: it stays loaded, so that none of its
+// code (its unload notification included) runs again on what it left behind.
+UINT PatchRun::raised(UniqueModule& library, const char* name, UINT threadResult)
+{
+    char what[MAX_PATH + 96];
+    describeCallEnd(m_lastCall, what, sizeof what);
+    m_log.Line("%s %s", name, what);
+    if (libraryBroken(m_lastCall))
+        m_brokenLibrary = library.release();
+    else
+        library.reset();
+    char summary[128];
+    std::snprintf(summary, sizeof summary, "%s did not return", name);
+    outcome(kExitFailed, summary);
+    showText(IDS_UPDATE_FAILED, kCaptionUpdateError, MB_ICONERROR);
+    return finish(Resources::Unload, threadResult);
+}
+
 void PatchRun::dropResources()
 {
     FwSetResourceHandle(nullptr);
@@ -219,9 +227,12 @@ PatchRun::Search PatchRun::enumerate(IsOVPixoraSWInstalledFn search)
     for (;;) {
         std::memset(&m_current, 0, sizeof m_current);
         step("search");
-        int result = kFailed;
-        if (!guardedCall(search, &m_current, result))
+        const CallOutcome call = callGuarded(search, &m_current);
+        if (call.end != CallEnd::Returned) {
+            m_lastCall = call;
             return Search::Raised;
+        }
+        const int result = call.result;
         if (result != kOk) {
             // -12: no further product. A failing search (its catalogue
             // missing, for instance) fails on every call: the enumeration
@@ -303,11 +314,8 @@ UINT PatchRun::runSteps()
     }
     progress(40);
     const Search found = enumerate(search);
-    if (found == Search::Raised) {
-        m_hScoutex.reset();
-        outcome(kExitFailed, "the search raised an exception");
-        return finish(Resources::Unload, kThreadFailed);
-    }
+    if (found == Search::Raised)
+        return raised(m_hScoutex, "Scoutex.dll", kThreadFailed);
     progress(80);
     step("unload Scoutex.dll");
     m_hScoutex.reset();
@@ -339,12 +347,10 @@ UINT PatchRun::runSteps()
     WaitForSingleObject(m_cancelEvent.get(), m_pauseMs); // a request ends it
 
     step("update");
-    int updateResult = kFailed;
-    if (!guardedCall(repair, &m_chosen, updateResult)) {
-        m_hMendex.reset();
-        outcome(kExitFailed, "the update raised an exception");
-        return finish(Resources::Unload, kThreadDone);
-    }
+    m_lastCall = callGuarded(repair, &m_chosen);
+    if (m_lastCall.end != CallEnd::Returned)
+        return raised(m_hMendex, "Mendex.dll", kThreadDone);
+    const int updateResult = m_lastCall.result;
     m_log.Line("update result %d", updateResult);
     progress(160);
     text.LoadString(updateResult == kOk ? IDS_UPDATE_DONE : IDS_UPDATE_FAILED);

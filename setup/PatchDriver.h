@@ -7,6 +7,7 @@
 
 #include "FwDialog.h"
 #include "InstallRecord.h"
+#include "LibraryGuard.h"
 #include "RunLog.h"
 #include "SetupOptions.h"
 #include "WinHandle.h"
@@ -67,6 +68,10 @@ public:
     InstallRecord m_chosen;  // the newest installation, handed to the update
     // The process's exit code: the run's outcome.
     int m_exitCode = kExitCancelled;
+    // How the last library call ended; a library that faulted or aborted in
+    // it is left loaded here and never called or unloaded again.
+    CallOutcome m_lastCall;
+    HMODULE m_brokenLibrary = nullptr;
 
 private:
     struct Cancelled {
@@ -85,6 +90,7 @@ private:
     UINT finish(Resources resources, UINT threadResult);
     UINT fail(int exitCode, const char* what, UINT textId, const char* caption,
               Resources resources);
+    UINT raised(UniqueModule& library, const char* name, UINT threadResult);
     void dropResources();
     void takeRecord();
     UINT runSteps();

@@ -73,6 +73,9 @@ int CSetupApp::runPatch(CSetupDlg& dlg)
     }
     dlg.m_mode = options.mode;
     log.Line("mode: %s", modeName(options.mode));
+    // Nobody is there to answer a crash dialog: a program that fails ends.
+    if (options.mode != SetupMode::Interactive)
+        SetErrorMode(GetErrorMode() | SEM_NOGPFAULTERRORBOX);
     if (options.help) {
         log.Line("%s", kSetupUsage);
         if (options.mode == SetupMode::Interactive)

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs every test: the native unit tests (with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and the Windows tests under Wine, and checks
-# that the 32-bit product builds. Sets up the machine first when needed.
+# UndefinedBehaviorSanitizer) and the Windows tests under Wine, on the 32-bit
+# build (the shipped product, Wine's 32-bit loader) and on the 64-bit build.
+# Sets up the machine first when needed.
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -25,6 +26,8 @@ trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true' EXIT
 status=0
 echo "== test native"
 ctest --preset native || status=1
-echo "== test win64 (Wine)"
+echo "== test win32 (Wine, 32-bit: the shipped build)"
+ctest --preset win32 || status=1
+echo "== test win64 (Wine, 64-bit)"
 ctest --preset win64 || status=1
 exit $status

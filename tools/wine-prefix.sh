@@ -1,6 +1,9 @@
 #!/bin/sh
 # Makes a Wine prefix for tests when it is missing, and lays its drives:
-# no Z: (it maps to /), B: for the binaries folder.
+# no Z: (it maps to /), B: for the binaries folder. The prefix is a 64-bit
+# Windows with its 32-bit part (SysWOW64, the 32-bit registry view), so it
+# runs the 64-bit and the 32-bit builds alike; FIXWISE_WINE names the 64-bit
+# loader.
 #   wine-prefix.sh PREFIX BINDIR
 set -e
 prefix=$1
@@ -9,6 +12,11 @@ bindir=$2
 fw_wine_env "$prefix"
 wine=${FIXWISE_WINE:-/usr/lib/wine/wine64}
 
+# A prefix made before the 32-bit Wine was installed has no 32-bit part:
+# made again.
+if [ -x /usr/lib/wine/wine ] && [ ! -d "$prefix/drive_c/windows/syswow64" ]; then
+    rm -f "$prefix/.fixwise-ready"
+fi
 if [ ! -f "$prefix/.fixwise-ready" ]; then
     rm -rf "$prefix"
     mkdir -p "$prefix"

@@ -549,30 +549,74 @@ TEST_F(PatchDriver, MissingResourceLibraryGivesEmptyTexts)
     EXPECT_EQ(host_.events().front(), "box Pixora Update|65|");
 }
 
-TEST_F(PatchDriver, ExceptionInTheSearchEndsTheRunSilently)
+// A library that breaks down in its call, in every way it can: the run ends
+// with exit code 1603, the failure text and what happened in the log, on the
+// worker's own thread, and the next run in the same process is guarded as
+// well. "terminate" throws where no handler can be found, as every throw of a
+// library does on the 32-bit build (each module has its own unwinder). A
+// library whose thread was abandoned stays loaded and is never unloaded.
+TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
 {
-    search("throw\n");
-    EXPECT_EQ(run(), static_cast<UINT>(-1));
-    EXPECT_EQ(run_.m_exitCode, kExitFailed);
-    EXPECT_EQ(host_.withPrefix("box ").size(), 1u);
-    EXPECT_EQ(host_.events().back(), "end 1");
-    EXPECT_EQ(progress(), (std::vector<std::string>{"20", "40"}));
-    EXPECT_FALSE(run_.m_hScoutex);
-    EXPECT_FALSE(run_.m_hResLib);
-    EXPECT_EQ(calls().back(), "unload Scoutex.dll");
-}
-
-TEST_F(PatchDriver, ExceptionInTheUpdateEndsTheRunWithResultZero)
-{
-    search("0|Pixora Scan|3.0|1|1\n");
-    repair("throw");
-    EXPECT_EQ(run(), 0u);
-    EXPECT_EQ(run_.m_exitCode, kExitFailed);
-    EXPECT_EQ(host_.withPrefix("box ").size(), 1u);
-    EXPECT_EQ(host_.events().back(), "end 1");
-    EXPECT_FALSE(run_.m_hMendex);
-    EXPECT_EQ(calls().back(), "unload Mendex.dll");
-    EXPECT_TRUE(probeNotStarted());
+    struct Row {
+        const char* call;   // "search" or "repair"
+        const char* how;    // the scripted breakdown
+        const char* logged; // what the log tells of it
+        bool unloaded;      // the library is unloaded afterwards
+    };
+    const Row rows[] = {
+        {"search", "throw", "Scoutex.dll threw a C++ exception", true},
+        {"search", "fault", "Scoutex.dll raised exception 0xC0000005 at Scoutex.dll+0x", false},
+        {"search", "abort", "Scoutex.dll aborted", false},
+        {"search", "terminate", "Scoutex.dll aborted", false},
+        {"repair", "throw", "Mendex.dll threw a C++ exception", true},
+        {"repair", "fault", "Mendex.dll raised exception 0xC0000005 at Mendex.dll+0x", false},
+        {"repair", "abort", "Mendex.dll aborted", false},
+        {"repair", "terminate", "Mendex.dll aborted", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.call) + " " + row.how);
+        const bool inSearch = std::string(row.call) == "search";
+        const char* library = inSearch ? "Scoutex.dll" : "Mendex.dll";
+        TempDir dir(std::string("breakdown ") + row.call + " " + row.how);
+        for (const char* file : {"patchres.dll", "devprobe.exe"})
+            copyIn(file, dir / file);
+        copyIn("ScriptedLibrary.dll", dir / "Scoutex.dll");
+        copyIn("ScriptedLibrary.dll", dir / "Mendex.dll");
+        writeFile(dir / "search.txt",
+                  inSearch ? std::string(row.how) + "\n" : "0|Pixora Scan|3.0|1|1\n");
+        writeFile(dir / "repair.txt", inSearch ? "0" : row.how);
+        HMODULE broken = nullptr;
+        {
+            Harness h(dir.path() + "\\", dir / "run.log");
+            const auto worker = startRun(h.run);
+            ASSERT_EQ(WaitForSingleObject(worker->Handle(), 30000), WAIT_OBJECT_0);
+            EXPECT_EQ(threadResult(*worker), inSearch ? static_cast<DWORD>(-1) : 0u);
+            EXPECT_EQ(h.run.m_exitCode, kExitFailed);
+            const auto boxes = h.host.withPrefix("box ");
+            ASSERT_EQ(boxes.size(), 2u);
+            EXPECT_EQ(boxes.back(), "box Pixora Update Error|16|" + text(IDS_UPDATE_FAILED));
+            EXPECT_EQ(h.host.events().back(), "end 1");
+            EXPECT_EQ(progress(h.host).size(), inSearch ? 2u : 4u);
+            EXPECT_FALSE(h.run.m_hScoutex);
+            EXPECT_FALSE(h.run.m_hMendex);
+            EXPECT_FALSE(h.run.m_hResLib);
+            bool told = false;
+            for (const std::string& line : logLines(dir / "run.log"))
+                told = told || line.rfind(row.logged, 0) == 0;
+            EXPECT_TRUE(told) << "no \"" << row.logged << "\" in the log";
+            EXPECT_TRUE(logShows(dir / "run.log", std::string("outcome: ") + library +
+                                                      " did not return, exit code 1603"));
+            broken = h.run.m_brokenLibrary;
+            EXPECT_EQ(broken != nullptr, !row.unloaded);
+        }
+        const std::string calls = readFile(dir / "calls.txt");
+        EXPECT_EQ(calls.find(std::string("unload ") + library) != std::string::npos,
+                  row.unloaded);
+        EXPECT_EQ(calls.find("load Mendex.dll") != std::string::npos, !inSearch);
+        EXPECT_FALSE(fileExists(dir / "devprobe.log"));
+        if (broken)
+            FreeLibrary(broken); // the test's own clean-up: the folder goes
+    }
 }
 
 // Cancel while the update library runs: the cancel waits for the call to

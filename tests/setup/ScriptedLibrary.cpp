@@ -5,9 +5,12 @@
 // call in "calls.txt" there:
 //   search.txt  one line per call of IsOVPixoraSWInstalled:
 //               result|productName|productVersion|timeHigh|timeLow
-//               (result "throw" raises the driver's exception type);
+//               (result "throw" raises the driver's exception type,
+//               "fault" writes through a null pointer, "abort" calls abort,
+//               "terminate" throws where no handler can be found);
 //               no line left: -12
-//   repair.txt  the result of RepairPixoraApp ("throw" raises); a second
+//   repair.txt  the result of RepairPixoraApp (or a breakdown, as
+//               above); a second
 //               word "block" makes the call wait until the test releases it
 //               (events FwTestRepairEntered / FwTestRepairRelease)
 #include "FwDialog.h"
@@ -83,6 +86,33 @@ std::string field(const std::string& line, int index)
     return line.substr(start, line.find('|', start) - start);
 }
 
+void raise()
+{
+    throw new FwException;
+}
+
+// What every throw of a library comes to on the 32-bit build, where the
+// unwinder of the library finds no frame beyond it: std::terminate.
+void raiseWithoutHandler() noexcept
+{
+    raise();
+}
+
+// The ways a library can break down instead of returning.
+void breakDown(const std::string& how)
+{
+    if (how == "throw")
+        raise();
+    if (how == "terminate")
+        raiseWithoutHandler();
+    if (how == "fault") {
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
+    if (how == "abort")
+        std::abort();
+}
+
 bool allZero(const InstallRecord* r)
 {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(r);
@@ -100,8 +130,7 @@ extern "C" int IsOVPixoraSWInstalled(InstallRecord* record)
     note(std::string("search ") + (record && allZero(record) ? "zeroed" : "dirty"));
     if (line.empty())
         return -12;
-    if (field(line, 0) == "throw")
-        throw new FwException;
+    breakDown(field(line, 0));
     const int result = std::atoi(field(line, 0).c_str());
     if (record && result == 0) {
         const std::string name = field(line, 1);
@@ -141,8 +170,7 @@ extern "C" int RepairPixoraApp(InstallRecord* record)
         WaitForSingleObject(release.get(), 20000);
         note("repair returns");
     }
-    if (script.rfind("throw", 0) == 0)
-        throw new FwException;
+    breakDown(script.substr(0, script.find(' ')));
     return std::atoi(script.c_str());
 }
 
