@@ -6,6 +6,7 @@
 #include "Check.h"
 #include "Commands.h"
 #include "FileFacts.h"
+#include "ImageFacts.h"
 
 #include "ResolveList.h"
 #include "UpdateScript.h"
@@ -45,38 +46,21 @@ int refuse(const std::string& why)
     return kExitErrors;
 }
 
-std::uint32_t little(const std::string& bytes, std::size_t at, int width)
-{
-    std::uint32_t value = 0;
-    for (int i = width - 1; i >= 0; --i)
-        value = (value << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
-    return value;
-}
-
 // Why the file is no stripped 32-bit x86 Windows image of its kind; "" when
-// it is one. Reads the DOS stub's pointer, the PE signature, the COFF header
-// (machine, number of symbols, characteristics) and the optional header's
-// magic.
+// it is one.
 std::string imageProblem(const std::string& path, bool library)
 {
-    std::optional<std::string> bytes = readWholeFile(path);
-    if (!bytes)
-        return "is missing";
-    const std::string& b = *bytes;
-    if (b.size() < 0x40 || b.compare(0, 2, "MZ") != 0)
-        return "is no Windows image (no MZ header)";
-    const std::size_t pe = little(b, 0x3C, 4);
-    if (pe > b.size() || b.size() - pe < 24 + 2 || b.compare(pe, 4, std::string("PE\0\0", 4)) != 0)
-        return "is no Windows image (no PE signature)";
-    const std::size_t coff = pe + 4;
-    if (little(b, coff, 2) != 0x14C)
+    std::string problem;
+    const std::optional<ImageFacts> image = readImageFacts(path, problem);
+    if (!image)
+        return problem;
+    if (image->machine != kMachineI386)
         return "is not built for 32-bit x86 (machine is not i386)";
-    if (little(b, coff + 20, 2) != 0x10B)
+    if (image->magic != 0x10B)
         return "is no PE32 image";
-    if (little(b, coff + 12, 4) != 0)
+    if (image->symbolCount != 0)
         return "is not stripped (its symbol table holds symbols)";
-    const bool isLibrary = (little(b, coff + 18, 2) & 0x2000) != 0;
-    if (isLibrary != library)
+    if (image->library != library)
         return library ? "is no DLL" : "is a DLL, not a program";
     return "";
 }

@@ -19,6 +19,7 @@ int runPlan(int, char**)
 
 #include "FileFacts.h"
 #include "FindExport.h"
+#include "ImageFacts.h"
 #include "InstallRecord.h"
 #include "ResultCodes.h"
 #include "RunPlan.h"
@@ -33,6 +34,7 @@ int runPlan(int, char**)
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -135,7 +137,19 @@ bool findInstallations(std::vector<InstallRecord>& found, std::size_t& chosen)
     UniqueModule scoutex(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     auto next = findExport<IsOVPixoraSWInstalledFn>(scoutex.get(), "IsOVPixoraSWInstalled");
     if (!next) {
-        std::fprintf(stderr, "fixwise plan: cannot use %s\n", path.c_str());
+        // A library of the other architecture cannot be loaded at all: say
+        // which fixwise.exe is needed instead of a bare failure.
+        std::string problem;
+        const std::optional<ImageFacts> image = readImageFacts(path, problem);
+        const std::uint16_t own = sizeof(void*) == 4 ? kMachineI386 : kMachineX64;
+        if (image && image->machine != own)
+            std::fprintf(stderr,
+                         "fixwise plan: %s is a %s library and this fixwise.exe is %s: use "
+                         "the fixwise.exe built for %s\n",
+                         path.c_str(), machineName(image->machine).c_str(),
+                         machineName(own).c_str(), machineName(image->machine).c_str());
+        else
+            std::fprintf(stderr, "fixwise plan: cannot use %s\n", path.c_str());
         return false;
     }
     std::uint64_t best = 0;

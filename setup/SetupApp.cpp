@@ -17,7 +17,7 @@ namespace
 // Found by every Setup on the machine, in every session.
 const char kSingleRunMutex[] = "Global\\Fixwise.Setup.SingleRun";
 const char kCaptionUpdate[] = "Pixora Update";
-const char kCaptionBusy[] = "Pixora Update Error";
+const char kCaptionError[] = "Pixora Update Error";
 
 const char* modeName(SetupMode mode)
 {
@@ -31,9 +31,9 @@ const char* modeName(SetupMode mode)
     }
 }
 
-// Tells the user that another Setup runs, in the text of the resource
+// Tells the user why Setup ends before its run, in text id of the resource
 // library beside Setup (read as data).
-void showBusy(const char* setupDir)
+void showRefusal(const char* setupDir, UINT id)
 {
     char text[1024] = {};
     char path[600];
@@ -41,9 +41,9 @@ void showBusy(const char* setupDir)
         UniqueModule res(LoadLibraryExA(path, nullptr,
                                         LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
         if (res)
-            LoadStringA(res.get(), IDS_ALREADY_RUNNING, text, sizeof text);
+            LoadStringA(res.get(), id, text, sizeof text);
     }
-    ::MessageBoxA(nullptr, text, kCaptionBusy, MB_ICONERROR);
+    ::MessageBoxA(nullptr, text, kCaptionError, MB_ICONERROR);
 }
 
 } // namespace
@@ -62,9 +62,24 @@ CSetupApp theApp;
 int CSetupApp::runPatch(CSetupDlg& dlg)
 {
     RunLog& log = dlg.m_log;
+    PatchRun& run = dlg.m_run;
+    const DWORD n = GetModuleFileNameA(nullptr, run.m_szSetupDir, 511);
+    // A path cut short by the 511-character limit is not a path: left uncut,
+    // and no library is looked for.
+    if (n > 0 && n < 511)
+        CutToDirectory(run.m_szSetupDir);
+    else
+        run.m_setupDirKnown = false;
+    const char* setupDir = run.m_setupDirKnown ? run.m_szSetupDir : nullptr;
+
     const SetupOptions options = parseSetupOptions(m_lpCmdLine);
-    if (!options.logPath.empty())
-        log.Open(options.logPath.c_str());
+    // A deployment that asked for a log must get one: without it nothing is
+    // done.
+    if (!options.logPath.empty() && !log.Open(options.logPath.c_str())) {
+        if (options.mode == SetupMode::Interactive)
+            showRefusal(setupDir, IDS_LOG_FAILED);
+        return kExitLogFailed;
+    }
     log.Line("Setup started, command line: %s", GetCommandLineA());
     if (!options.valid()) {
         log.Line("unknown switch: %s", options.badSwitch.c_str());
@@ -83,20 +98,17 @@ int CSetupApp::runPatch(CSetupDlg& dlg)
         return kExitUpdated;
     }
 
-    PatchRun& run = dlg.m_run;
-    const DWORD n = GetModuleFileNameA(nullptr, run.m_szSetupDir, 511);
-    // A path cut short by the 511-character limit is not a path: left uncut,
-    // and no library is looked for.
-    if (n > 0 && n < 511)
-        CutToDirectory(run.m_szSetupDir);
-    else
-        run.m_setupDirKnown = false;
+    // The data files are read from the current folder: Setup's own, wherever
+    // it was started from.
+    if (setupDir && !SetCurrentDirectoryA(setupDir))
+        log.Line("cannot make %s the current folder (error %lu)", setupDir,
+                 static_cast<unsigned long>(GetLastError()));
 
     UniqueKernelHandle single(CreateMutexA(nullptr, FALSE, kSingleRunMutex));
     if (!single || GetLastError() == ERROR_ALREADY_EXISTS) {
         log.Line("another Setup is already running");
         if (options.mode == SetupMode::Interactive)
-            showBusy(run.m_setupDirKnown ? run.m_szSetupDir : nullptr);
+            showRefusal(setupDir, IDS_ALREADY_RUNNING);
         return kExitBusy;
     }
 

@@ -2,10 +2,12 @@
 # The product's main job on a built-in example installation.
 #
 # Builds everything, lays an example installation into a fresh Wine prefix of
-# its own (build/win64/demo/prefix, no Z: drive), runs Setup.exe from the
+# its own (build/<build>/demo/prefix, no Z: drive), runs Setup.exe from the
 # patch medium under Xvfb (or the user's display), answers the confirmation
 # as a user would, and prints what the user saw, what changed on disk and in
-# the registry, the diagnostic log and the path of a screenshot.
+# the registry, the diagnostic log and the path of a screenshot. It runs the
+# 32-bit build, the one that ships; on a machine that cannot start 32-bit
+# programs, the 64-bit build (and says so).
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -16,11 +18,15 @@ for preset in win64 win32; do
     cmake --build --preset "$preset" >/dev/null
 done
 
-bin="$top/build/win64/bin"
-demo="$top/build/win64/demo"
+build=win32
+if ! fw_runs_32bit; then
+    build=win64
+    echo "This machine cannot start 32-bit x86 programs: the demonstration runs the 64-bit build."
+fi
+bin="$top/build/$build/bin"
+demo="$top/build/$build/demo"
 prefix="$demo/prefix"
-wine=$(sed -n 's/^FIXWISE_WINE:FILEPATH=//p' "$top/build/win64/CMakeCache.txt")
-[ -n "$wine" ] || wine=/usr/lib/wine/wine64
+wine=$(sed -n 's/^FIXWISE_WINE:FILEPATH=//p' "$top/build/$build/CMakeCache.txt")
 fw_wine_env "$prefix"
 # The example's update script is written for US English systems.
 export LC_ALL=C.UTF-8
@@ -42,7 +48,7 @@ if [ -d "$demo" ]; then
     rm -rf "$demo"
 fi
 mkdir -p "$demo"
-"$top/tools/wine-prefix.sh" "$prefix" "$bin"
+FIXWISE_WINE=/usr/lib/wine/wine64 "$top/tools/wine-prefix.sh" "$prefix" "$bin"
 wineserver -p
 server_up=1
 

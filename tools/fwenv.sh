@@ -41,7 +41,21 @@ fw_stop_xvfb() {
 # failure sets fw_status to 1; the script ends with exit $fw_status.
 fw_status=0
 fw_pass() { echo "ok   $1"; }
+# fw_expect DESCRIPTION TEXT PATTERN: passes when TEXT holds the fixed string
+# PATTERN, else fails and shows TEXT.
+fw_expect() {
+    if printf '%s' "$2" | grep -qF -- "$3"; then fw_pass "$1"; else
+        fw_fail "$1: wanted \"$3\" in:"
+        printf '%s\n' "$2" | sed 's/^/     /'
+    fi
+}
 fw_fail() {
     echo "FAIL $1"
     fw_status=1
+}
+
+# fw_runs_32bit: true when this machine can start Wine's 32-bit loader (a
+# kernel without 32-bit x86 support refuses it: "Exec format error").
+fw_runs_32bit() {
+    [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
 }

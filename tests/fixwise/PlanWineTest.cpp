@@ -31,8 +31,10 @@ struct Outcome {
     std::string out;
 };
 
-// Runs fixwise.exe of the build with args in dir and collects its output.
-Outcome runFixwise(const std::string& args, const std::string& dir)
+// Runs fixwise.exe (by default the build's) with args in dir and collects
+// its output, with its error output too when asked.
+Outcome runFixwise(const std::string& args, const std::string& dir,
+                   const std::string& program = exeDir() + "fixwise.exe", bool errors = false)
 {
     Outcome outcome;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -46,9 +48,9 @@ Outcome runFixwise(const std::string& args, const std::string& dir)
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = writeEnd;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdError = errors ? writeEnd : GetStdHandle(STD_ERROR_HANDLE);
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    std::string command = "\"" + exeDir() + "fixwise.exe\" plan " + args;
+    std::string command = "\"" + program + "\" plan " + args;
     PROCESS_INFORMATION info{};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(),
                         &startup, &info)) {
@@ -381,6 +383,26 @@ TEST_F(Plan, CannotRunWithoutAnInstallationOrAScript)
     // No script section for the product.
     writeFile(patch_ / "Update.src", languageHeader() + "[Other\\1.0]\n");
     EXPECT_EQ(runFixwise(recordArgs(), patch_.path()).code, 2u);
+
+    // Scoutex.dll of the other architecture beside the tool (a 64-bit
+    // fixwise.exe copied onto a 32-bit medium): said as such.
+    TempDir tool("plan other architecture");
+    ASSERT_TRUE(
+        CopyFileA((exeDir() + "fixwise.exe").c_str(), (tool / "fixwise.exe").c_str(), FALSE));
+    std::string image(0x200, '\0');
+    image.replace(0, 2, "MZ");
+    image[0x3C] = 0x40;
+    image.replace(0x40, 4, std::string("PE\0\0", 4));
+    const bool own32 = sizeof(void*) == 4;
+    image[0x44] = static_cast<char>(own32 ? 0x64 : 0x4C); // machine: 0x8664 or 0x14C
+    image[0x45] = static_cast<char>(own32 ? 0x86 : 0x01);
+    writeFile(tool / "Scoutex.dll", image);
+    o = runFixwise("", patch_.path(), tool / "fixwise.exe", true);
+    EXPECT_EQ(o.code, 2u);
+    EXPECT_NE(o.out.find(own32 ? "is a 64-bit x86-64 library and this fixwise.exe is 32-bit x86"
+                               : "is a 32-bit x86 library and this fixwise.exe is 64-bit x86-64"),
+              std::string::npos)
+        << o.out;
 }
 
 } // namespace

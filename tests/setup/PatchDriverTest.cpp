@@ -610,8 +610,7 @@ TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
             EXPECT_EQ(broken != nullptr, !row.unloaded);
         }
         const std::string calls = readFile(dir / "calls.txt");
-        EXPECT_EQ(calls.find(std::string("unload ") + library) != std::string::npos,
-                  row.unloaded);
+        EXPECT_EQ(calls.find(std::string("unload ") + library) != std::string::npos, row.unloaded);
         EXPECT_EQ(calls.find("load Mendex.dll") != std::string::npos, !inSearch);
         EXPECT_FALSE(fileExists(dir / "devprobe.log"));
         if (broken)
@@ -814,8 +813,9 @@ TEST_F(PatchDriver, UnknownSetupDirectoryLoadsNothingAndFails)
 
 TEST(PatchTexts, EveryTextTheDriverShowsIsInTheResourceLibrary)
 {
-    for (UINT id : {IDS_UPDATE_DONE, IDS_SEARCHING, IDS_CONFIRM, IDS_PRODUCT_RUNNING,
-                    IDS_LOAD_FAILED, IDS_ERROR_NOTICE, IDS_UPDATE_FAILED, IDS_ALREADY_RUNNING})
+    for (UINT id :
+         {IDS_UPDATE_DONE, IDS_SEARCHING, IDS_CONFIRM, IDS_PRODUCT_RUNNING, IDS_LOAD_FAILED,
+          IDS_ERROR_NOTICE, IDS_UPDATE_FAILED, IDS_ALREADY_RUNNING, IDS_LOG_FAILED})
         EXPECT_FALSE(text(id).empty()) << "text " << id;
 }
 

@@ -22,12 +22,7 @@ cleanup() { rm -rf "$folder"; }
 fw_script_start cleanup
 
 auto() { "$wine" "$bin/fwauto.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
-expect() {
-    if printf '%s' "$2" | grep -qF -- "$3"; then fw_pass "$1"; else
-        fw_fail "$1: wanted \"$3\" in:"
-        printf '%s\n' "$2" | sed 's/^/     /'
-    fi
-}
+expect() { fw_expect "$@"; }
 # The medium: Setup and its texts, the scripted library in place of both.
 mkdir -p "$folder"
 for f in Setup.exe patchres.dll devprobe.exe; do cp "$bin/$f" "$folder/"; done

@@ -34,13 +34,7 @@ cleanup() {
 fw_script_start cleanup
 
 auto() { "$wine" "$bin/fwauto.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
-# expect DESCRIPTION TEXT PATTERN: TEXT holds the fixed string PATTERN
-expect() {
-    if printf '%s' "$2" | grep -qF -- "$3"; then fw_pass "$1"; else
-        fw_fail "$1: wanted \"$3\" in:"
-        printf '%s\n' "$2" | sed 's/^/     /'
-    fi
-}
+expect() { fw_expect "$@"; }
 same_file() { cmp -s "$2" "$3" && fw_pass "$1" || fw_fail "$1"; }
 gone() { [ ! -e "$2" ] && fw_pass "$1" || fw_fail "$1"; }
 there() { [ -e "$2" ] && fw_pass "$1" || fw_fail "$1"; }
@@ -51,10 +45,11 @@ start_setup() {
 setup_exe="C:\\$base\\Pixora Patch\\Setup.exe"
 run_out="$out/gui-run-$$.txt"
 # start_run ARGS: Setup with ARGS through fwauto, which notes its exit code
-# and every top-level window of its process; run_result waits for it.
+# and every top-level window of its process; run_result waits for it. It
+# starts in the medium's folder, or in run_from when that is set.
 start_run() {
     rm -f "$run_out"
-    (cd "$medium" && auto run 60000 "$setup_exe" "$@" >"$run_out") &
+    (cd "${run_from:-$medium}" && auto run 60000 "$setup_exe" "$@" >"$run_out") &
     setup_pid=$!
 }
 # (not in a command substitution: only this shell can wait for the run)
@@ -161,11 +156,13 @@ cancel_run cancel
 cancel_run close
 cancel_run escape
 
-echo "-- /quiet on the example installation"
+echo "-- /quiet on the example installation, started by full path from System32"
 fresh_install
 rm -f "$medium/devprobe.log"
+run_from="$WINEPREFIX/drive_c/windows/system32"
 start_run /QUIET /log "C:\\$base\\quiet run.log"
 run_result
+run_from=""
 expect "exit code 0" "$result" "exit 0"
 expect "no window at any time" "$result" "windows 0"
 same_file "application of the newest release replaced" "$apps/Scan30/PXSCAN.EXE" \
@@ -265,6 +262,15 @@ mv "$medium/Mendex.bak" "$medium/Mendex.dll"
 # The good copy of the missing OCR bridge is not on the medium: the run
 # completes, that file cannot be restored.
 fresh_install
+start_run /quiet /log "C:\\$base"
+run_result
+expect "/log naming a folder: exit code 1622" "$result" "exit 1622"
+expect "/log naming a folder: nothing changed" "$(cat "$apps/Scan30/PXSCAN.EXE")" "release 3.0.0"
+start_run /log "C:\\$base"
+expect "/log naming a folder, interactive: said so" "$(auto box "Pixora Update Error" OK 30000)" \
+    "log file named on the command line cannot be written"
+run_result
+expect "/log naming a folder, interactive: exit code 1622" "$result" "exit 1622"
 rm -f "$medium/SOURCE/VEX/PXOCR.DLL"
 start_run /quiet /log "C:\\$base\\incomplete.log"
 run_result
