@@ -320,8 +320,11 @@ void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
         std::printf("      new %s\n", dataText(v.wanted.type, v.wanted.bytes).c_str());
     }
     const std::size_t n = plan.changeCount();
-    if (n == 0)
+    if (plan.matches())
         std::printf("nothing to do: the installation matches\n");
+    else if (n == 0)
+        std::printf("nothing to change, but the installation does not match: its clean-up "
+                    "cannot run\n");
     else
         std::printf("%zu change(s)\n", n);
 }
@@ -404,6 +407,7 @@ void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
     }
     doc["registry"] = values;
     doc["changes"] = plan.changeCount();
+    doc["matches"] = plan.matches();
     std::printf("%s\n", doc.dump(2).c_str());
 }
 
@@ -440,7 +444,7 @@ int runPlan(int argc, char** argv)
             printJson(plan, found);
         else
             printText(plan, found);
-        return plan.changeCount() == 0 ? kExitClean : kExitErrors;
+        return plan.matches() ? kExitClean : kExitErrors;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "fixwise plan: %s\n", e.what());
         return kExitCannotRun;

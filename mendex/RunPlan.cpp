@@ -266,6 +266,11 @@ std::size_t RunPlan::changeCount() const
     return n;
 }
 
+bool RunPlan::matches() const
+{
+    return changeCount() == 0 && cleanup.result != kFailed;
+}
+
 void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session)
 {
     plan = RunPlan();

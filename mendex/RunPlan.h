@@ -80,6 +80,9 @@ struct RunPlan {
     // The number of changes that applying the plan makes: restores,
     // deletions and registry values that differ.
     std::size_t changeCount() const;
+    // True when the installation is what a run makes of it: nothing to
+    // change, and no clean-up refused or failed (that leaves unlisted files).
+    bool matches() const;
 };
 
 // Plans the run for record (its fields terminated within their widths) from

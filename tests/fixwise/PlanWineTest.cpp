@@ -280,6 +280,16 @@ TEST_F(Plan, RefusedCleanUpShowsAsSuch)
     EXPECT_EQ(doc["cleanup"]["directory"], desktop);
     EXPECT_EQ(pathsOf(doc["restores"], "path"),
               std::set<std::string>{std::string(desktop) + "\\B.DLL"});
+    EXPECT_EQ(doc["matches"], false);
+
+    // Every listed file right: nothing to change, but the refused clean-up
+    // leaves unlisted files, so the installation does not match.
+    const std::string good = std::string(desktop) + "\\B.DLL";
+    makeFile(good, "bbbb", 0x01D0000000100000ull + 4);
+    const Outcome right = runFixwise(recordArgs(desktop), patch_.path());
+    DeleteFileA(good.c_str());
+    EXPECT_EQ(right.code, 1u);
+    EXPECT_NE(right.out.find("the installation does not match"), std::string::npos) << right.out;
 }
 
 TEST_F(Plan, AnchorFoundOnAnotherDriveMovesTheInstallationThere)
