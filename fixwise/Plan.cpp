@@ -291,6 +291,8 @@ void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
                 : plan.derivedToolkit ? " (derived)"
                                       : "");
     std::printf("ocr:          %s%s\n", r.ocrPath, plan.derivedOcr ? " (derived)" : "");
+    for (const PassedCopy& copy : plan.passedOver)
+        std::printf("~a    %s\n      passed over: %s\n", copy.path.c_str(), copy.why.c_str());
 
     for (const PlannedFile& f : plan.files) {
         if (!f.restore)
@@ -310,7 +312,10 @@ void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
     if (plan.hasFiles && plan.cleanup.result != kOk)
         std::printf("!d    %s\n      clean-up %s\n", plan.cleanup.directory.c_str(),
                     plan.cleanup.result == kNotOnDisk ? "cannot list the folder"
-                                                      : "refused: not a toolkit folder");
+                    : plan.cleanup.toolkitFolder
+                        ? "refused: not a toolkit folder"
+                        : "refused: it holds none of the files listed in it, so it is not "
+                          "known to be the toolkit folder");
     for (const PlannedValue& v : plan.registry) {
         if (!v.changes)
             continue;
@@ -386,6 +391,10 @@ void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
                          {"restorable", problem == nullptr}});
     }
     doc["toolkitRelocated"] = relocated;
+    nlohmann::json passed = nlohmann::json::array();
+    for (const PassedCopy& copy : plan.passedOver)
+        passed.push_back({{"path", utf8(copy.path)}, {"why", utf8(copy.why)}});
+    doc["passedOver"] = passed;
     doc["restores"] = files;
     nlohmann::json deletes = nlohmann::json::array();
     for (const std::string& path : plan.cleanup.deletes)
@@ -393,6 +402,7 @@ void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
     doc["cleanup"] = {{"directory", utf8(plan.cleanup.directory)},
                       {"runs", plan.hasFiles},
                       {"refused", plan.hasFiles && plan.cleanup.result == kFailed},
+                      {"toolkitFolder", plan.cleanup.toolkitFolder},
                       {"result", plan.cleanup.result},
                       {"deletes", deletes}};
     nlohmann::json values = nlohmann::json::array();

@@ -15,15 +15,10 @@
 // change the result.
 // A file is kept when a listed path spells it or names the same file on disk.
 // Returns kOk when the directory was walked to its end; kFailed when directory is
-// blank, or when it resolves (links, junctions, short names, "..", "\\?\"
-// followed) to a place that cannot be a toolkit directory: a drive's or
-// share's root, the Windows directory or a folder below it, the system
-// directory, a shell folder of the machine or the user (Program Files,
-// ProgramData, the profiles' folder, the profile, Desktop, Documents,
-// Downloads, Music, Pictures, Videos, AppData, Start Menu, Temp), programDir,
-// the current directory or the process's own folder or any folder above one
-// of them (nothing is deleted); kFailed also when the walk ended with an error;
-// kNotOnDisk when the directory cannot be listed.
+// blank, or when it is a protected place (ProtectedDirs.h: the system's,
+// the shell's and every user's folders, the patch's and programDir and the
+// folders above them; nothing is deleted); kFailed also when the walk ended
+// with an error; kNotOnDisk when the directory cannot be listed.
 int cleanPluginDirectory(const char* directory, const FileList& fileList,
                          const char* programDir = nullptr);
 

@@ -1,15 +1,41 @@
 // The anchor's drive search of the update run.
 #pragma once
 
+#include <functional>
+#include <string>
+#include <vector>
+
 class ResolveList;
 struct FileEntry;
 
-// Looks for an intact copy of the entry's file name below the root of every
-// drive from C: to Z:, examining only the first file of that name that the
-// system reports for each drive. A copy inside the process's current
-// directory (the patch's own folder) or that is the resolve source of the
-// entry for productKey is never taken: that drive yields nothing.
-// kOk when a copy passed checkFile (the entry's path then names it); kFailed when
-// none did (the path is as before); kMalformed when the path holds no backslash.
-// resolveList is the run's.
-int searchDrivesForFile(FileEntry& entry, const char* productKey, ResolveList& resolveList);
+// A copy of the anchor that the search met and did not take, and why; or a
+// drive that it did not walk ("E:\"), and why.
+struct PassedCopy {
+    std::string path;
+    std::string why;
+};
+
+// What the search asks of a copy's folder beyond the rules of place: "" when
+// the folder can be the installation's toolkit folder, else why not.
+using FolderCheck = std::function<std::string(const char* folder)>;
+
+struct AnchorSearch {
+    const char* productKey = "";
+    ResolveList* resolveList = nullptr; // the run's; none: no resolve source is known
+    const char* programDir = nullptr;   // it and the folders above it are never taken
+    FolderCheck folderCheck;            // none: every folder that passes the rules of place
+    std::vector<PassedCopy> passed;     // filled by the search, in the order met
+};
+
+// Looks for an intact copy of the entry's file name on every fixed local
+// drive from C: to Z:, walking each drive's whole tree (no link or junction
+// followed; protected trees such as the Windows directory and the users'
+// profiles not entered) and examining every file of that name, letter case
+// aside. A copy is taken only when it passes checkFile and its folder is not
+// a protected place, not the patch's folder (the current directory) nor any
+// folder below or above it, not the resolve source of the entry for the
+// product, and passes the folder check. Removable, network and CD drives
+// are not walked. kOk when a copy was taken (the entry's path then names
+// it); kFailed when none was (the path is as before); kMalformed when the
+// path holds no backslash.
+int searchDrivesForFile(FileEntry& entry, AnchorSearch& search);

@@ -351,19 +351,28 @@ void RestoreSession::close() noexcept
     folders_.clear();
 }
 
-void restoreFile(const char* productKey, const char* path, int& runResult, RestoreSession& session)
+void restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
+                 RestoreSession& session)
 {
+    const char* path = entry.path;
     char source[512];
     if (session.resolveList().lookup(productKey, fileNameOf(path), source, sizeof source) != kOk) {
         DiagLog("\n> Error restoring file %s", path);
         return;
     }
-    // A source that is the target itself cannot repair it.
+    // A source that is the target itself cannot repair it; nor can one that
+    // is not the file the script wants (a copy of the medium that lost its
+    // times, another build): copying it would only put another wrong file
+    // in place.
+    FileEntry wanted = entry;
+    copyText(wanted.path, source);
     FileIdentity sourceFile;
     FileIdentity targetFile;
     const bool itself = identityOf(source, sourceFile) && identityOf(path, targetFile) &&
                         sourceFile.sameFileAs(targetFile);
-    if (itself || !replaceFileFromSource(source, path, session)) {
+    const bool right = !isBlankText(source) && checkFile(wanted) == kOk;
+    if (itself || !right || !replaceFileFromSource(source, path, session) ||
+        checkFile(entry) != kOk) {
         DiagLog("\n>Error copying file %s to %s", source, path);
         runResult = kRestoreFailed;
     }

@@ -63,13 +63,16 @@ private:
 // exists; kFailed when it exists and differs (or is a directory).
 int checkFile(const FileEntry& entry);
 
-// Restores the file at path from the source that the resolve list gives for
+// Restores the entry's file from the source that the resolve list gives for
 // its file name, logging as the run does. A failed copy sets runResult to
-// kRestoreFailed, and so does a source that is the target itself (the same file on
-// disk, however spelt); a missing resolve entry leaves it alone.
-// The restore happens within the run's session: its resolve list and
-// scratch folders.
-void restoreFile(const char* productKey, const char* path, int& runResult, RestoreSession& session);
+// kRestoreFailed, and so do a source that is the target itself (the same
+// file on disk, however spelt), a source whose size or last-write time is
+// not the entry's (it is not copied: the old file stays), and a copy that
+// does not pass the entry's check once in place; a missing resolve entry
+// leaves it alone. The restore happens within the run's session: its
+// resolve list and scratch folders.
+void restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
+                 RestoreSession& session);
 
 // Puts a copy of source in place of target in one step: the copy is made to
 // a temporary file beside the target and then moved over it. On any failure

@@ -84,78 +84,170 @@ bool resolvedDir(const char* path, std::string& out)
     return true;
 }
 
-bool sameDirAs(const std::string& resolved, const char* other)
+// True when outer is inner or a folder above it, both in resolvedDir's form.
+bool holdsResolved(const std::string& outer, const std::string& inner)
 {
-    std::string otherDir;
-    return resolvedDir(other, otherDir) && samePathText(resolved.c_str(), otherDir.c_str());
+    return samePathText(outer.c_str(), inner.c_str()) || pathIsInside(inner.c_str(), outer.c_str());
 }
 
-// True when outer is inner or a folder above it, both as resolvedDir has them.
-bool holdsDir(const char* outer, const char* inner)
+// True when dir runs through a folder that the system keeps for itself
+// wherever it is: a recycle bin or "System Volume Information".
+bool passesThroughSystemFolder(const char* dir)
 {
-    std::string outerDir;
-    std::string innerDir;
-    return !isBlankText(outer) && !isBlankText(inner) && resolvedDir(outer, outerDir) &&
-           resolvedDir(inner, innerDir) &&
-           (samePathText(outerDir.c_str(), innerDir.c_str()) ||
-            pathIsInside(innerDir.c_str(), outerDir.c_str()));
+    static const char* const kNames[] = {"$Recycle.Bin", "RECYCLER", "RECYCLED",
+                                         "System Volume Information"};
+    for (const char* p = std::strchr(dir, '\\'); p; p = std::strchr(p + 1, '\\')) {
+        const char* end = std::strchr(p + 1, '\\');
+        const std::size_t len = end ? static_cast<std::size_t>(end - p - 1) : std::strlen(p + 1);
+        for (const char* name : kNames)
+            if (equalsNoCaseN(p + 1, len, name))
+                return true;
+    }
+    return false;
 }
 
-// The shell's folders that hold a user's or the machine's own files.
+// Adds path, resolved, to places; nothing when it is blank or cannot be had.
+void addPlace(std::vector<std::string>& places, const char* path)
+{
+    std::string dir;
+    if (!isBlankText(path) && resolvedDir(path, dir))
+        places.push_back(std::move(dir));
+}
+
+void addShellFolder(std::vector<std::string>& places, int folder, const char* below = nullptr)
+{
+    char buf[MAX_PATH + 1];
+    if (SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, buf) != S_OK)
+        return;
+    std::string path(buf);
+    if (below)
+        path = path + "\\" + below;
+    addPlace(places, path.c_str());
+}
+
+// The machine's folder of user profiles, from its profile list (the same
+// for every account, SYSTEM included); "" when the list has none.
+std::string profilesDirectory()
+{
+    UniqueHkey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                      "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,
+                      KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+        return "";
+    char raw[MAX_PATH + 1] = "";
+    DWORD size = sizeof raw - 1;
+    DWORD type = 0;
+    if (RegQueryValueExA(key.get(), "ProfilesDirectory", nullptr, &type,
+                         reinterpret_cast<BYTE*>(raw), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return "";
+    raw[size < sizeof raw ? size : sizeof raw - 1] = '\0';
+    char expanded[MAX_PATH + 1];
+    const DWORD n = ExpandEnvironmentStringsA(raw, expanded, sizeof expanded);
+    return n == 0 || n > sizeof expanded ? std::string() : std::string(expanded);
+}
+
+// The shell's folders of the running account and the machine that hold a
+// user's or the machine's own files: never a toolkit folder themselves.
 const int kShellFolders[] = {
     CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_COMMON_APPDATA,
-    CSIDL_PROFILE,       CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY,
-    CSIDL_PERSONAL,      CSIDL_COMMON_DOCUMENTS, CSIDL_MYMUSIC,
-    CSIDL_MYPICTURES,    CSIDL_MYVIDEO,          CSIDL_APPDATA,
-    CSIDL_LOCAL_APPDATA, CSIDL_STARTMENU,        CSIDL_COMMON_STARTMENU,
+    CSIDL_PROFILE,       CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL,
+    CSIDL_MYMUSIC,       CSIDL_MYPICTURES,       CSIDL_MYVIDEO,
+    CSIDL_APPDATA,       CSIDL_LOCAL_APPDATA,    CSIDL_STARTMENU,
     CSIDL_PROGRAMS,      CSIDL_STARTUP,          CSIDL_PROGRAM_FILES_COMMON,
+};
+
+// The machine's common folders: whole trees.
+const int kCommonTrees[] = {
+    CSIDL_COMMON_DESKTOPDIRECTORY,
+    CSIDL_COMMON_DOCUMENTS,
+    CSIDL_COMMON_STARTMENU,
+    CSIDL_COMMON_STARTUP,
 };
 
 } // namespace
 
-bool isProtectedDir(const char* directory, const char* programDir)
+ProtectedPlaces::ProtectedPlaces(const char* programDir)
+{
+    char buf[MAX_PATH + 1];
+    UINT n = GetWindowsDirectoryA(buf, sizeof buf);
+    if (n > 0 && n < sizeof buf)
+        addPlace(trees_, buf);
+    n = GetSystemWindowsDirectoryA(buf, sizeof buf);
+    if (n > 0 && n < sizeof buf)
+        addPlace(trees_, buf);
+    addPlace(trees_, profilesDirectory().c_str());
+    // The folder above the running account's profile: the profiles' folder
+    // as this account sees it.
+    if (SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, buf) == S_OK) {
+        const std::string downloads = std::string(buf) + "\\Downloads";
+        addPlace(exact_, downloads.c_str());
+        if (cutAtLastBackslash(buf))
+            addPlace(trees_, buf);
+    }
+    for (int folder : kCommonTrees)
+        addShellFolder(trees_, folder);
+    addShellFolder(trees_, CSIDL_COMMON_APPDATA, "Microsoft");
+
+    n = GetSystemDirectoryA(buf, sizeof buf);
+    if (n > 0 && n < sizeof buf)
+        addPlace(exact_, buf);
+    n = GetSystemWow64DirectoryA(buf, sizeof buf);
+    if (n > 0 && n < sizeof buf)
+        addPlace(exact_, buf);
+    for (int folder : kShellFolders)
+        addShellFolder(exact_, folder);
+    n = GetTempPathA(sizeof buf, buf);
+    if (n > 0 && n < sizeof buf)
+        addPlace(exact_, buf);
+
+    DWORD c = GetCurrentDirectoryA(sizeof buf, buf);
+    if (c > 0 && c < sizeof buf)
+        addPlace(upward_, buf);
+    c = GetModuleFileNameA(nullptr, buf, sizeof buf);
+    if (c > 0 && c < sizeof buf && cutAtLastBackslash(buf))
+        addPlace(upward_, buf);
+    addPlace(upward_, programDir);
+}
+
+bool ProtectedPlaces::refuses(const char* directory) const
 {
     std::string dir;
-    if (!resolvedDir(directory, dir))
+    if (isBlankText(directory) || !resolvedDir(directory, dir))
         return true;
-    if (isRootDir(dir.c_str()))
+    if (isRootDir(dir.c_str()) || passesThroughSystemFolder(dir.c_str()))
         return true;
-    char buf[MAX_PATH + 1];
-    // The Windows directory and everything below it.
-    UINT n = GetWindowsDirectoryA(buf, sizeof buf);
-    if (n > 0 && n < sizeof buf && holdsDir(buf, dir.c_str()))
-        return true;
-    n = GetSystemWindowsDirectoryA(buf, sizeof buf);
-    if (n > 0 && n < sizeof buf && holdsDir(buf, dir.c_str()))
-        return true;
-    n = GetSystemDirectoryA(buf, sizeof buf);
-    if (n > 0 && n < sizeof buf && sameDirAs(dir, buf))
-        return true;
-    n = GetSystemWow64DirectoryA(buf, sizeof buf);
-    if (n > 0 && n < sizeof buf && sameDirAs(dir, buf))
-        return true;
-    for (int folder : kShellFolders)
-        if (SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, buf) == S_OK &&
-            sameDirAs(dir, buf))
+    for (const std::string& tree : trees_)
+        if (holdsResolved(tree, dir))
             return true;
-    // The user profiles' folder and the Downloads folder of the profile.
-    if (SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, buf) == S_OK) {
-        std::string profile(buf);
-        if (sameDirAs(dir, (profile + "\\Downloads").c_str()))
+    for (const std::string& place : exact_)
+        if (samePathText(place.c_str(), dir.c_str()))
             return true;
-        if (cutAtLastBackslash(buf) && sameDirAs(dir, buf))
+    for (const std::string& place : upward_)
+        if (holdsResolved(dir, place))
             return true;
-    }
-    n = GetTempPathA(sizeof buf, buf);
-    if (n > 0 && n < sizeof buf && sameDirAs(dir, buf))
+    return false;
+}
+
+bool ProtectedPlaces::coversTree(const char* walkedDir) const
+{
+    if (passesThroughSystemFolder(walkedDir))
         return true;
-    // The patch's folder, Setup's folder, the installation's program folder,
-    // and every folder above them.
-    DWORD c = GetCurrentDirectoryA(sizeof buf, buf);
-    if (c > 0 && c < sizeof buf && holdsDir(dir.c_str(), buf))
-        return true;
-    c = GetModuleFileNameA(nullptr, buf, sizeof buf);
-    if (c > 0 && c < sizeof buf && cutAtLastBackslash(buf) && holdsDir(dir.c_str(), buf))
-        return true;
-    return programDir && holdsDir(dir.c_str(), programDir);
+    for (const std::string& tree : trees_)
+        if (samePathText(tree.c_str(), walkedDir) || pathIsInside(walkedDir, tree.c_str()))
+            return true;
+    return false;
+}
+
+bool isProtectedDir(const char* directory, const char* programDir)
+{
+    return ProtectedPlaces(programDir).refuses(directory);
+}
+
+bool holdsDirectory(const char* outer, const char* inner)
+{
+    std::string outerDir;
+    std::string innerDir;
+    return !isBlankText(outer) && !isBlankText(inner) && resolvedDir(outer, outerDir) &&
+           resolvedDir(inner, innerDir) && holdsResolved(outerDir, innerDir);
 }

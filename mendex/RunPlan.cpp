@@ -16,6 +16,7 @@
 #include "DriveSearch.h"
 #include "FileIdentity.h"
 #include "PathMacros.h"
+#include "ProtectedDirs.h"
 #include "RegistryWriter.h"
 #include "ResultCodes.h"
 #include "ScriptFiles.h"
@@ -130,6 +131,49 @@ void planSource(PlannedFile& file, const char* productKey, RestoreSession& sessi
         file.sourceState = SourceState::Good;
 }
 
+// True when a file entry's path (as the script writes it) lies in the
+// toolkit directory.
+bool usesToolkitDir(const FileEntry& entry)
+{
+    return std::strstr(entry.path, macroName(kMacroVexDir)) != nullptr;
+}
+
+// The last part of a directory's path, trailing backslashes aside.
+std::string folderNameOf(const char* dir)
+{
+    std::string text(dir);
+    while (!text.empty() && text.back() == '\\')
+        text.pop_back();
+    return fileNameOf(text.c_str());
+}
+
+// Whether the folder where a copy of the anchor was found can be this
+// installation's toolkit folder: it has the expected folder's own name, and
+// no file that the script lists in the toolkit folder is there in another
+// size or time (that folder is another release's, or an old copy).
+std::string toolkitFolderCheck(const char* folder, const InstallRecord& record,
+                               const std::vector<FileEntry>& toolkitEntries, const char* windowsDir)
+{
+    const std::string expected = folderNameOf(record.toolkitDir);
+    if (expected.empty() || !equalsNoCase(folderNameOf(folder).c_str(), expected.c_str()))
+        return "its folder is not named " +
+               (expected.empty() ? std::string("as expected") : expected);
+    InstallRecord there = record;
+    copyText(there.toolkitDir, folder);
+    copyText(there.ocrPath, folder);
+    for (const FileEntry& listed : toolkitEntries) {
+        FileEntry entry = listed;
+        expandFilePath(entry.path, there, windowsDir);
+        FileStamp actual;
+        if (stampOf(entry.path, actual) &&
+            !(actual == FileStamp{joined(entry.sizeHigh, entry.sizeLow),
+                                  joined(entry.timeHigh, entry.timeLow)}))
+            return std::string("holds ") + fileNameOf(entry.path) +
+                   " in another size or time: another release's folder or an old copy";
+    }
+    return "";
+}
+
 // Step 3: the directories, every listed file, the clean-up.
 void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session)
 {
@@ -145,8 +189,17 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session)
         DiagLog("\n>Formated OCR Dir: %s\n", record.ocrPath);
     }
 
+    // The entries of the toolkit folder, as the script writes them.
+    std::vector<FileEntry> toolkitEntries;
+    for (const FileEntry& entry : fileList)
+        if (usesToolkitDir(entry))
+            toolkitEntries.push_back(entry);
+
     bool anchor = true;
+    bool relocated = false;
+    bool heldListedFile = false;
     for (FileEntry& entry : fileList) {
+        const bool inToolkit = usesToolkitDir(entry);
         PlannedFile file;
         file.entry = entry;
         expandFilePath(file.entry.path, record, plan.windowsDir);
@@ -157,8 +210,19 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session)
             if (file.exists)
                 file.actual = file.expected();
         } else {
-            if (anchor &&
-                searchDrivesForFile(file.entry, plan.productKey, session.resolveList()) == kOk) {
+            AnchorSearch search;
+            if (anchor) {
+                search.productKey = plan.productKey;
+                search.resolveList = &session.resolveList();
+                search.programDir = record.programDir;
+                const InstallRecord expected = record;
+                search.folderCheck = [&](const char* folder) {
+                    return toolkitFolderCheck(folder, expected, toolkitEntries, plan.windowsDir);
+                };
+            }
+            // Whether the folder held it before the run, in any size or time.
+            const bool heldHere = stampOf(file.entry.path, file.actual);
+            if (anchor && searchDrivesForFile(file.entry, search) == kOk) {
                 // The installation lives where the intact copy is.
                 char dir[sizeof file.entry.path];
                 copyText(dir, file.entry.path);
@@ -166,15 +230,19 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session)
                 copyText(record.toolkitDir, dir);
                 copyText(record.ocrPath, dir);
                 file.relocatesToolkit = true;
+                relocated = true;
                 file.exists = true; // the copy found passed the check
                 file.actual = file.expected();
             } else {
-                file.exists = stampOf(file.entry.path, file.actual);
+                file.exists = heldHere;
                 file.restore = true;
                 file.inUse = file.exists && isHeldOpen(file.entry.path);
                 planSource(file, plan.productKey, session);
             }
+            if (anchor)
+                plan.passedOver = std::move(search.passed);
         }
+        heldListedFile = heldListedFile || (inToolkit && file.exists && !file.relocatesToolkit);
         // The clean-up keeps the listed files by these final paths.
         copyText(entry.path, file.entry.path);
         plan.files.push_back(std::move(file));
@@ -182,8 +250,16 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session)
     }
 
     plan.cleanup.directory = record.toolkitDir;
-    plan.cleanup.result =
-        planCleanup(record.toolkitDir, fileList, record.programDir, plan.cleanup.deletes);
+    // A folder that held none of the files listed in it is not known to be
+    // a toolkit folder (a stale record, another program's folder): nothing
+    // in it is deleted. (A protected place is refused as such.)
+    plan.cleanup.toolkitFolder =
+        relocated || heldListedFile || isProtectedDir(record.toolkitDir, record.programDir);
+    if (!plan.cleanup.toolkitFolder)
+        plan.cleanup.result = kFailed;
+    else
+        plan.cleanup.result =
+            planCleanup(record.toolkitDir, fileList, record.programDir, plan.cleanup.deletes);
 }
 
 // The value as the registry holds it now; nothing when it cannot be read.
@@ -311,7 +387,7 @@ int applyRun(RunPlan& plan, RestoreSession& session)
             try {
                 session.visit(file.entry.path);
                 if (file.restore)
-                    restoreFile(plan.productKey, file.entry.path, runResult, session);
+                    restoreFile(plan.productKey, file.entry, runResult, session);
             } catch (const std::bad_alloc&) {
                 DiagLog("\n> Error restoring file %s", file.entry.path);
                 runResult = kRestoreFailed;

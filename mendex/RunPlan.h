@@ -5,6 +5,7 @@
 // the dry run of the author's tool.
 #pragma once
 
+#include "DriveSearch.h"
 #include "FileRestore.h"
 #include "InstallRecord.h"
 #include "UpdateScript.h"
@@ -46,6 +47,9 @@ struct PlannedFile {
 struct PlannedCleanup {
     std::string directory; // the toolkit directory the clean-up works on
     int result = 0;        // as cleanPluginDirectory: kOk, kFailed refused or failed, kNotOnDisk
+    // The folder held a file that the script lists in it before the run (or
+    // the anchor was found there): only such a folder is cleaned.
+    bool toolkitFolder = true;
     std::vector<std::string> deletes; // full paths, in listing order
 };
 
@@ -69,10 +73,11 @@ struct RunPlan {
     InstallRecord record{}; // as the run leaves it (directories derived, relocated)
     char productKey[512] = "";
     char windowsDir[260] = "";
-    bool derivedToolkit = false;    // toolkitDir was derived ("Formated VEX Dir")
-    bool derivedOcr = false;        // ocrPath was derived ("Formated OCR Dir")
-    bool hasFiles = false;          // the file phase runs
-    std::vector<PlannedFile> files; // in script order
+    bool derivedToolkit = false;        // toolkitDir was derived ("Formated VEX Dir")
+    bool derivedOcr = false;            // ocrPath was derived ("Formated OCR Dir")
+    bool hasFiles = false;              // the file phase runs
+    std::vector<PlannedFile> files;     // in script order
+    std::vector<PassedCopy> passedOver; // the anchor's copies (and drives) the search passed over
     PlannedCleanup cleanup;
     bool hasRegistry = false; // the registry phase runs
     std::vector<PlannedValue> registry;

@@ -214,6 +214,7 @@ TEST_F(Plan, WhatCannotBeDoneShowsAsTheRunWillMeetIt)
     script += fileRecord("%VEXDIR%\\GONE.DLL", Stamp{4, 0, 0x100, 0x01D00000});
     script += source("ODD.DLL", "odd", "%VEXDIR%\\ODD.DLL");
     setWriteTime(patch_ / "SOURCE\\ODD.DLL", 0x01D0000000200000ull); // source no longer matches
+    makeFile(toolkit_ + "\\ODD.DLL", "old odd");
     script += source("HELD.DLL", "held", "%VEXDIR%\\HELD.DLL");
     makeFile(toolkit_ + "\\HELD.DLL", "wrong");
     writeData(script, "A.DLL=SOURCE\\A.DLL\nGONE.DLL=SOURCE\\GONE.DLL\nODD.DLL=SOURCE\\ODD.DLL\n"
@@ -250,11 +251,16 @@ TEST_F(Plan, WhatCannotBeDoneShowsAsTheRunWillMeetIt)
     std::set<std::string> failedCopies;
     for (const std::string& rest : logged(log, ">Error copying file "))
         failedCopies.insert(rest.substr(rest.find(" to ") + 4));
-    EXPECT_EQ(failedCopies,
-              (std::set<std::string>{toolkit_ + "\\GONE.DLL", toolkit_ + "\\HELD.DLL"}));
-    EXPECT_EQ(readFile(toolkit_ + "\\ODD.DLL"), "odd"); // copied, yet never right
+    EXPECT_EQ(failedCopies, (std::set<std::string>{toolkit_ + "\\GONE.DLL", toolkit_ + "\\ODD.DLL",
+                                                   toolkit_ + "\\HELD.DLL"}));
+    // A source that is not the script's file is not copied: the old file stays.
+    EXPECT_EQ(readFile(toolkit_ + "\\ODD.DLL"), "old odd");
     held.reset();
-    EXPECT_EQ(runFixwise(recordArgs(), patch_.path()).code, 1u);
+    const Outcome afterwards = runFixwise(recordArgs(), patch_.path());
+    EXPECT_EQ(afterwards.code, 1u);
+    EXPECT_NE(afterwards.out.find("cannot be restored: source does not match the script"),
+              std::string::npos)
+        << afterwards.out;
 }
 
 TEST_F(Plan, RefusedCleanUpShowsAsSuch)
@@ -296,9 +302,16 @@ TEST_F(Plan, AnchorFoundOnAnotherDriveMovesTheInstallationThere)
 {
     ASSERT_TRUE(dirExists("E:\\")) << "run this test through with-drives.sh";
     const std::string name = "PLANANC" + std::to_string(GetCurrentProcessId()) + ".DLL";
-    const std::string elsewhere = "E:\\plan-kit";
-    removeTree(elsewhere);
+    const std::string elsewhere = "E:\\plan-kit\\PLUGINS12";
+    removeTree("E:\\plan-kit");
     makeDirs(elsewhere);
+    // Met first, on C:: another release's folder and an old copy.
+    TempDir decoys("plan-decoys");
+    makeDirs(decoys / "PLUGINS11");
+    makeDirs(decoys / "old\\PLUGINS12");
+    makeFile(decoys / ("PLUGINS11\\" + name), "the anchor", 0x01D0000000100000ull + 10);
+    makeFile(decoys / ("old\\PLUGINS12\\" + name), "the anchor", 0x01D0000000100000ull + 10);
+    makeFile(decoys / "old\\PLUGINS12\\B.DLL", "old b");
     std::string script = source(name, "the anchor", "%VEXDIR%\\" + name);
     makeFile(elsewhere + "\\" + name, "the anchor", 0x01D0000000100000ull + 10);
     script += source("B.DLL", "bbbb", "%VEXDIR%\\B.DLL");
@@ -314,6 +327,20 @@ TEST_F(Plan, AnchorFoundOnAnotherDriveMovesTheInstallationThere)
     EXPECT_TRUE(doc["restores"].empty());
     EXPECT_EQ(pathsOf(doc["cleanup"]["deletes"], nullptr),
               std::set<std::string>{elsewhere + "\\STRAY.TMP"});
+    std::set<std::string> passed;
+    for (const json& copy : doc["passedOver"])
+        passed.insert(copy["path"].get<std::string>() + ": " + copy["why"].get<std::string>());
+    EXPECT_EQ(passed,
+              (std::set<std::string>{
+                  decoys / ("PLUGINS11\\" + name) + ": its folder is not named PLUGINS12",
+                  decoys / ("old\\PLUGINS12\\" + name) +
+                      ": holds B.DLL in another size or time: another release's folder or an "
+                      "old copy"}));
+    const Outcome text = runFixwise(recordArgs(), patch_.path());
+    EXPECT_NE(text.out.find("~a    " + decoys / ("PLUGINS11\\" + name) +
+                            "\n      passed over: its folder is not named PLUGINS12\n"),
+              std::string::npos)
+        << text.out;
 
     InstallRecord r = makeRecord(program_, "");
     {
@@ -324,7 +351,7 @@ TEST_F(Plan, AnchorFoundOnAnotherDriveMovesTheInstallationThere)
     EXPECT_EQ(logged(runner_.log(), ">Deleting file "),
               std::set<std::string>{elsewhere + "\\STRAY.TMP"});
     EXPECT_EQ(runFixwise(recordArgs(), patch_.path()).code, 0u);
-    removeTree(elsewhere);
+    removeTree("E:\\plan-kit");
 }
 
 TEST_F(Plan, FindsTheInstallationsAsSetupDoes)

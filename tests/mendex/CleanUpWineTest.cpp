@@ -206,9 +206,44 @@ TEST_F(CleanPluginDirectory, RefusesTheProgramFolderAndEveryFolderAboveIt)
     EXPECT_EQ(listDir(program), std::vector<std::string>{});
 }
 
-TEST(CleanPluginDirectoryPlaces, RefusesShellFoldersAndTheWindowsTree)
+TEST(CleanPluginDirectoryPlaces, RefusesShellFoldersAndWholeProtectedTrees)
 {
     char buf[MAX_PATH];
+    // Whole trees, whoever runs: every user's profile (found from the
+    // machine's profile folder, not the account's own shell folders), the
+    // Public profile, the common Startup, ProgramData's Microsoft folder,
+    // recycle bins and the system's volume folder. Each holds a file that
+    // must stay.
+    ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, buf), S_OK);
+    const std::string profile(buf);
+    const std::string users = profile.substr(0, profile.rfind('\\'));
+    const std::string other = users + "\\fwother" + std::to_string(GetCurrentProcessId());
+    ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_STARTUP, nullptr, SHGFP_TYPE_CURRENT, buf),
+              S_OK);
+    const std::string startup(buf);
+    ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buf),
+              S_OK);
+    const std::string programData(buf);
+    TempDir volume("cleanvolume");
+    const std::vector<std::string> made = {other,
+                                           users + "\\Public\\fwtest-downloads",
+                                           profile + "\\OneDrive-fwtest",
+                                           programData + "\\Microsoft\\fwtest",
+                                           volume / "$Recycle.Bin\\S-1-5-21",
+                                           volume / "System Volume Information\\fwtest"};
+    std::vector<std::string> refused = {other + "\\Desktop", other + "\\Documents\\Backup",
+                                        startup};
+    refused.insert(refused.end(), made.begin() + 1, made.end());
+    for (const std::string& dir : refused) {
+        makeDirs(dir);
+        writeFile(dir + "\\fwtest-keep.txt", "the owner's own");
+        EXPECT_EQ(cleanPluginDirectory(dir.c_str(), {}), kFailed) << dir;
+        EXPECT_EQ(readFile(dir + "\\fwtest-keep.txt"), "the owner's own") << dir;
+        DeleteFileA((dir + "\\fwtest-keep.txt").c_str());
+    }
+    for (const std::string& dir : made)
+        removeTree(dir);
+
     for (int folder : {CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_PROFILE, CSIDL_APPDATA,
                        CSIDL_PROGRAM_FILES}) {
         ASSERT_EQ(SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, buf), S_OK);

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,19 @@ using namespace mendextest;
 namespace
 {
 
-// The drive search with a resolve list of its own.
-int searchDrives(FileEntry& entry, const char* productKey)
+// The drive search with a resolve list of its own; passed receives the
+// copies passed over.
+int searchDrives(FileEntry& entry, const char* productKey,
+                 std::vector<PassedCopy>* passed = nullptr)
 {
     ResolveList resolveList;
-    return searchDrivesForFile(entry, productKey, resolveList);
+    AnchorSearch search;
+    search.productKey = productKey;
+    search.resolveList = &resolveList;
+    const int result = searchDrivesForFile(entry, search);
+    if (passed)
+        *passed = search.passed;
+    return result;
 }
 
 // A folder on a mapped drive, removed with its contents afterwards.
@@ -87,15 +96,26 @@ TEST_F(DriveSearch, IntactCopyOnALaterDriveIsFound)
     EXPECT_EQ(std::string(entry.path), f / name_);
 }
 
-TEST_F(DriveSearch, OnlyDifferingCopiesKeepThePath)
+TEST_F(DriveSearch, OnlyDifferingCopiesAndOtherDrivesKeepThePath)
 {
     DriveDir e("E:\\inst");
     makeFile(e / name_, "the anchor, but longer", time_);
     makeFile(patch_ / "B.DLL", "the anchor", time_);
+    // Intact copies on a removable and on a network drive: never walked.
+    DriveDir g("G:\\PLUGINS12"), h("H:\\PLUGINS12");
+    makeFile(g / name_, "the anchor", time_);
+    makeFile(h / name_, "the anchor", time_);
     FileEntry entry = entryFor(inst_ / name_, stampOf(patch_ / "B.DLL"));
     CurrentDir cd(patch_.path());
-    EXPECT_EQ(searchDrives(entry, "Scan Suite\\2.0"), kFailed);
+    std::vector<PassedCopy> passed;
+    EXPECT_EQ(searchDrives(entry, "Scan Suite\\2.0", &passed), kFailed);
     EXPECT_EQ(std::string(entry.path), inst_ / name_);
+    std::vector<std::string> seen;
+    for (const PassedCopy& copy : passed)
+        seen.push_back(copy.path + ": " + copy.why);
+    EXPECT_EQ(seen, (std::vector<std::string>{e / name_ + ": its size or time is not the script's",
+                                              "G:\\: a removable drive: not searched",
+                                              "H:\\: a network drive: not searched"}));
 }
 
 TEST_F(DriveSearch, CopyInsideTheCurrentDirectoryIsNeverTaken)
@@ -200,8 +220,7 @@ TEST_F(DriveRun, AnchorFoundOnEMovesTheInstallationThere)
     writeFile(patch_ / "Resolve.src", std::string(kProductHeader) + name_ + "=SOURCE\\" + name_ +
                                           "\n" + later + "=SOURCE\\" + later +
                                           "\nENGINE.DLL=SOURCE\\ENGINE.DLL\n");
-    makeFile(e / name_, "the anchor", time_ + 10); // intact on E:
-    makeFile(e / later, "old later");              // wrong on E:
+    makeFile(e / name_, "the anchor", time_ + 10); // intact on E:; the later file missing there
     makeFile(e / "STRAY.DLL", "stray");
     makeFile(toolkit_ + "\\STRAY.DLL", "stray"); // the old place is not cleaned
 
@@ -219,6 +238,54 @@ TEST_F(DriveRun, AnchorFoundOnEMovesTheInstallationThere)
     EXPECT_EQ(countOf(log, "\n>Restoring file " + e / name_), 0);
     EXPECT_EQ(countOf(log, "\n>Restoring file " + e / later), 1);
     EXPECT_EQ(countOf(log, "\n>Deleting file " + e / "STRAY.DLL"), 1);
+}
+
+TEST_F(DriveRun, OnlyAFolderThatCanBeThisInstallationsIsAdopted)
+{
+    // Release 3.0's anchor is damaged where it belongs. Intact copies of it:
+    // in release 2.0's toolkit folder (another name), in another user's
+    // Desktop, in last year's backup (its filter is older), on a removable
+    // and a network drive. None is 3.0's toolkit folder: each stays byte for
+    // byte, and the anchor is restored where it belongs.
+    std::string script = source(name_, "the anchor", "%VEXDIR%\\" + name_);
+    script += source("PXFILTER.DLL", "filter 3.0", "%VEXDIR%\\PXFILTER.DLL");
+    writeFile(patch_ / "Update.src", languageHeader() + kProductHeader + script);
+    writeFile(patch_ / "Resolve.src", std::string(kProductHeader) + name_ + "=SOURCE\\" + name_ +
+                                          "\nPXFILTER.DLL=SOURCE\\PXFILTER.DLL\n");
+    const std::uint64_t anchorTime = time_ + 10;
+    makeFile(toolkit_ + "\\" + name_, "damaged", anchorTime);
+    makeFile(toolkit_ + "\\PXFILTER.DLL", "filter 3.0", time_ + 10);
+
+    char profile[MAX_PATH];
+    ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile), S_OK);
+    std::string users(profile);
+    users.resize(users.rfind('\\'));
+    const std::string other = users + "\\fwother" + std::to_string(GetCurrentProcessId());
+    DriveDir desktop(other + "\\Desktop");
+    DriveDir release2(inst_ / "VEXsoft\\PLUGINS11"), backup("E:\\Backup\\PLUGINS12");
+    DriveDir removable("G:\\PLUGINS12"), network("H:\\PLUGINS12");
+    for (const DriveDir* dir : {&desktop, &release2, &backup, &removable, &network})
+        makeFile(*dir / name_, "the anchor", anchorTime);
+    makeFile(desktop / "thesis.docx", "thesis");
+    makeFile(release2 / "PXFILTER.DLL", "filter 2.0");
+    makeFile(release2 / "PX20DRV.DLL", "driver 2.0");
+    makeFile(backup / "PXFILTER.DLL", "filter 2.9", time_);
+    makeFile(backup / "LICENSE.KEY", "license");
+    const std::vector<std::string> places = {desktop.path(), release2.path(), backup.path(),
+                                             removable.path(), network.path()};
+    std::map<std::string, std::string> before;
+    for (const std::string& dir : places)
+        snapshotTree(dir, before);
+
+    InstallRecord r = makeRecord(inst_ / "Scanner", toolkit_);
+    EXPECT_EQ(run(r), kOk);
+    EXPECT_STREQ(r.toolkitDir, toolkit_.c_str());
+    EXPECT_EQ(readFile(toolkit_ + "\\" + name_), "the anchor");
+    std::map<std::string, std::string> after;
+    for (const std::string& dir : places)
+        snapshotTree(dir, after);
+    EXPECT_EQ(after, before);
+    RemoveDirectoryA(other.c_str());
 }
 
 TEST_F(DriveRun, AnchorWhoseOnlyIntactCopyIsItsSourceIsRestoredInPlace)

@@ -25,4 +25,19 @@ inline FileEntry entryFor(const std::string& path, const Stamp& s)
     return e;
 }
 
+// An entry for path that wants exactly the file at source (its size and
+// time; nothing when source is missing).
+inline FileEntry entryServedBy(const std::string& path, const std::string& source)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    Stamp s;
+    if (GetFileAttributesExA(source.c_str(), GetFileExInfoStandard, &data)) {
+        s.sizeLow = data.nFileSizeLow;
+        s.sizeHigh = data.nFileSizeHigh;
+        s.timeLow = data.ftLastWriteTime.dwLowDateTime;
+        s.timeHigh = data.ftLastWriteTime.dwHighDateTime;
+    }
+    return entryFor(path, s);
+}
+
 } // namespace mendextest

@@ -210,10 +210,14 @@ TEST_F(ReplaceFromSource, TargetInUseStaysAndNoTemporaryRemains)
 }
 
 // One restore in a session of its own.
-void restoreAlone(const char* productKey, const char* path, int& runResult)
+void restoreAlone(const char* productKey, const FileEntry& entry, int& runResult)
 {
     RestoreSession session;
-    restoreFile(productKey, path, runResult, session);
+    restoreFile(productKey, entry, runResult, session);
+}
+void restoreAlone(const char* productKey, const char* path, int& runResult)
+{
+    restoreAlone(productKey, entryFor(path, Stamp{}), runResult);
 }
 
 // The restore step: resolve lookup, copy, log entries and the run result.
@@ -249,6 +253,30 @@ TEST_F(Restore, FailedCopyLogsCopyErrorThenRestoreAndSetsMinus15)
     EXPECT_EQ(logText(), "\n>Resolve Data: File opened."
                          "\n>Error copying file SOURCE\\GONE.DLL to " +
                              target + "\n>Restoring file " + target);
+}
+
+TEST_F(Restore, OnlyASourceThatIsTheScriptsFileIsCopied)
+{
+    CurrentDir cd(patch_.path());
+    const std::string target = inst_ / "Filter32.dll";
+    const std::string source = patch_ / "SOURCE\\FILTER32.DLL";
+    // The medium's copy lost its time: not copied, the old file stays.
+    FileEntry wanted = entryServedBy(target, source);
+    wanted.timeLow += 1;
+    int result = kOk;
+    restoreAlone("Scan Suite\\2.0", wanted, result);
+    EXPECT_EQ(result, kRestoreFailed);
+    EXPECT_EQ(readFile(target), "bad");
+    EXPECT_EQ(logText(), "\n>Resolve Data: File opened."
+                         "\n>Error copying file SOURCE\\FILTER32.DLL to " +
+                             target + "\n>Restoring file " + target);
+    EXPECT_EQ(listDir(inst_.path()), std::vector<std::string>{"Filter32.dll"});
+    // The script's own file is copied and passes its check.
+    result = kOk;
+    restoreAlone("Scan Suite\\2.0", entryServedBy(target, source), result);
+    EXPECT_EQ(result, kOk);
+    EXPECT_EQ(readFile(target), "good filter");
+    EXPECT_EQ(checkFile(entryServedBy(target, source)), kOk);
 }
 
 TEST_F(Restore, SourceThatIsTheTargetItselfIsAFailedCopy)

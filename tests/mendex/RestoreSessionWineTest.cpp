@@ -44,6 +44,11 @@ protected:
         makeFile(inst_ / "SUB\\C.DLL", "bad");
         makeFile(inst_ / "GONE.DLL", "old gone");
     }
+    // The entry for target that wants its source's file.
+    FileEntry served(const std::string& target)
+    {
+        return entryServedBy(target, patch_ / ("SOURCE\\" + target.substr(target.rfind('\\') + 1)));
+    }
 };
 
 TEST_F(Session, RestoresLeaveNoScratchFolderBehind)
@@ -52,17 +57,17 @@ TEST_F(Session, RestoresLeaveNoScratchFolderBehind)
     int result = kOk;
     {
         RestoreSession session;
-        restoreFile(kKey, (inst_ / "A.DLL").c_str(), result, session);
-        restoreFile(kKey, (inst_ / "B.DLL").c_str(), result, session);
-        restoreFile(kKey, (inst_ / "SUB\\C.DLL").c_str(), result, session);
+        restoreFile(kKey, served(inst_ / "A.DLL"), result, session);
+        restoreFile(kKey, served(inst_ / "B.DLL"), result, session);
+        restoreFile(kKey, served(inst_ / "SUB\\C.DLL"), result, session);
         // A failed copy: the old file stays as it was.
-        restoreFile(kKey, (inst_ / "GONE.DLL").c_str(), result, session);
+        restoreFile(kKey, served(inst_ / "GONE.DLL"), result, session);
         session.close();
         EXPECT_EQ(listDir(inst_.path()),
                   (std::vector<std::string>{"A.DLL", "B.DLL", "GONE.DLL", "SUB"}));
         EXPECT_EQ(listDir(inst_ / "SUB"), std::vector<std::string>{"C.DLL"});
         // Usable again after closing; the scope's end closes it once more.
-        restoreFile(kKey, (inst_ / "GONE.DLL").c_str(), result, session);
+        restoreFile(kKey, served(inst_ / "GONE.DLL"), result, session);
     }
     EXPECT_EQ(result, kRestoreFailed);
     EXPECT_EQ(readFile(inst_ / "A.DLL"), "good a");
@@ -113,8 +118,8 @@ TEST_F(Session, LeavesWhatIsNotItsOwn)
     int result = kOk;
     {
         RestoreSession session;
-        restoreFile(kKey, (inst_ / "A.DLL").c_str(), result, session);
-        restoreFile(kKey, (inst_ / "SUB\\C.DLL").c_str(), result, session);
+        restoreFile(kKey, served(inst_ / "A.DLL"), result, session);
+        restoreFile(kKey, served(inst_ / "SUB\\C.DLL"), result, session);
     }
     EXPECT_EQ(result, kOk);
     EXPECT_EQ(readFile(inst_ / "A.DLL"), "good a");
@@ -146,7 +151,7 @@ TEST_F(Session, NothingIsWrittenThroughAPlantedLink)
     int result = kOk;
     {
         RestoreSession session;
-        restoreFile(kKey, (inst_ / "A.DLL").c_str(), result, session);
+        restoreFile(kKey, served(inst_ / "A.DLL"), result, session);
     }
     EXPECT_TRUE(
         replaceFileFromSource((patch_ / "SOURCE\\B.DLL").c_str(), (inst_ / "B.DLL").c_str()));
@@ -173,7 +178,7 @@ TEST_F(Session, TargetOf255CharactersIsRestored)
     int result = kOk;
     {
         RestoreSession session;
-        restoreFile(kKey, target.c_str(), result, session);
+        restoreFile(kKey, served(target), result, session);
     }
     EXPECT_EQ(result, kOk);
     EXPECT_EQ(readFile(target), "good a");

@@ -188,6 +188,22 @@ TEST_F(UpdateRun, NoResolveEntryLeavesTheResultAtZero)
               std::string::npos);
 }
 
+TEST_F(UpdateRun, FolderThatHeldNoListedFileIsNotCleaned)
+{
+    // A stale toolkit folder that names somebody's data: the listed file is
+    // restored into it, but nothing there is deleted.
+    TempDir data("run-data");
+    makeFile(data / "custom-profiles.dat", "the user's");
+    writeScript(source("A.DLL", "anchor", "%VEXDIR%\\A.DLL"));
+    writeResolve("A.DLL=SOURCE\\A.DLL\n");
+    InstallRecord r = makeRecord(program_, data.path());
+    EXPECT_EQ(run(r), kOk);
+    EXPECT_EQ(listDir(data.path()), (std::vector<std::string>{"A.DLL", "custom-profiles.dat"}));
+    const std::string log = runner_.log();
+    EXPECT_EQ(countOf(log, "\n>Error cleaning up file in " + data.path()), 1) << log;
+    EXPECT_EQ(countOf(log, "Deleting"), 0);
+}
+
 TEST_F(UpdateRun, RegistryOnlySectionDerivesNothing)
 {
     writeScript("RegValue=HKLM," + std::string(kRegKey) +
