@@ -175,7 +175,7 @@ std::string toolkitFolderCheck(const char* folder, const InstallRecord& record,
 }
 
 // Step 3: the directories, every listed file, the clean-up.
-void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session)
+void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool searchDrives)
 {
     InstallRecord& record = plan.record;
     if (isBlankText(record.toolkitDir) &&
@@ -195,7 +195,8 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session)
         if (usesToolkitDir(entry))
             toolkitEntries.push_back(entry);
 
-    bool anchor = true;
+    // The first entry is the anchor: searched for across drives when wrong.
+    bool anchor = searchDrives;
     bool relocated = false;
     bool heldListedFile = false;
     for (FileEntry& entry : fileList) {
@@ -347,7 +348,7 @@ bool RunPlan::matches() const
     return changeCount() == 0 && cleanup.result != kFailed;
 }
 
-void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session)
+void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session, bool searchDrives)
 {
     plan = RunPlan();
     plan.record = record;
@@ -370,7 +371,7 @@ void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session
     }
     plan.hasFiles = !script.fileList.empty();
     if (plan.hasFiles)
-        planFiles(plan, script.fileList, session);
+        planFiles(plan, script.fileList, session, searchDrives);
     if (isBlankText(plan.record.pluginDir))
         copyText(plan.record.pluginDir, plan.record.toolkitDir);
     plan.hasRegistry = !script.registryList.empty();

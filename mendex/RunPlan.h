@@ -97,7 +97,11 @@ struct RunPlan {
 // directories and the anchor's drive search. A blank product name plans
 // nothing (scriptResult kOk, no phase). Throws std::bad_alloc when memory runs
 // out (nothing has changed then).
-void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session);
+// searchDrives false leaves the drive search out (a wrong anchor is then
+// planned as a restore): for checking an installation after a run, when
+// the run has already searched.
+void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session,
+             bool searchDrives = true);
 
 // Applies a plan made by planRun with the same session, in the run's order
 // and with its log lines; returns the run's result: kOk, or kRestoreFailed when a copy
