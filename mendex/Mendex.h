@@ -1,4 +1,4 @@
-// The export of Mendex.dll, the update engine. Its name is fixed by
+// The exports of Mendex.dll, the update engine. Their names are fixed by
 // Mendex.def.
 #pragma once
 
@@ -14,4 +14,24 @@ extern "C" {
 int RepairPixoraApp(InstallRecord* record);
 
 typedef int (*RepairPixoraAppFn)(InstallRecord*);
+
+// Whether the installation that record describes (as RepairPixoraApp left
+// it: its toolkitDir, ocrPath and pluginDir) is what a run makes of it,
+// decided as the run decides (Update.src and Resolve.src of the current
+// directory). Changes nothing on disk or in the registry and writes nothing
+// to the diagnostic log. Returns the number of things that do not match (0:
+// the installation matches), or kFailed for a null record, a script that
+// cannot be used or any other failure. report (nothing is written when it
+// is null or capacity <= 0) receives one line per mismatch, each ending in a
+// line feed, cut to capacity - 1 characters and always terminated:
+//   file PATH: missing
+//   file PATH: expected size S time T, found size S2 time T2
+//   unlisted file PATH
+//   clean-up refused in DIR
+//   clean-up cannot list DIR
+//   registry HIVE\KEY\NAME: differs      (HKCU or HKLM; "(default)" for no name)
+// A blank product name: 0 and an empty report.
+int VerifyPixoraApp(const InstallRecord* record, char* report, int capacity);
+
+typedef int (*VerifyPixoraAppFn)(const InstallRecord*, char*, int);
 }

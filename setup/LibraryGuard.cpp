@@ -32,8 +32,8 @@ bool isCppException(DWORD code)
 }
 
 struct GuardedCall {
-    int (*fn)(InstallRecord*);
-    InstallRecord* record;
+    int (*fn)(void*);
+    void* context;
     CallOutcome outcome;
 };
 
@@ -95,7 +95,7 @@ DWORD WINAPI runCall(LPVOID param)
     TlsSetValue(g_slot, call);
     // A C++ exception can leave a library on the 64-bit build only.
     try {
-        call->outcome.result = call->fn(call->record);
+        call->outcome.result = call->fn(call->context);
         call->outcome.end = CallEnd::Returned;
     } catch (FwException* e) {
         e->Delete();
@@ -109,11 +109,11 @@ DWORD WINAPI runCall(LPVOID param)
 
 } // namespace
 
-CallOutcome callGuarded(int (*fn)(InstallRecord*), InstallRecord* record)
+CallOutcome callGuarded(int (*fn)(void*), void* context)
 {
     static std::once_flag installed;
     std::call_once(installed, installHandlers);
-    GuardedCall call{fn, record, {}};
+    GuardedCall call{fn, context, {}};
     if (g_slot == TLS_OUT_OF_INDEXES)
         return call.outcome;
     UniqueKernelHandle thread(CreateThread(nullptr, 0, runCall, &call, 0, nullptr));
@@ -121,6 +121,12 @@ CallOutcome callGuarded(int (*fn)(InstallRecord*), InstallRecord* record)
         return call.outcome;
     WaitForSingleObject(thread.get(), INFINITE);
     return call.outcome;
+}
+
+CallOutcome callGuarded(int (*fn)(InstallRecord*), InstallRecord* record)
+{
+    auto call = [fn, record] { return fn(record); };
+    return callGuarded(call);
 }
 
 void describeCallEnd(const CallOutcome& outcome, char* out, std::size_t size)

@@ -29,10 +29,21 @@ struct CallOutcome {
     const void* address = nullptr;
 };
 
-// Calls fn(record) on a thread of its own and waits for it to end. A
+// Calls fn(context) on a thread of its own and waits for it to end. A
 // library that faulted or aborted has lost its thread in the middle of its
 // work: none of its code should run again.
+CallOutcome callGuarded(int (*fn)(void*), void* context);
+
+// The same for a library call that takes an installation record.
 CallOutcome callGuarded(int (*fn)(InstallRecord*), InstallRecord* record);
+
+// The same for call(), a function object without arguments that returns the
+// library's result (a lambda that calls an export with its arguments, say).
+template <class Call> CallOutcome callGuarded(Call& call)
+{
+    return callGuarded([](void* context) { return (*static_cast<Call*>(context))(); },
+                       static_cast<void*>(&call));
+}
 
 // What ended the call, for the run log: "returned 0", "threw a C++
 // exception", "raised exception 0xC0000005 at Mendex.dll+0x1A2B", "aborted",

@@ -1,8 +1,9 @@
 // The patch driver: the whole run of Setup on the worker thread.
 //
 // Confirm, find the newest installation through Scoutex, refuse while the
-// product runs, update it through Mendex, start the hardware check and tell
-// the user the outcome. Every path ends by closing the progress window.
+// product runs, update it through Mendex and check that it then matches,
+// start the hardware check and tell the user the outcome. Every path ends by
+// closing the progress window.
 #include "PatchDriver.h"
 
 #include "resource.h"
@@ -17,6 +18,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 namespace
 {
@@ -252,6 +255,46 @@ PatchRun::Search PatchRun::enumerate(IsOVPixoraSWInstalledFn search)
     }
 }
 
+// After the update: does the installation match what a run makes of it?
+// Every finding of the check goes on the run log. A library without the
+// check (an older one) or a check that cannot be made leaves the installation
+// not verified; Raised when the call did not return (m_lastCall tells how).
+PatchRun::Check PatchRun::verify()
+{
+    const VerifyPixoraAppFn check =
+        findExport<VerifyPixoraAppFn>(m_hMendex.get(), "VerifyPixoraApp");
+    if (!check) {
+        m_log.Line("verify not available");
+        return Check::NotVerified;
+    }
+    step("verify");
+    // Without the buffer the check still counts what does not match.
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kVerifyReportSize]);
+    char* const report = buffer.get();
+    const int capacity = report ? kVerifyReportSize : 0;
+    if (report)
+        std::memset(report, 0, kVerifyReportSize);
+    const InstallRecord* const record = &m_chosen;
+    auto call = [check, record, report, capacity] { return check(record, report, capacity); };
+    m_lastCall = callGuarded(call);
+    if (m_lastCall.end != CallEnd::Returned)
+        return Check::Raised;
+    const int result = m_lastCall.result;
+    m_log.Line("verify result %d", result);
+    if (result < 0)
+        return Check::NotVerified;
+    if (report) {
+        report[kVerifyReportSize - 1] = '\0'; // whatever the library left
+        for (const char* line = report; *line != '\0';) {
+            const TextPiece piece = upTo(line, '\n');
+            if (piece.length > 0)
+                m_log.Line("does not match: %.*s", static_cast<int>(piece.length), piece.begin);
+            line = piece.rest();
+        }
+    }
+    return result == 0 ? Check::Matches : Check::DoesNotMatch;
+}
+
 // The hardware check, from Setup's own directory: named as the program to
 // start and quoted on its command line, so no other program can be started
 // in its place. Not waited for; a failure is not reported.
@@ -352,8 +395,16 @@ UINT PatchRun::runSteps()
         return raised(m_hMendex, "Mendex.dll", kThreadDone);
     const int updateResult = m_lastCall.result;
     m_log.Line("update result %d", updateResult);
+    // Only an update that completed is checked; a run the check finds not
+    // matching never says that the software is up to date.
+    Check check = Check::NotVerified;
+    if (updateResult == kOk || updateResult == kRestoreFailed)
+        check = verify();
+    if (check == Check::Raised)
+        return raised(m_hMendex, "Mendex.dll", kThreadDone);
+    const bool updated = updateResult == kOk && check != Check::DoesNotMatch;
     progress(160);
-    text.LoadString(updateResult == kOk ? IDS_UPDATE_DONE : IDS_UPDATE_FAILED);
+    text.LoadString(updated ? IDS_UPDATE_DONE : IDS_UPDATE_FAILED);
     status(text.c_str());
     progress(180);
     step("unload Mendex.dll");
@@ -366,8 +417,11 @@ UINT PatchRun::runSteps()
     // After a failure the closing message says so (text 101), never that the
     // software is up to date.
     UINT closing = IDS_UPDATE_DONE;
-    if (updateResult == kOk) {
+    if (updated) {
         outcome(kExitUpdated, "updated");
+    } else if (updateResult == kOk) {
+        outcome(kExitIncomplete, "the installation does not match");
+        closing = IDS_ERROR_NOTICE;
     } else if (updateResult == kRestoreFailed) {
         outcome(kExitIncomplete, "some files could not be restored");
         closing = IDS_ERROR_NOTICE;

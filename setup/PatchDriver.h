@@ -32,6 +32,8 @@ protected:
 
 // The time the run waits between loading the update library and calling it.
 const DWORD kUpdatePauseMs = 1500;
+// The size of the buffer for the check's findings after the update.
+const int kVerifyReportSize = 64 * 1024;
 
 class PatchRun
 {
@@ -78,6 +80,7 @@ private:
     };
     enum class Resources { Keep, Unload };
     enum class Search { Found, NotFound, Raised };
+    enum class Check { Matches, DoesNotMatch, NotVerified, Raised };
 
     // Every step begins here: logged, or Cancelled thrown when a cancel was
     // requested. The log thus never holds a step after "cancel requested".
@@ -95,6 +98,7 @@ private:
     void takeRecord();
     UINT runSteps();
     Search enumerate(int (*search)(InstallRecord*));
+    Check verify();
     void startProbe();
 
     PatchHost& m_host;

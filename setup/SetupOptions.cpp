@@ -9,8 +9,8 @@ const char kSetupUsage[] = "Usage: Setup [/quiet | /passive] [/log FILE | /log:F
                            "  /log FILE  appends a run log to FILE\n"
                            "  /?         shows this text\n"
                            "Exit codes: 0 updated, 1602 cancelled, 1603 failed, 1604 some files\n"
-                           "not restored, 1605 no installed release, 1618 busy (retry later),\n"
-                           "1639 unknown switch";
+                           "not restored or the installation does not match, 1605 no installed\n"
+                           "release, 1618 busy (retry later), 1639 unknown switch";
 
 namespace
 {

@@ -7,9 +7,9 @@
 const int kExitUpdated = 0;
 const int kExitCancelled = 1602;
 const int kExitFailed = 1603;
-const int kExitIncomplete = 1604; // the run completed, some files not restored
+const int kExitIncomplete = 1604; // completed, but the installation does not match
 const int kExitNotFound = 1605;
-const int kExitBusy = 1618; // product running or another Setup running: retry
+const int kExitBusy = 1618;      // product running or another Setup running: retry
 const int kExitLogFailed = 1622; // the run log named by /log cannot be written
 const int kExitBadSwitch = 1639;
 

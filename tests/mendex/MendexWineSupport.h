@@ -118,8 +118,28 @@ public:
         return repair(&record);
     }
 
+    // Calls VerifyPixoraApp likewise; its report (capacity bytes) into
+    // report.
+    int verify(const InstallRecord* record, std::string& report, int capacity = 65536)
+    {
+        report.clear();
+        UniqueModule lib(LoadLibraryA((wintest::exeDir() + "Mendex.dll").c_str()));
+        EXPECT_TRUE(lib) << "Mendex.dll did not load";
+        auto verify = findExport<VerifyPixoraAppFn>(lib.get(), "VerifyPixoraApp");
+        EXPECT_NE(verify, nullptr);
+        if (!verify)
+            return 1000;
+        std::string buffer(static_cast<std::size_t>(capacity > 0 ? capacity : 1), '?');
+        const int result = verify(record, capacity > 0 ? &buffer[0] : nullptr, capacity);
+        if (capacity > 0)
+            report = buffer.substr(0, buffer.find('\0'));
+        return result;
+    }
+
     // The entries of the log, between its banners.
     std::string log() const { return readLogEntries(logDir_ + "\\OvUpdErr.log"); }
+    // The whole log file, banners included.
+    std::string rawLog() const { return wintest::readFile(logDir_ + "\\OvUpdErr.log"); }
 
     void clearLog() const { DeleteFileA((logDir_ + "\\OvUpdErr.log").c_str()); }
 
@@ -199,6 +219,17 @@ protected:
     {
         wintest::CurrentDir cd(patch_.path());
         return runner_.run(record);
+    }
+    // The check after a run, on a fresh log: it writes none of its own, and
+    // leaves the log on (its closing banner is written at the unload).
+    int verify(const InstallRecord& record, std::string& report, int capacity = 65536)
+    {
+        wintest::CurrentDir cd(patch_.path());
+        runner_.clearLog();
+        const int result = runner_.verify(&record, report, capacity);
+        EXPECT_EQ(runner_.rawLog(),
+                  "---------------- Log Start\r\n\r\n\r\n---------------- Log End\r\n");
+        return result;
     }
 
     wintest::TempDir patch_;

@@ -1,12 +1,14 @@
 // RepairPixoraApp through the built library: real files, real registry,
-// diagnostic log read back.
+// diagnostic log read back; VerifyPixoraApp before and after a run.
 #include "MendexWineSupport.h"
 #include "ResultCodes.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 using namespace wintest;
 using namespace mendextest;
@@ -35,6 +37,9 @@ TEST_F(UpdateRun, BlankProductNameDoesNothing)
     EXPECT_FALSE(fileExists(toolkit_ + "\\A.DLL"));
     EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
     EXPECT_EQ(runner_.log(), "");
+    std::string report = "x";
+    EXPECT_EQ(verify(r, report), kOk);
+    EXPECT_EQ(report, "");
 }
 
 TEST_F(UpdateRun, MissingScriptGivesMinusOneAndAnUnchangedRecord)
@@ -45,6 +50,11 @@ TEST_F(UpdateRun, MissingScriptGivesMinusOneAndAnUnchangedRecord)
     EXPECT_EQ(run(r), kFailed);
     EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
     EXPECT_EQ(runner_.log(), "\n\n>Update Start.....\n>Error opening file Update.src.");
+    std::string report;
+    EXPECT_EQ(verify(r, report), kFailed);
+    EXPECT_EQ(report, "");
+    wintest::CurrentDir cd(patch_.path());
+    EXPECT_EQ(runner_.verify(nullptr, report), kFailed);
 }
 
 TEST_F(UpdateRun, RecordOfAnotherKindChangesNothing)
@@ -116,6 +126,10 @@ TEST_F(UpdateRun, ProgramDirectoryWithoutBackslashLeavesTheToolkitDirectory)
     EXPECT_STREQ(r.pluginDir, "");
     EXPECT_EQ(countOf(runner_.log(), "Formated"), 0);
     EXPECT_EQ(countOf(runner_.log(), "\n>Error cleaning up file in "), 1);
+    // The clean-up that cannot run is what the check finds.
+    std::string report;
+    EXPECT_EQ(verify(r, report), 1);
+    EXPECT_EQ(report, "clean-up refused in \n");
 }
 
 TEST_F(UpdateRun, WrongFilesAreRestoredRightOnesAndBlankPathsLeftAlone)
@@ -141,6 +155,9 @@ TEST_F(UpdateRun, WrongFilesAreRestoredRightOnesAndBlankPathsLeftAlone)
     EXPECT_EQ(countOf(log, "\n>Restoring file "), 3);
     EXPECT_EQ(countOf(log, "\n>Restoring file " + toolkit_ + "\\A.DLL"), 0);
     EXPECT_EQ(countOf(log, "Error"), 0);
+    std::string report = "x";
+    EXPECT_EQ(verify(r, report), kOk);
+    EXPECT_EQ(report, "");
 }
 
 TEST_F(UpdateRun, OneFailingCopyAmongSeveral)
@@ -158,19 +175,36 @@ TEST_F(UpdateRun, OneFailingCopyAmongSeveral)
     writeResolve("A.DLL=SOURCE\\A.DLL\nB.DLL=SOURCE\\B.DLL\nC.DLL=SOURCE\\C.DLL\n"
                  "D.DLL=SOURCE\\D.DLL\n");
     InstallRecord r = makeRecord(program_, toolkit_);
+    // Before the run the check finds everything the run changes, and changes
+    // nothing itself.
+    std::string report;
+    EXPECT_EQ(verify(r, report), 5);
+    const std::string c = toolkit_ + "\\C.DLL";
+    const Stamp old = stampOf(c);
+    const std::string wrongC = "file " + c + ": expected size 4 time " +
+                               std::to_string(0x01D0000000100000ull + 4) + ", found size 5 time " +
+                               std::to_string(std::uint64_t{old.timeHigh} << 32 | old.timeLow) +
+                               "\n";
+    EXPECT_EQ(report, "file " + toolkit_ + "\\B.DLL: missing\n" + wrongC + "file " + toolkit_ +
+                          "\\D.DLL: missing\nunlisted file " + toolkit_ +
+                          "\\STRAY.DLL\nregistry HKLM\\" + kRegKey + "\\Plugins: differs\n");
+    EXPECT_EQ(listDir(toolkit_), (std::vector<std::string>{"A.DLL", "C.DLL", "STRAY.DLL"}));
+    EXPECT_FALSE(readValue(HKEY_LOCAL_MACHINE, kRegKey, "Plugins").ok);
     EXPECT_EQ(run(r), kRestoreFailed);
     EXPECT_EQ(readFile(toolkit_ + "\\B.DLL"), "bbbb");
     EXPECT_EQ(readFile(toolkit_ + "\\C.DLL"), "old c");
     EXPECT_EQ(readFile(toolkit_ + "\\D.DLL"), "dddd");
     EXPECT_EQ(listDir(toolkit_), (std::vector<std::string>{"A.DLL", "B.DLL", "C.DLL", "D.DLL"}));
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, kRegKey, "Plugins").bytes, toolkit_ + '\0');
-    const std::string c = toolkit_ + "\\C.DLL";
     const std::string log = runner_.log();
     EXPECT_NE(log.find("\n>Error copying file SOURCE\\C.DLL to " + c + "\n>Restoring file " + c),
               std::string::npos)
         << log;
     EXPECT_NE(log.find("\n>Deleting file " + toolkit_ + "\\STRAY.DLL"), std::string::npos);
     EXPECT_NE(log.find("\n\n>Registry check done...\n"), std::string::npos);
+    // After it: the file whose copy failed, and only that.
+    EXPECT_EQ(verify(r, report), 1);
+    EXPECT_EQ(report, wrongC);
 }
 
 TEST_F(UpdateRun, NoResolveEntryLeavesTheResultAtZero)
@@ -186,6 +220,19 @@ TEST_F(UpdateRun, NoResolveEntryLeavesTheResultAtZero)
     EXPECT_EQ(readFile(toolkit_ + "\\B.DLL"), "old b");
     EXPECT_NE(runner_.log().find("\n> Error restoring file " + toolkit_ + "\\B.DLL"),
               std::string::npos);
+    // The run's 0 does not mean that the installation matches; the report is
+    // cut to its buffer, always terminated; without a buffer it still counts.
+    const Stamp b = stampOf(toolkit_ + "\\B.DLL");
+    const std::string wrongB = "file " + toolkit_ + "\\B.DLL: expected size 4 time " +
+                               std::to_string(0x01D0000000100000ull + 4) + ", found size 5 time " +
+                               std::to_string(std::uint64_t{b.timeHigh} << 32 | b.timeLow) + "\n";
+    std::string report;
+    EXPECT_EQ(verify(r, report), 1);
+    EXPECT_EQ(report, wrongB);
+    EXPECT_EQ(verify(r, report, 10), 1);
+    EXPECT_EQ(report, wrongB.substr(0, 9));
+    EXPECT_EQ(verify(r, report, 0), 1);
+    EXPECT_EQ(readFile(toolkit_ + "\\B.DLL"), "old b");
 }
 
 TEST_F(UpdateRun, FolderThatHeldNoListedFileIsNotCleaned)
@@ -253,6 +300,11 @@ TEST_F(UpdateRun, RegistryPhaseWritesEveryRecordInFileOrder)
                 "RegValue=HKLM," + k + ",After=\"%VEXDIR%\\x\"\n");
     writeResolve("");
     InstallRecord r = makeRecord(program_, toolkit_);
+    std::string report;
+    EXPECT_EQ(verify(r, report), 10);
+    EXPECT_EQ(report.substr(0, report.find('\n') + 1),
+              "registry HKLM\\" + k + "\\One\\Two\\(default): differs\n");
+    EXPECT_NE(report.find("registry HKCU\\" + k + "\\Language: differs\n"), std::string::npos);
     EXPECT_EQ(run(r), kOk);
 
     RegValue v = readValue(HKEY_LOCAL_MACHINE, k + "\\One\\Two", "");

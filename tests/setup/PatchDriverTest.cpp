@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -333,6 +334,8 @@ TEST_F(PatchDriver, FullRunOldestFirstChoosesTheNewest)
                                           "load Mendex.dll",
                                           "repair Pixora Scan|3.0|C:\\Pixora Scan\\3.0|1:200|"
                                           "scoutex loaded=0",
+                                          "verify Pixora Scan|3.0|C:\\Pixora Scan\\3.0|"
+                                          "capacity=65536",
                                           "unload Mendex.dll"};
     EXPECT_EQ(calls(), seq);
     // Every field of the chosen record is the newest one's.
@@ -407,16 +410,129 @@ TEST_F(PatchDriver, EmptyProductNameIsNotTakenForAnUntitledWindow)
     EXPECT_TRUE(probeStarted());
 }
 
-TEST_F(PatchDriver, RestoreFailureShowsTheErrorNoticeAfterTheProbe)
+// A completed update (0, or -15: some copies failed) is checked before the
+// library is unloaded. The exit code, the outcome, the status after the update
+// and the closing text follow the update's result and the check's findings,
+// which the run log lists. A check that cannot be made (an older library
+// without it, or its -1) leaves the update's own outcome; a failed update is
+// not checked.
+TEST_F(PatchDriver, CompletedUpdateIsCheckedAndEndsAsTheCheckFinds)
 {
-    search("0|Pixora Scan|3.0|1|1\n");
-    repair("-15");
-    EXPECT_EQ(run(), 0u);
-    EXPECT_EQ(run_.m_exitCode, kExitIncomplete);
-    EXPECT_EQ(progress(), kFullProgress);
-    EXPECT_EQ(statusAt(180), text(IDS_UPDATE_FAILED));
-    expectFinalBox(IDS_ERROR_NOTICE);
-    EXPECT_TRUE(probeStarted());
+    struct Row {
+        const char* repair;  // repair.txt
+        const char* verify;  // verify.txt; null: none
+        const char* library; // the stand-in for Mendex.dll
+        bool checked;        // VerifyPixoraApp is called
+        int exitCode;
+        const char* outcome;
+        UINT status;                     // the status line after the update
+        UINT closing;                    // the closing message
+        std::vector<std::string> logged; // run log lines, in this order
+    };
+    const char* scripted = "ScriptedLibrary.dll";
+    const Row rows[] = {
+        {"-15",
+         nullptr,
+         scripted,
+         true,
+         kExitIncomplete,
+         "some files could not be restored",
+         IDS_UPDATE_FAILED,
+         IDS_ERROR_NOTICE,
+         {"update result -15", "step: verify", "verify result 0", "step: progress 160"}},
+        {"0",
+         "2\nfile C:\\Scan\\PXOCR.DLL: missing\nunlisted file C:\\Kit\\STRAY.TMP\n",
+         scripted,
+         true,
+         kExitIncomplete,
+         "the installation does not match",
+         IDS_UPDATE_FAILED,
+         IDS_ERROR_NOTICE,
+         {"update result 0", "step: verify", "verify result 2",
+          "does not match: file C:\\Scan\\PXOCR.DLL: missing",
+          "does not match: unlisted file C:\\Kit\\STRAY.TMP", "step: progress 160"}},
+        {"0",
+         "-1",
+         scripted,
+         true,
+         kExitUpdated,
+         "updated",
+         IDS_UPDATE_DONE,
+         IDS_UPDATE_DONE,
+         {"update result 0", "step: verify", "verify result -1", "step: progress 160"}},
+        {"0",
+         nullptr,
+         "ScriptedOldLibrary.dll",
+         false,
+         kExitUpdated,
+         "updated",
+         IDS_UPDATE_DONE,
+         IDS_UPDATE_DONE,
+         {"update result 0", "verify not available", "step: progress 160"}},
+        {"-15",
+         "1\nfile C:\\Scan\\PXOCR.DLL: missing\n",
+         scripted,
+         true,
+         kExitIncomplete,
+         "some files could not be restored",
+         IDS_UPDATE_FAILED,
+         IDS_ERROR_NOTICE,
+         {"verify result 1", "does not match: file C:\\Scan\\PXOCR.DLL: missing"}},
+        {"-1",
+         "3\n",
+         scripted,
+         false,
+         kExitFailed,
+         "the update failed",
+         IDS_UPDATE_FAILED,
+         IDS_UPDATE_FAILED,
+         {"update result -1", "step: progress 160"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string("repair ") + row.repair + ", verify " +
+                     (row.verify ? row.verify : "<none>") + ", " + row.library);
+        TempDir dir("outcome");
+        for (const char* file : {"patchres.dll", "devprobe.exe"})
+            copyIn(file, dir / file);
+        copyIn("ScriptedLibrary.dll", dir / "Scoutex.dll");
+        copyIn(row.library, dir / "Mendex.dll");
+        writeFile(dir / "search.txt", "0|Pixora Scan|3.0|1|1\n");
+        writeFile(dir / "repair.txt", row.repair);
+        if (row.verify)
+            writeFile(dir / "verify.txt", row.verify);
+        Harness h(dir.path() + "\\", dir / "run.log");
+        EXPECT_EQ(h.run.Run(), 0u);
+        EXPECT_EQ(h.run.m_exitCode, row.exitCode);
+        EXPECT_EQ(progress(h.host), kFullProgress);
+        std::string status = "<not reached>";
+        for (const std::string& e : h.host.withPrefix("progress 180 "))
+            status = e.substr(13);
+        EXPECT_EQ(status, text(row.status));
+        const auto boxes = h.host.withPrefix("box ");
+        ASSERT_FALSE(boxes.empty());
+        EXPECT_EQ(boxes.back(), "box Pixora Update|64|" + text(row.closing));
+        EXPECT_EQ(h.host.events().back(), "end 1");
+        const std::vector<std::string> log = logLines(dir / "run.log");
+        std::size_t at = 0;
+        for (const std::string& wanted : row.logged) {
+            while (at < log.size() && log[at] != wanted)
+                ++at;
+            EXPECT_LT(at, log.size()) << "no \"" << wanted << "\" in its place in the log";
+        }
+        const std::string outcome =
+            std::string("outcome: ") + row.outcome + ", exit code " + std::to_string(row.exitCode);
+        EXPECT_NE(std::find(log.begin(), log.end(), outcome), log.end()) << outcome;
+        const std::string calls = readFile(dir / "calls.txt");
+        EXPECT_EQ(calls.find("verify Pixora Scan|3.0|C:\\Pixora Scan\\3.0|capacity=65536\n") !=
+                      std::string::npos,
+                  row.checked);
+        // The check comes before the library goes.
+        if (row.checked) {
+            EXPECT_LT(calls.find("verify "), calls.find("unload Mendex.dll"));
+        }
+        EXPECT_TRUE(appears(dir / "devprobe.log"));
+        EXPECT_FALSE(h.run.m_hMendex);
+    }
 }
 
 TEST_F(PatchDriver, OtherUpdateFailureShowsTheFailedStatusAndTheClosingText)
@@ -558,7 +674,7 @@ TEST_F(PatchDriver, MissingResourceLibraryGivesEmptyTexts)
 TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
 {
     struct Row {
-        const char* call;   // "search" or "repair"
+        const char* call;   // "search", "repair" or "verify"
         const char* how;    // the scripted breakdown
         const char* logged; // what the log tells of it
         bool unloaded;      // the library is unloaded afterwards
@@ -572,6 +688,10 @@ TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
         {"repair", "fault", "Mendex.dll raised exception 0xC0000005 at Mendex.dll+0x", false},
         {"repair", "abort", "Mendex.dll aborted", false},
         {"repair", "terminate", "Mendex.dll aborted", false},
+        {"verify", "throw", "Mendex.dll threw a C++ exception", true},
+        {"verify", "fault", "Mendex.dll raised exception 0xC0000005 at Mendex.dll+0x", false},
+        {"verify", "abort", "Mendex.dll aborted", false},
+        {"verify", "terminate", "Mendex.dll aborted", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.call) + " " + row.how);
@@ -584,7 +704,10 @@ TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
         copyIn("ScriptedLibrary.dll", dir / "Mendex.dll");
         writeFile(dir / "search.txt",
                   inSearch ? std::string(row.how) + "\n" : "0|Pixora Scan|3.0|1|1\n");
-        writeFile(dir / "repair.txt", inSearch ? "0" : row.how);
+        const bool inVerify = std::string(row.call) == "verify";
+        writeFile(dir / "repair.txt", inSearch || inVerify ? "0" : row.how);
+        if (inVerify)
+            writeFile(dir / "verify.txt", row.how);
         HMODULE broken = nullptr;
         {
             Harness h(dir.path() + "\\", dir / "run.log");

@@ -13,17 +13,31 @@
 //               above); a second
 //               word "block" makes the call wait until the test releases it
 //               (events FwTestRepairEntered / FwTestRepairRelease)
+//   verify.txt  VerifyPixoraApp: the first line is its result (or a
+//               breakdown, as above), every further line a line of its
+//               report; no file: 0 with an empty report
+// Built a second time without VerifyPixoraApp, as an older Mendex.dll is
+// (FW_SCRIPTED_WITHOUT_VERIFY).
 #include "FwDialog.h"
 #include "InstallRecord.h"
 
 #include <windows.h>
 
+#include "Text.h"
 #include "WinHandle.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
+
+// The older library has no .def file: its two exports are named here.
+#ifdef FW_SCRIPTED_WITHOUT_VERIFY
+#define SCRIPTED_EXPORT __declspec(dllexport)
+#else
+#define SCRIPTED_EXPORT
+#endif
 
 namespace
 {
@@ -73,6 +87,26 @@ std::string readLine(const char* file, int index)
         found.pop_back();
     return found;
 }
+
+#ifndef FW_SCRIPTED_WITHOUT_VERIFY
+// Every line of file, without its line end; none when it is missing.
+std::vector<std::string> readLines(const char* file)
+{
+    std::vector<std::string> out;
+    std::FILE* f = std::fopen(besideMe(file).c_str(), "rb");
+    if (!f)
+        return out;
+    char line[1024];
+    while (std::fgets(line, sizeof line, f)) {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        out.push_back(text);
+    }
+    std::fclose(f);
+    return out;
+}
+#endif
 
 std::string field(const std::string& line, int index)
 {
@@ -124,7 +158,7 @@ bool allZero(const InstallRecord* r)
 
 } // namespace
 
-extern "C" int IsOVPixoraSWInstalled(InstallRecord* record)
+extern "C" SCRIPTED_EXPORT int IsOVPixoraSWInstalled(InstallRecord* record)
 {
     const std::string line = readLine("search.txt", g_searchCalls++);
     note(std::string("search ") + (record && allZero(record) ? "zeroed" : "dirty"));
@@ -153,7 +187,7 @@ extern "C" int IsOVPixoraSWInstalled(InstallRecord* record)
     return result;
 }
 
-extern "C" int RepairPixoraApp(InstallRecord* record)
+extern "C" SCRIPTED_EXPORT int RepairPixoraApp(InstallRecord* record)
 {
     char line[1400];
     std::snprintf(line, sizeof line, "repair %s|%s|%s|%lu:%lu|scoutex loaded=%d",
@@ -173,6 +207,27 @@ extern "C" int RepairPixoraApp(InstallRecord* record)
     breakDown(script.substr(0, script.find(' ')));
     return std::atoi(script.c_str());
 }
+
+#ifndef FW_SCRIPTED_WITHOUT_VERIFY
+extern "C" int VerifyPixoraApp(const InstallRecord* record, char* report, int capacity)
+{
+    char line[1400];
+    std::snprintf(line, sizeof line, "verify %s|%s|%s|capacity=%d", record->productName,
+                  record->productVersion, record->programDir, capacity);
+    note(line);
+    const std::vector<std::string> script = readLines("verify.txt");
+    if (script.empty())
+        return 0;
+    breakDown(script[0]);
+    if (report && capacity > 0) {
+        std::string text;
+        for (std::size_t i = 1; i < script.size(); ++i)
+            text += script[i] + "\n";
+        copyText(report, static_cast<std::size_t>(capacity), text.c_str());
+    }
+    return std::atoi(script[0].c_str());
+}
+#endif
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID)
 {

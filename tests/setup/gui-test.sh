@@ -5,8 +5,9 @@
 #      repair, hardware check, closing message;
 #   2. Cancel, the close box and Esc during the run;
 #   3. unattended runs (/quiet, /passive, /log) and the exit code of every
-#      outcome (a file that cannot be restored among them); a second Setup;
-#      an unknown switch; Enter during the run.
+#      outcome (a file that cannot be restored among them, and one that the
+#      run leaves wrong without failing: the check after the update finds
+#      it); a second Setup; an unknown switch; Enter during the run.
 # Keeps screenshots in the build tree (tests/setup/gui-*.png).
 #   gui-test.sh BUILD_DIR WINE_LOADER
 set -u
@@ -176,6 +177,7 @@ expect "log: a step with its progress" "$log" "progress 100"
 expect "log: the search result" "$log" "search result 0: Pixora Scan 3.0 in "
 expect "log: the chosen installation" "$log" "chosen installation: Pixora Scan 3.0"
 expect "log: the update result" "$log" "update result 0"
+expect "log: the check after the update" "$log" "verify result 0"
 expect "log: the outcome" "$log" "outcome: updated, exit code 0"
 expect "log: the exit code" "$log" "exit code 0"
 
@@ -279,6 +281,19 @@ log=$(tr -d '\r' <"$root/incomplete.log" 2>/dev/null)
 expect "log of an incomplete run: the update result" "$log" "update result -15"
 same_file "the other files restored all the same" "$apps/VEXsoft/PLUGINS12/PXFILTER.DLL" \
     "$medium/SOURCE/VEX/PXFILTER.DLL"
+# The missing OCR bridge without its line in Resolve.src: the run cannot
+# restore it and returns 0; the check after it finds the file.
+fresh_install
+sed -i '/^PXOCR\.DLL=/d' "$medium/Resolve.src"
+start_run /quiet /log "C:\\$base\\mismatch.log"
+run_result
+expect "a file without a resolve line: exit code 1604" "$result" "exit 1604"
+log=$(tr -d '\r' <"$root/mismatch.log" 2>/dev/null)
+expect "log of a run that does not match: the update result" "$log" "update result 0"
+expect "log of a run that does not match: the file" "$log" \
+    "does not match: file C:\\$base\\Program Files\\Pixora\\VEXsoft\\PLUGINS12\\PXOCR.DLL: missing"
+expect "log of a run that does not match: the outcome" "$log" \
+    "outcome: the installation does not match, exit code 1604"
 "$wine" regedit /S "$medium/example-remove.reg" </dev/null >/dev/null 2>&1
 exit_code "no installed release" 1605 /quiet
 
