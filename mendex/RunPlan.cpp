@@ -345,7 +345,7 @@ std::size_t RunPlan::changeCount() const
 
 bool RunPlan::matches() const
 {
-    return changeCount() == 0 && cleanup.result != kFailed;
+    return changeCount() == 0 && (!hasFiles || cleanup.result == kOk);
 }
 
 void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session, bool searchDrives)

@@ -86,7 +86,8 @@ struct RunPlan {
     // deletions and registry values that differ.
     std::size_t changeCount() const;
     // True when the installation is what a run makes of it: nothing to
-    // change, and no clean-up refused or failed (that leaves unlisted files).
+    // change, and no clean-up refused, failed or unable to list its folder
+    // (that leaves unlisted files).
     bool matches() const;
 };
 

@@ -16,17 +16,6 @@
 
 #include <cstring>
 
-namespace
-{
-
-// Ends a text field of the record inside its width.
-template <std::size_t N> void endInsideWidth(char (&field)[N])
-{
-    field[N - 1] = '\0';
-}
-
-} // namespace
-
 // The run works on its own copy of the record, every text field terminated
 // inside its width, and writes the three fields that it owns back at the end.
 // A script that cannot be used leaves the caller's record as it was.
@@ -35,15 +24,7 @@ extern "C" int RepairPixoraApp(InstallRecord* record)
     if (!record)
         return kOk;
     try {
-        InstallRecord run;
-        std::memcpy(&run, record, sizeof run);
-        endInsideWidth(run.productName);
-        endInsideWidth(run.programDir);
-        endInsideWidth(run.productVersion);
-        endInsideWidth(run.toolkitDir);
-        endInsideWidth(run.pluginDir);
-        endInsideWidth(run.toolkitVersion);
-        endInsideWidth(run.ocrPath);
+        const InstallRecord run = terminatedCopy(*record);
         RestoreSession session;
         RunPlan plan;
         planRun(run, plan, session);

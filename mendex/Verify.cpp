@@ -14,12 +14,6 @@
 namespace
 {
 
-// Ends a text field of the record inside its width.
-template <std::size_t N> void endInsideWidth(char (&field)[N])
-{
-    field[N - 1] = '\0';
-}
-
 // The diagnostic log is off while it lives, and as it was afterwards.
 class DiagLogSilenced
 {
@@ -122,20 +116,12 @@ extern "C" int VerifyPixoraApp(const InstallRecord* record, char* report, int ca
     if (!record)
         return kFailed;
     try {
-        InstallRecord run;
-        std::memcpy(&run, record, sizeof run);
-        endInsideWidth(run.productName);
-        endInsideWidth(run.programDir);
-        endInsideWidth(run.productVersion);
-        endInsideWidth(run.toolkitDir);
-        endInsideWidth(run.pluginDir);
-        endInsideWidth(run.toolkitVersion);
-        endInsideWidth(run.ocrPath);
+        const InstallRecord run = terminatedCopy(*record);
         RestoreSession session;
         RunPlan plan;
         {
             const DiagLogSilenced quiet;
-            planRun(run, plan, session);
+            planRun(run, plan, session, false);
         }
         if (plan.scriptResult != kOk)
             return kFailed;

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 struct InstallRecord {
     char productName[256];         // product key up to its first backslash
@@ -43,4 +44,20 @@ static_assert(alignof(InstallRecord) == 4, "record layout");
 inline std::uint64_t installTime(const InstallRecord& r)
 {
     return (static_cast<std::uint64_t>(r.installTimeHigh) << 32) | r.installTimeLow;
+}
+
+// A copy of a caller's record with every text field terminated inside its
+// width: what a library works on, whatever the caller's buffers hold.
+inline InstallRecord terminatedCopy(const InstallRecord& record)
+{
+    InstallRecord copy;
+    std::memcpy(&copy, &record, sizeof copy);
+    copy.productName[sizeof copy.productName - 1] = '\0';
+    copy.programDir[sizeof copy.programDir - 1] = '\0';
+    copy.productVersion[sizeof copy.productVersion - 1] = '\0';
+    copy.toolkitDir[sizeof copy.toolkitDir - 1] = '\0';
+    copy.pluginDir[sizeof copy.pluginDir - 1] = '\0';
+    copy.toolkitVersion[sizeof copy.toolkitVersion - 1] = '\0';
+    copy.ocrPath[sizeof copy.ocrPath - 1] = '\0';
+    return copy;
 }
