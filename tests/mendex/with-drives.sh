@@ -20,8 +20,8 @@ restart() {
     "$runner" --start >/dev/null 2>&1
 }
 unmap() {
-    "$runner" reg delete "$drives" /v g: /f >/dev/null 2>&1 || true
-    "$runner" reg delete "$drives" /v h: /f >/dev/null 2>&1 || true
+    "$runner" reg delete "$drives" /v g: /f /reg:64 >/dev/null 2>&1 || true
+    "$runner" reg delete "$drives" /v h: /f /reg:64 >/dev/null 2>&1 || true
     rm -f "$prefix/dosdevices/e:" "$prefix/dosdevices/f:" "$prefix/dosdevices/g:" \
         "$prefix/dosdevices/h:"
     restart || true
@@ -32,8 +32,8 @@ for d in e f g h; do
     mkdir "$root/$d"
     ln -sfn "$root/$d" "$prefix/dosdevices/$d:"
 done
-"$runner" reg add "$drives" /v g: /d floppy /f >/dev/null
-"$runner" reg add "$drives" /v h: /d network /f >/dev/null
+"$runner" reg add "$drives" /v g: /d floppy /f /reg:64 >/dev/null
+"$runner" reg add "$drives" /v h: /d network /f /reg:64 >/dev/null
 restart
 status=0
 "$@" || status=$?
