@@ -10,7 +10,8 @@ const char kSetupUsage[] = "Usage: Setup [/quiet | /passive] [/log FILE | /log:F
                            "  /?         shows this text\n"
                            "Exit codes: 0 updated, 1602 cancelled, 1603 failed, 1604 some files\n"
                            "not restored or the installation does not match, 1605 no installed\n"
-                           "release, 1618 busy (retry later), 1639 unknown switch";
+                           "release, 1618 busy (retry later), 1622 log file cannot be written,\n"
+                           "1639 unknown switch";
 
 namespace
 {
