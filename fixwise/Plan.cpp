@@ -21,6 +21,7 @@ int runPlan(int, char**)
 #include "FindExport.h"
 #include "ImageFacts.h"
 #include "InstallRecord.h"
+#include "RegistryWriter.h"
 #include "ResultCodes.h"
 #include "RunPlan.h"
 #include "Scoutex.h"
@@ -244,17 +245,6 @@ std::string restoreCode(const PlannedFile& f)
     return code;
 }
 
-const char* hiveName(std::uint32_t hive)
-{
-    return hive == kHiveCurrentUser ? "HKCU" : hive == kHiveLocalMachine ? "HKLM" : "?";
-}
-
-std::string valuePath(const RegistryEntry& e)
-{
-    return std::string(hiveName(e.hive)) + "\\" + e.keyPath + "\\" +
-           (e.valueName[0] ? e.valueName : "(default)");
-}
-
 std::string dataText(std::uint32_t type, const std::string& bytes)
 {
     char buf[64];
@@ -319,7 +309,7 @@ void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
     for (const PlannedValue& v : plan.registry) {
         if (!v.changes)
             continue;
-        std::printf("%s %s\n", v.current.exists ? ">rc  " : ">r+  ", valuePath(v.entry).c_str());
+        std::printf("%s %s\n", v.current.exists ? ">rc  " : ">r+  ", valuePathOf(v.entry).c_str());
         if (v.current.exists)
             std::printf("      now %s\n", dataText(v.current.type, v.current.bytes).c_str());
         std::printf("      new %s\n", dataText(v.wanted.type, v.wanted.bytes).c_str());

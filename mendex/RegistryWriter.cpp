@@ -12,6 +12,17 @@ HKEY registryRoot(std::uint32_t hive)
         static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<std::int32_t>(hive))));
 }
 
+const char* hiveName(std::uint32_t hive)
+{
+    return hive == kHiveCurrentUser ? "HKCU" : hive == kHiveLocalMachine ? "HKLM" : "?";
+}
+
+std::string valuePathOf(const RegistryEntry& entry)
+{
+    return std::string(hiveName(entry.hive)) + "\\" + entry.keyPath + "\\" +
+           (entry.valueName[0] ? entry.valueName : "(default)");
+}
+
 RegistryData registryDataOf(const RegistryEntry& entry)
 {
     RegistryData data;

@@ -12,6 +12,13 @@ struct RegistryEntry;
 // kHiveLocalMachine); the numbers are sign-extended on 64-bit builds.
 HKEY registryRoot(std::uint32_t hive);
 
+// The short name of a hive number ("HKCU", "HKLM"; "?" for any other).
+const char* hiveName(std::uint32_t hive);
+
+// The value that entry names, for people: "HKLM\key\name", "(default)" for
+// the unnamed value.
+std::string valuePathOf(const RegistryEntry& entry);
+
 // The type and bytes that writeRegistryEntry sets for entry (allocates:
 // throws std::bad_alloc when memory runs out).
 struct RegistryData {

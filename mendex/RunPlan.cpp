@@ -78,6 +78,12 @@ std::uint64_t joined(std::uint32_t high, std::uint32_t low)
     return (static_cast<std::uint64_t>(high) << 32) | low;
 }
 
+// The size and last-write time that the script wants for entry.
+FileStamp wantedStamp(const FileEntry& entry)
+{
+    return {joined(entry.sizeHigh, entry.sizeLow), joined(entry.timeHigh, entry.timeLow)};
+}
+
 bool stampOf(const char* path, FileStamp& stamp)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -165,9 +171,7 @@ std::string toolkitFolderCheck(const char* folder, const InstallRecord& record,
         FileEntry entry = listed;
         expandFilePath(entry.path, there, windowsDir);
         FileStamp actual;
-        if (stampOf(entry.path, actual) &&
-            !(actual == FileStamp{joined(entry.sizeHigh, entry.sizeLow),
-                                  joined(entry.timeHigh, entry.timeLow)}))
+        if (stampOf(entry.path, actual) && !(actual == wantedStamp(entry)))
             return std::string("holds ") + fileNameOf(entry.path) +
                    " in another size or time: another release's folder or an old copy";
     }
@@ -330,7 +334,7 @@ void planRegistry(RunPlan& plan, const RegistryList& registryList)
 
 FileStamp PlannedFile::expected() const
 {
-    return {joined(entry.sizeHigh, entry.sizeLow), joined(entry.timeHigh, entry.timeLow)};
+    return wantedStamp(entry);
 }
 
 std::size_t RunPlan::changeCount() const

@@ -4,6 +4,7 @@
 // changes, and the diagnostic log stays as the run left it.
 #include "DiagLog.h"
 #include "InstallRecord.h"
+#include "RegistryWriter.h"
 #include "ResultCodes.h"
 #include "RunPlan.h"
 #include "Text.h"
@@ -57,11 +58,6 @@ private:
     std::size_t length_ = 0;
 };
 
-const char* hiveName(std::uint32_t hive)
-{
-    return hive == kHiveCurrentUser ? "HKCU" : hive == kHiveLocalMachine ? "HKLM" : "?";
-}
-
 std::string number(std::uint64_t n)
 {
     return std::to_string(static_cast<unsigned long long>(n));
@@ -98,9 +94,7 @@ int reportMismatches(const RunPlan& plan, Report& report)
     }
     for (const PlannedValue& value : plan.registry)
         if (value.changes) {
-            const RegistryEntry& e = value.entry;
-            report.line(std::string("registry ") + hiveName(e.hive) + "\\" + e.keyPath + "\\" +
-                        (e.valueName[0] ? e.valueName : "(default)") + ": differs");
+            report.line("registry " + valuePathOf(value.entry) + ": differs");
             ++mismatches;
         }
     return mismatches;
