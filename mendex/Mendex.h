@@ -34,4 +34,34 @@ typedef int (*RepairPixoraAppFn)(InstallRecord*);
 int VerifyPixoraApp(const InstallRecord* record, char* report, int capacity);
 
 typedef int (*VerifyPixoraAppFn)(const InstallRecord*, char*, int);
+
+// Puts back what a kept run changed, or lists the kept runs. Every run that
+// changes something keeps, before each change, what it replaced, deleted,
+// created or wrote, in its own folder under the machine's ProgramData
+// ("Orvantis\Pixora Patch\Runs\<UTC time>-<n>"); the newest KeepRuns
+// (a DWORD under HKLM\Software\Orvantis\Pixora Patch, default 5; 0 keeps
+// none) are kept.
+// run: the run's folder name; null or "" for the newest run not yet undone.
+// options: kUndoList, kUndoDryRun, kUndoForce and kUndoJson, or-ed.
+// Returns kUndoDone (undone, or undone before; the list shown), kUndoKept
+// (something changed since the run and was kept; undone otherwise),
+// kUndoNothing (no such run, no run left to undo, bad options) or kFailed
+// (a step failed: run it again). report (nothing is written when it is null
+// or capacity <= 0) receives the text (or, with kUndoJson, the JSON
+// document) of what was done or would be done, cut to capacity - 1
+// characters and always terminated.
+enum UndoOption : int {
+    kUndoList = 1,   // list the kept runs; undo nothing
+    kUndoDryRun = 2, // say what would be done; change nothing
+    kUndoForce = 4,  // put back also what changed since the run
+    kUndoJson = 8,   // the report as one JSON document
+};
+enum UndoResult : int {
+    kUndoDone = 0,
+    kUndoKept = 1,
+    kUndoNothing = 2,
+};
+int UndoPixoraRun(const char* run, int options, char* report, int capacity);
+
+typedef int (*UndoPixoraRunFn)(const char*, int, char*, int);
 }
