@@ -8,6 +8,7 @@ int runCheck(int argc, char** argv);
 int runAuthor(int argc, char** argv);
 int runMedium(int argc, char** argv);
 int runPlan(int argc, char** argv);
+int runUndo(int argc, char** argv);
 
 constexpr int kExitClean = 0;
 constexpr int kExitErrors = 1;

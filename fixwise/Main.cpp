@@ -25,6 +25,9 @@ const Command kCommands[] = {
     {"plan", runPlan,
      "plan [--json] [--record FIELD=VALUE]...\n"
      "                         show what an update run would do here (Windows)"},
+    {"undo", runUndo,
+     "undo [--list] [--json] [--dry-run] [--force] [RUN]\n"
+     "                         put back what a kept update run changed (Windows)"},
 };
 
 void printUsage()

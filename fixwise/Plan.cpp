@@ -17,6 +17,7 @@ int runPlan(int, char**)
 
 #else
 
+#include "AnsiText.h"
 #include "FileFacts.h"
 #include "FindExport.h"
 #include "ImageFacts.h"
@@ -24,6 +25,7 @@ int runPlan(int, char**)
 #include "RegistryWriter.h"
 #include "ResultCodes.h"
 #include "RunPlan.h"
+#include "RunRecord.h"
 #include "Scoutex.h"
 #include "Text.h"
 #include "WinHandle.h"
@@ -106,27 +108,6 @@ bool parseOptions(int argc, char** argv, Options& options)
         return false;
     }
     return true;
-}
-
-// A text of the system's code page (paths, registry names and data) in UTF-8,
-// as JSON holds text.
-std::string utf8(const std::string& ansi)
-{
-    if (ansi.empty())
-        return ansi;
-    const int wide =
-        MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    if (wide <= 0)
-        return ansi;
-    std::wstring text(static_cast<std::size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), text.data(), wide);
-    const int bytes =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
-        return ansi;
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, out.data(), bytes, nullptr, nullptr);
-    return out;
 }
 
 // Every installation that Scoutex finds, in its order; the chosen one is the
@@ -267,6 +248,23 @@ std::string installationText(const InstallRecord& r)
     return std::string(r.productName) + "\\" + r.productVersion + " in " + r.programDir;
 }
 
+// Where and how the run keeps what it changes.
+struct Keeping {
+    std::uint32_t keep = 0;
+    std::string runs;
+    std::vector<BackupCopies> copies;
+};
+
+Keeping keepingOf(const RunPlan& plan)
+{
+    Keeping k;
+    k.keep = keepRunsSetting();
+    k.runs = runsFolder();
+    if (k.keep > 0)
+        k.copies = backupCopies(plan, k.runs);
+    return k;
+}
+
 void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
 {
     const InstallRecord& r = plan.record;
@@ -283,6 +281,17 @@ void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
     std::printf("ocr:          %s%s\n", r.ocrPath, plan.derivedOcr ? " (derived)" : "");
     for (const PassedCopy& copy : plan.passedOver)
         std::printf("~a    %s\n      passed over: %s\n", copy.path.c_str(), copy.why.c_str());
+    const Keeping keeping = keepingOf(plan);
+    if (plan.changeCount() > 0 && keeping.keep == 0)
+        std::printf("keeps:        nothing: KeepRuns is 0, the run cannot be undone\n");
+    else if (plan.changeCount() > 0) {
+        std::printf("keeps:        what it changes, in a new run folder of %s (the newest %u "
+                    "kept; fixwise undo puts it back)\n",
+                    keeping.runs.c_str(), static_cast<unsigned>(keeping.keep));
+        for (const BackupCopies& c : keeping.copies)
+            std::printf("              copies %zu file(s), %" PRIu64 " bytes, from %s\n", c.files,
+                        c.bytes, c.volume.c_str());
+    }
 
     for (const PlannedFile& f : plan.files) {
         if (!f.restore)
@@ -406,6 +415,14 @@ void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
                           {"new", valueJson(v.wanted)}});
     }
     doc["registry"] = values;
+    const Keeping keeping = keepingOf(plan);
+    nlohmann::json copies = nlohmann::json::array();
+    for (const BackupCopies& c : keeping.copies)
+        copies.push_back({{"volume", utf8(c.volume)}, {"files", c.files}, {"bytes", c.bytes}});
+    doc["keeps"] = {{"on", keeping.keep > 0 && plan.changeCount() > 0},
+                    {"runs", utf8(keeping.runs)},
+                    {"keepRuns", keeping.keep},
+                    {"copies", copies}};
     doc["changes"] = plan.changeCount();
     doc["matches"] = plan.matches();
     std::printf("%s\n", doc.dump(2).c_str());

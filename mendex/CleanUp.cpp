@@ -105,12 +105,17 @@ int planCleanup(const char* directory, const FileList& fileList, const char* pro
     }
 }
 
-void deleteStrayFile(const char* path)
+void logDeletion(const char* path, bool deleted)
 {
-    if (removeFileEntry(path))
+    if (deleted)
         DiagLog("\n>Deleting file %s", path);
     else
         DiagLog("\n>Error deleting file %s", path);
+}
+
+void deleteStrayFile(const char* path)
+{
+    logDeletion(path, removeFileEntry(path));
 }
 
 int cleanPluginDirectory(const char* directory, const FileList& fileList, const char* programDir)

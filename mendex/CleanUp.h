@@ -32,3 +32,6 @@ int planCleanup(const char* directory, const FileList& fileList, const char* pro
 // Deletes one file of the clean-up (read-only, hidden or system attributes
 // cleared first), logging "\n>Deleting file %s" or "\n>Error deleting file %s".
 void deleteStrayFile(const char* path);
+// The log line of one deletion of the clean-up: "\n>Deleting file %s" when
+// it went, "\n>Error deleting file %s" when it stays.
+void logDeletion(const char* path, bool deleted);

@@ -188,7 +188,7 @@ Copy copyFresh(const char* source, const char* temp)
 
 // Moves the copy at temp over target once it is whole and on the disk;
 // whatever fails leaves the target as it was and no temporary file.
-bool putInPlace(const char* source, const char* target, const char* temp)
+bool putInPlace(const char* source, const char* target, const char* temp, FileIdentity* placed)
 {
     unsigned long long sourceSize = 0;
     unsigned long long copiedSize = 0;
@@ -199,6 +199,9 @@ bool putInPlace(const char* source, const char* target, const char* temp)
         UniqueFile copy(CreateFileA(temp, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         whole = copy && FlushFileBuffers(copy.get());
+        // The copy keeps its identity when it takes the target's name.
+        if (whole && placed && !identityOf(copy.get(), *placed))
+            *placed = FileIdentity();
     }
     if (!whole || !MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         removeTemporary(temp);
@@ -209,11 +212,12 @@ bool putInPlace(const char* source, const char* target, const char* temp)
 
 // Copies source to temp and moves it over target: true or false as it went,
 // nothing when temp's name was taken.
-std::optional<bool> replaceVia(const char* source, const char* target, const char* temp)
+std::optional<bool> replaceVia(const char* source, const char* target, const char* temp,
+                               FileIdentity* placed)
 {
     switch (copyFresh(source, temp)) {
     case Copy::made:
-        return putInPlace(source, target, temp);
+        return putInPlace(source, target, temp, placed);
     case Copy::failed:
         return false;
     case Copy::taken:
@@ -224,13 +228,13 @@ std::optional<bool> replaceVia(const char* source, const char* target, const cha
 
 // Copies source to a fresh temporary name beside target and moves it over
 // target.
-bool replaceBeside(const char* source, const char* target)
+bool replaceBeside(const char* source, const char* target, FileIdentity* placed)
 {
     char temp[600];
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
         if (!temporaryName(temp, sizeof temp, target, attempt))
             return false;
-        if (const std::optional<bool> done = replaceVia(source, target, temp))
+        if (const std::optional<bool> done = replaceVia(source, target, temp, placed))
             return *done;
     }
     return false;
@@ -285,18 +289,19 @@ bool replaceFileFromSource(const char* source, const char* target)
 {
     if (!takesCopy(target))
         return false;
-    return replaceBeside(source, target);
+    return replaceBeside(source, target, nullptr);
 }
 
-bool replaceFileFromSource(const char* source, const char* target, RestoreSession& session)
+bool replaceFileFromSource(const char* source, const char* target, RestoreSession& session,
+                           FileIdentity* placed)
 {
     if (!takesCopy(target))
         return false;
     char temp[600];
     if (session.scratchTemporary(target, temp, sizeof temp))
-        if (const std::optional<bool> done = replaceVia(source, target, temp))
+        if (const std::optional<bool> done = replaceVia(source, target, temp, placed))
             return *done;
-    return replaceBeside(source, target);
+    return replaceBeside(source, target, placed);
 }
 
 RestoreSession::Folder* RestoreSession::folderOf(const char* path)
@@ -351,14 +356,15 @@ void RestoreSession::close() noexcept
     folders_.clear();
 }
 
-void restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
-                 RestoreSession& session)
+bool restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
+                 RestoreSession& session, const std::function<bool()>& beforeChange,
+                 FileIdentity* placed)
 {
     const char* path = entry.path;
     char source[512];
     if (session.resolveList().lookup(productKey, fileNameOf(path), source, sizeof source) != kOk) {
         DiagLog("\n> Error restoring file %s", path);
-        return;
+        return false;
     }
     // A source that is the target itself cannot repair it; nor can one that
     // is not the file the script wants (a copy of the medium that lost its
@@ -371,10 +377,13 @@ void restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
     const bool itself = identityOf(source, sourceFile) && identityOf(path, targetFile) &&
                         sourceFile.sameFileAs(targetFile);
     const bool right = !isBlankText(source) && checkFile(wanted) == kOk;
-    if (itself || !right || !replaceFileFromSource(source, path, session) ||
-        checkFile(entry) != kOk) {
+    const bool restored = !itself && right && (!beforeChange || beforeChange()) &&
+                          replaceFileFromSource(source, path, session, placed) &&
+                          checkFile(entry) == kOk;
+    if (!restored) {
         DiagLog("\n>Error copying file %s to %s", source, path);
         runResult = kRestoreFailed;
     }
     DiagLog("\n>Restoring file %s", path);
+    return restored;
 }

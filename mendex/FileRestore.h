@@ -3,9 +3,11 @@
 // wrong one. The anchor's drive search is in DriveSearch.h.
 #pragma once
 
+#include "FileIdentity.h"
 #include "ResolveList.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <unordered_map>
 
@@ -71,8 +73,13 @@ int checkFile(const FileEntry& entry);
 // does not pass the entry's check once in place; a missing resolve entry
 // leaves it alone. The restore happens within the run's session: its
 // resolve list and scratch folders.
-void restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
-                 RestoreSession& session);
+// beforeChange, when given, is asked just before the target is replaced
+// (after every check of the source): false refuses the change, which then
+// counts as a failed copy. placed, when given, receives the identity of the
+// copy put in place. True when the file was restored.
+bool restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
+                 RestoreSession& session, const std::function<bool()>& beforeChange = {},
+                 FileIdentity* placed = nullptr);
 
 // Puts a copy of source in place of target in one step: the copy is made to
 // a temporary file beside the target and then moved over it. On any failure
@@ -82,4 +89,6 @@ void restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
 bool replaceFileFromSource(const char* source, const char* target);
 // The same, with the temporary copy in the session's scratch folder of the
 // target's folder when it can be had, else beside the target.
-bool replaceFileFromSource(const char* source, const char* target, RestoreSession& session);
+// placed, when given, receives the identity of the copy put in place.
+bool replaceFileFromSource(const char* source, const char* target, RestoreSession& session,
+                           FileIdentity* placed = nullptr);

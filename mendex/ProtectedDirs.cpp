@@ -188,6 +188,8 @@ ProtectedPlaces::ProtectedPlaces(const char* programDir)
     for (int folder : kCommonTrees)
         addShellFolder(trees_, folder);
     addShellFolder(trees_, CSIDL_COMMON_APPDATA, "Microsoft");
+    // The patch's own data: the kept runs and what they kept.
+    addShellFolder(trees_, CSIDL_COMMON_APPDATA, "Orvantis\\Pixora Patch");
 
     n = GetSystemDirectoryA(buf, sizeof buf);
     if (n > 0 && n < sizeof buf)

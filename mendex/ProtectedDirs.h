@@ -11,7 +11,8 @@
 //     machine's profile list, so every account's profile, the Public
 //     profile and OneDrive folders, whoever runs), the machine's common
 //     Desktop, Documents, Start Menu and Startup, ProgramData's Microsoft
-//     folder, and any recycle bin or "System Volume Information";
+//     folder, the patch's own folder there (its kept runs), and any recycle bin or "System Volume
+//     Information";
 //   exact folders: a drive's or share's root, the system directories, the
 //     shell folders of the machine and of the running account (Program
 //     Files, ProgramData, the profile, Desktop, Documents, Downloads, Music,

@@ -19,6 +19,7 @@
 #include "ProtectedDirs.h"
 #include "RegistryWriter.h"
 #include "ResultCodes.h"
+#include "RunRecord.h"
 #include "ScriptFiles.h"
 #include "Text.h"
 #include "WinHandle.h"
@@ -84,12 +85,14 @@ FileStamp wantedStamp(const FileEntry& entry)
     return {joined(entry.sizeHigh, entry.sizeLow), joined(entry.timeHigh, entry.timeLow)};
 }
 
-bool stampOf(const char* path, FileStamp& stamp)
+bool stampOf(const char* path, FileStamp& stamp, std::uint32_t* attributes = nullptr)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
+    if (attributes)
+        *attributes = data.dwFileAttributes;
     stamp.size = joined(data.nFileSizeHigh, data.nFileSizeLow);
     stamp.time = joined(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
     return true;
@@ -226,7 +229,7 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool 
                 };
             }
             // Whether the folder held it before the run, in any size or time.
-            const bool heldHere = stampOf(file.entry.path, file.actual);
+            const bool heldHere = stampOf(file.entry.path, file.actual, &file.attributes);
             if (anchor && searchDrivesForFile(file.entry, search) == kOk) {
                 // The installation lives where the intact copy is.
                 char dir[sizeof file.entry.path];
@@ -382,17 +385,25 @@ void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session
     planRegistry(plan, script.registryList);
 }
 
-int applyRun(RunPlan& plan, RestoreSession& session)
+int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper)
 {
     int runResult = kOk;
     if (plan.hasFiles) {
-        for (PlannedFile& file : plan.files) {
+        for (std::size_t i = 0; i < plan.files.size(); ++i) {
+            PlannedFile& file = plan.files[i];
             // Memory running out in one entry's step is that step's failure;
             // the run goes on with the next.
             try {
                 session.visit(file.entry.path);
-                if (file.restore)
-                    restoreFile(plan.productKey, file.entry, runResult, session);
+                if (file.restore) {
+                    FileIdentity placed;
+                    const bool made = restoreFile(
+                        plan.productKey, file.entry, runResult, session,
+                        [&keeper, i] { return keeper.beforeRestore(i); }, &placed);
+                    keeper.afterRestore(
+                        i, made,
+                        placed.volume || placed.indexLow || placed.indexHigh ? &placed : nullptr);
+                }
             } catch (const std::bad_alloc&) {
                 DiagLog("\n> Error restoring file %s", file.entry.path);
                 runResult = kRestoreFailed;
@@ -400,23 +411,26 @@ int applyRun(RunPlan& plan, RestoreSession& session)
         }
         session.close();
 
-        for (const std::string& path : plan.cleanup.deletes)
-            deleteStrayFile(path.c_str());
+        for (std::size_t i = 0; i < plan.cleanup.deletes.size(); ++i)
+            logDeletion(plan.cleanup.deletes[i].c_str(), keeper.removeStray(i));
         if (plan.cleanup.result != kOk)
             DiagLog("\n>Error cleaning up file in %s", plan.record.toolkitDir);
         DiagLog("\n\n>File check done...\n");
     }
 
     if (plan.hasRegistry) {
-        for (PlannedValue& value : plan.registry) {
+        for (std::size_t i = 0; i < plan.registry.size(); ++i) {
+            PlannedValue& value = plan.registry[i];
             for (const std::string& expansion : value.expansions)
                 DiagLog("\n>Replacing string: %s", expansion.c_str());
             int written = kFailed;
             try {
-                written = writeRegistryEntry(value.entry);
+                if (keeper.beforeValue(i))
+                    written = writeRegistryEntry(value.entry);
             } catch (const std::bad_alloc&) {
                 written = kFailed;
             }
+            keeper.afterValue(i, written == kOk);
             if (written != kOk)
                 DiagLog("\n>Error restoring: %s,%s", value.entry.keyPath, value.entry.valueName);
         }

@@ -10,6 +10,8 @@
 #include "InstallRecord.h"
 #include "UpdateScript.h"
 
+class RunKeeper;
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,6 +36,7 @@ struct PlannedFile {
     FileEntry entry{};             // the path as expanded (the anchor's: where found)
     bool exists = false;           // a file of that name is there
     FileStamp actual;              // its numbers, when it exists
+    std::uint32_t attributes = 0;  // its attributes, when it exists and is restored
     bool restore = false;          // false: correct (or blank path, or the anchor found)
     bool relocatesToolkit = false; // the anchor: an intact copy was found elsewhere
     std::string source;            // the resolve source's full path ("" without a line)
@@ -106,5 +109,7 @@ void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session
 
 // Applies a plan made by planRun with the same session, in the run's order
 // and with its log lines; returns the run's result: kOk, or kRestoreFailed when a copy
-// failed. Memory running out in a step is that step's failure.
-int applyRun(RunPlan& plan, RestoreSession& session);
+// failed. Memory running out in a step is that step's failure. Every change
+// is kept by keeper first (RunRecord.h): one that it refuses is not made (a
+// failed copy, deletion or write, logged as such).
+int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper);

@@ -13,6 +13,7 @@
 #include "InstallRecord.h"
 #include "ResultCodes.h"
 #include "RunPlan.h"
+#include "RunRecord.h"
 
 #include <cstring>
 
@@ -30,7 +31,11 @@ extern "C" int RepairPixoraApp(InstallRecord* record)
         planRun(run, plan, session);
         if (plan.scriptResult != kOk)
             return kFailed;
-        const int result = applyRun(plan, session);
+        // What the run changes is kept first, so that it can be put back.
+        RunKeeper keeper(plan);
+        keeper.begin();
+        const int result = applyRun(plan, session, keeper);
+        keeper.finish();
         std::memcpy(record->toolkitDir, plan.record.toolkitDir, sizeof run.toolkitDir);
         std::memcpy(record->ocrPath, plan.record.ocrPath, sizeof run.ocrPath);
         std::memcpy(record->pluginDir, plan.record.pluginDir, sizeof run.pluginDir);

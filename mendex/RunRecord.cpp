@@ -1,0 +1,906 @@
+#include "RunRecord.h"
+
+#include "AnsiText.h"
+#include "FileIdentity.h"
+#include "RegistryWriter.h"
+#include "ResultCodes.h"
+#include "RunPlan.h"
+#include "Text.h"
+#include "WinHandle.h"
+
+#include <nlohmann/json.hpp>
+
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+
+using json = nlohmann::json;
+
+const char kPatchKey[] = "Software\\Orvantis\\Pixora Patch";
+const char kKeepRunsValue[] = "KeepRuns";
+const char kRunsBelowProgramData[] = "\\Orvantis\\Pixora Patch\\Runs";
+// What a run's folder holds: the marker, the record, the notes made after
+// each change, and the folder of kept files.
+const char kMarkerName[] = "run.own";
+const char kMarkerText[] = "A run of the Pixora patch: what it changed, kept so that it can be "
+                           "put back.\r\n";
+const char kRecordName[] = "run.json";
+const char kRecordTemp[] = "run.json.new";
+const char kNotesName[] = "changes.log";
+const char kFilesName[] = "files";
+
+std::string joined(const std::string& folder, const std::string& name)
+{
+    return folder + "\\" + name;
+}
+
+bool isPlainDir(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool isPlainFile(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+// Makes path and every missing folder on the way (below its drive).
+bool makeFolders(const std::string& path)
+{
+    for (std::size_t at = path.find('\\', 3); at != std::string::npos;
+         at = path.find('\\', at + 1)) {
+        const std::string part = path.substr(0, at);
+        if (!isPlainDir(part))
+            CreateDirectoryA(part.c_str(), nullptr);
+    }
+    if (!isPlainDir(path))
+        CreateDirectoryA(path.c_str(), nullptr);
+    return isPlainDir(path);
+}
+
+bool flushFile(const std::string& path)
+{
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.get());
+}
+
+bool writeAll(HANDLE file, const std::string& text)
+{
+    DWORD written = 0;
+    return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+}
+
+// Writes path whole: a new name, flushed, then moved over path.
+bool writeWhole(const std::string& path, const std::string& temp, const std::string& text)
+{
+    UniqueFile file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    const bool written = file && writeAll(file.get(), text) && FlushFileBuffers(file.get());
+    file.reset();
+    if (!written || !MoveFileExA(temp.c_str(), path.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileA(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool readWhole(const std::string& path, std::string& text)
+{
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return false;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > (64 << 20))
+        return false;
+    text.assign(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    return text.empty() ||
+           (ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) &&
+            read == text.size());
+}
+
+std::string hexOf(const std::string& bytes)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        out += kDigits[b >> 4];
+        out += kDigits[b & 15];
+    }
+    return out;
+}
+
+std::string bytesOfHex(const std::string& hex)
+{
+    auto digit = [](char c) { return c >= 'a' ? c - 'a' + 10 : c >= 'A' ? c - 'A' + 10 : c - '0'; };
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>((digit(hex[i]) << 4) | digit(hex[i + 1]));
+    return out;
+}
+
+const char* kindName(ChangeKind kind)
+{
+    switch (kind) {
+    case ChangeKind::Replaced:
+        return "replaced";
+    case ChangeKind::Deleted:
+        return "deleted";
+    case ChangeKind::Created:
+        return "created";
+    case ChangeKind::Value:
+        break;
+    }
+    return "value";
+}
+
+ChangeKind kindOf(const std::string& name)
+{
+    return name == "replaced"  ? ChangeKind::Replaced
+           : name == "deleted" ? ChangeKind::Deleted
+           : name == "created" ? ChangeKind::Created
+                               : ChangeKind::Value;
+}
+
+KeptFile fileOf(const json& j)
+{
+    KeptFile f;
+    if (!j.is_object())
+        return f;
+    f.exists = true;
+    f.size = j.value("size", std::uint64_t{0});
+    f.time = j.value("time", std::uint64_t{0});
+    f.attributes = j.value("attributes", std::uint32_t{0});
+    return f;
+}
+
+void takeIdentity(KeptChange& c, const json& j)
+{
+    if (!j.is_array() || j.size() != 3)
+        return;
+    c.identityKnown = true;
+    c.identity.volume = j[0].get<DWORD>();
+    c.identity.indexHigh = j[1].get<DWORD>();
+    c.identity.indexLow = j[2].get<DWORD>();
+}
+
+// The record is written as text, member by member: a run's record must be
+// writable when memory is short, and a JSON tree frees its members with
+// allocations of its own (so it cannot be let go of then). Only texts go
+// through the library, for their escapes; a text value frees nothing more.
+class JsonText
+{
+public:
+    JsonText& member(const char* name)
+    {
+        comma();
+        out_ += '"';
+        out_ += name;
+        out_ += "\":";
+        fresh_ = true;
+        return *this;
+    }
+    JsonText& text(const std::string& value)
+    {
+        comma();
+        out_ += json(value).dump(-1, ' ', false, json::error_handler_t::replace);
+        return *this;
+    }
+    JsonText& number(std::uint64_t value)
+    {
+        comma();
+        out_ += std::to_string(value);
+        return *this;
+    }
+    JsonText& boolean(bool value)
+    {
+        comma();
+        out_ += value ? "true" : "false";
+        return *this;
+    }
+    JsonText& null()
+    {
+        comma();
+        out_ += "null";
+        return *this;
+    }
+    JsonText& open(char bracket)
+    {
+        comma();
+        out_ += bracket;
+        fresh_ = true;
+        return *this;
+    }
+    JsonText& close(char bracket)
+    {
+        out_ += bracket;
+        fresh_ = false;
+        return *this;
+    }
+    std::string& str() { return out_; }
+
+private:
+    // A comma before every value but the first of its object or array (a
+    // member's value follows its name).
+    void comma()
+    {
+        if (!fresh_)
+            out_ += ',';
+        fresh_ = false;
+    }
+    std::string out_;
+    bool fresh_ = true;
+};
+
+void writeFile(JsonText& j, const char* name, const KeptFile& f)
+{
+    j.member(name);
+    if (!f.exists) {
+        j.null();
+        return;
+    }
+    j.open('{');
+    j.member("size").number(f.size).member("time").number(f.time);
+    j.member("attributes").number(f.attributes).close('}');
+}
+
+void writeIdentity(JsonText& j, const KeptChange& c)
+{
+    j.member("identity");
+    if (!c.identityKnown) {
+        j.null();
+        return;
+    }
+    j.open('[').number(c.identity.volume).number(c.identity.indexHigh);
+    j.number(c.identity.indexLow).close(']');
+}
+
+void writeData(JsonText& j, const char* name, std::uint32_t type, const std::string& bytes)
+{
+    j.member(name).open('{').member("type").number(type);
+    j.member("data").text(hexOf(bytes)).close('}');
+}
+
+void writeChange(JsonText& j, const KeptChange& c)
+{
+    j.open('{');
+    j.member("kind").text(kindName(c.kind)).member("path").text(utf8(c.path));
+    j.member("made").boolean(c.made);
+    if (c.kind == ChangeKind::Value) {
+        j.member("hive").number(c.hive).member("key").text(utf8(c.key));
+        j.member("name").text(utf8(c.name));
+        if (c.hadValue)
+            writeData(j, "old", c.oldType, c.oldBytes);
+        else
+            j.member("old").null();
+        writeData(j, "new", c.newType, c.newBytes);
+        j.member("createdKey").text(utf8(c.createdKey));
+    } else {
+        writeFile(j, "before", c.before);
+        writeFile(j, "after", c.after);
+        j.member("backup").text(c.backup).member("copied").boolean(c.copied);
+        writeIdentity(j, c);
+    }
+    j.close('}');
+}
+
+KeptChange changeOf(const json& j)
+{
+    KeptChange c;
+    c.kind = kindOf(j.value("kind", ""));
+    c.path = ansiText(j.value("path", ""));
+    c.made = j.value("made", false);
+    if (c.kind == ChangeKind::Value) {
+        c.hive = j.value("hive", std::uint32_t{0});
+        c.key = ansiText(j.value("key", ""));
+        c.name = ansiText(j.value("name", ""));
+        const json& old = j.contains("old") ? j["old"] : json(nullptr);
+        c.hadValue = old.is_object();
+        if (c.hadValue) {
+            c.oldType = old.value("type", std::uint32_t{0});
+            c.oldBytes = bytesOfHex(old.value("data", ""));
+        }
+        if (j.contains("new") && j["new"].is_object()) {
+            c.newType = j["new"].value("type", std::uint32_t{0});
+            c.newBytes = bytesOfHex(j["new"].value("data", ""));
+        }
+        c.createdKey = ansiText(j.value("createdKey", ""));
+        return c;
+    }
+    c.before = fileOf(j.contains("before") ? j["before"] : json(nullptr));
+    c.after = fileOf(j.contains("after") ? j["after"] : json(nullptr));
+    c.backup = j.value("backup", "");
+    c.copied = j.value("copied", false);
+    if (j.contains("identity"))
+        takeIdentity(c, j["identity"]);
+    return c;
+}
+
+// The record's text fields, by their names in the document.
+struct RecordField {
+    const char* name;
+    char* text;
+    std::size_t cap;
+};
+
+std::vector<RecordField> recordFields(InstallRecord& r)
+{
+    return {{"productName", r.productName, sizeof r.productName},
+            {"productVersion", r.productVersion, sizeof r.productVersion},
+            {"programDir", r.programDir, sizeof r.programDir},
+            {"toolkitDir", r.toolkitDir, sizeof r.toolkitDir},
+            {"toolkitVersion", r.toolkitVersion, sizeof r.toolkitVersion},
+            {"ocrPath", r.ocrPath, sizeof r.ocrPath},
+            {"pluginDir", r.pluginDir, sizeof r.pluginDir}};
+}
+
+std::string runDocument(const KeptRun& run)
+{
+    JsonText j;
+    j.open('{');
+    j.member("product").text(
+        utf8(std::string(run.record.productName) + "\\" + run.record.productVersion));
+    j.member("record").open('{');
+    InstallRecord fields = run.record;
+    for (const RecordField& f : recordFields(fields))
+        j.member(f.name).text(utf8(f.text));
+    j.member("installTime").number(installTime(run.record)).close('}');
+    j.member("started").text(run.started).member("ended").text(run.ended);
+    j.member("completed").boolean(run.completed).member("undone").boolean(run.undone);
+    j.member("undoneAt").text(run.undoneAt);
+    j.member("changes").open('[');
+    for (const KeptChange& c : run.changes) {
+        j.str() += "\n";
+        writeChange(j, c);
+    }
+    j.close(']').close('}');
+    return j.str() + "\n";
+}
+
+bool parseRunDocument(const std::string& text, KeptRun& run)
+{
+    const json doc = json::parse(text, nullptr, false);
+    if (!doc.is_object() || !doc.contains("changes") || !doc["changes"].is_array())
+        return false;
+    if (doc.contains("record") && doc["record"].is_object()) {
+        const json& record = doc["record"];
+        for (const RecordField& f : recordFields(run.record))
+            copyText(f.text, f.cap, ansiText(record.value(f.name, "")).c_str());
+        const std::uint64_t time = record.value("installTime", std::uint64_t{0});
+        run.record.installTimeLow = static_cast<std::uint32_t>(time);
+        run.record.installTimeHigh = static_cast<std::uint32_t>(time >> 32);
+    }
+    run.started = doc.value("started", "");
+    run.ended = doc.value("ended", "");
+    run.completed = doc.value("completed", false);
+    run.undone = doc.value("undone", false);
+    run.undoneAt = doc.value("undoneAt", "");
+    for (const json& c : doc["changes"])
+        if (c.is_object())
+            run.changes.push_back(changeOf(c));
+    return true;
+}
+
+// The notes of an interrupted run: one line per change made, as it was
+// made; a line cut short by the interruption is not read.
+void applyNotes(const std::string& text, KeptRun& run)
+{
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            break;
+        const json note = json::parse(text.substr(at, end - at), nullptr, false);
+        at = end + 1;
+        if (!note.is_object() || !note.contains("made") || !note["made"].is_number_unsigned())
+            continue;
+        const auto n = note["made"].get<std::size_t>();
+        if (n >= run.changes.size())
+            continue;
+        run.changes[n].made = true;
+        if (note.contains("identity"))
+            takeIdentity(run.changes[n], note["identity"]);
+    }
+}
+
+std::string utcText(const SYSTEMTIME& t, bool forName)
+{
+    char buf[40];
+    std::snprintf(buf, sizeof buf,
+                  forName ? "%04u%02u%02uT%02u%02u%02uZ" : "%04u-%02u-%02u %02u:%02u:%02u", t.wYear,
+                  t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return buf;
+}
+
+std::string nowText()
+{
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    return utcText(now, false);
+}
+
+// Orders run names "<time>-<n>" by time, then by n as a number.
+bool runBefore(const std::string& a, const std::string& b)
+{
+    const std::size_t da = a.rfind('-');
+    const std::size_t db = b.rfind('-');
+    const std::string ta = a.substr(0, da);
+    const std::string tb = b.substr(0, db);
+    if (ta != tb)
+        return ta < tb;
+    const long na = da == std::string::npos ? 0 : std::strtol(a.c_str() + da + 1, nullptr, 10);
+    const long nb = db == std::string::npos ? 0 : std::strtol(b.c_str() + db + 1, nullptr, 10);
+    return na < nb;
+}
+
+// A kept file's name: digits, and ".changed" for a file that an undo
+// found changed and put aside.
+bool isKeptFileName(const char* name)
+{
+    std::size_t n = 0;
+    while (name[n] >= '0' && name[n] <= '9')
+        ++n;
+    return n > 0 && (name[n] == '\0' || std::strcmp(name + n, ".changed") == 0);
+}
+
+// Removes a run's folder: what a run writes there, then the folder; any
+// other entry keeps it.
+void removeRunFolder(const std::string& folder)
+{
+    const std::string files = joined(folder, kFilesName);
+    WIN32_FIND_DATAA data;
+    UniqueFind find(FindFirstFileA(joined(files, "*").c_str(), &data));
+    if (find) {
+        do {
+            if (!(data.dwFileAttributes &
+                  (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+                isKeptFileName(data.cFileName))
+                removeFileEntry(joined(files, data.cFileName).c_str());
+        } while (FindNextFileA(find.get(), &data));
+    }
+    find.reset();
+    if (isPlainDir(files))
+        RemoveDirectoryA(files.c_str());
+    for (const char* name : {kRecordName, kRecordTemp, kNotesName})
+        if (isPlainFile(joined(folder, name)))
+            DeleteFileA(joined(folder, name).c_str());
+    if (RemoveDirectoryA(folder.c_str()))
+        return;
+    // Something that no run writes is in it: the marker stays with it.
+    WIN32_FIND_DATAA left;
+    UniqueFind rest(FindFirstFileA(joined(folder, "*").c_str(), &left));
+    bool others = false;
+    if (rest) {
+        do {
+            others = others || (std::strcmp(left.cFileName, ".") != 0 &&
+                                std::strcmp(left.cFileName, "..") != 0 &&
+                                std::strcmp(left.cFileName, kMarkerName) != 0);
+        } while (FindNextFileA(rest.get(), &left));
+    }
+    rest.reset();
+    if (!others && isPlainFile(joined(folder, kMarkerName))) {
+        DeleteFileA(joined(folder, kMarkerName).c_str());
+        RemoveDirectoryA(folder.c_str());
+    }
+}
+
+// The first key on the way to keyPath below root that does not exist; ""
+// when every key does.
+std::string firstMissingKey(HKEY root, const std::string& keyPath)
+{
+    for (std::size_t at = 0;;) {
+        const std::size_t end = keyPath.find('\\', at);
+        const std::string part = keyPath.substr(0, end);
+        UniqueHkey key;
+        if (RegOpenKeyExA(root, part.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+            return part;
+        if (end == std::string::npos)
+            return "";
+        at = end + 1;
+    }
+}
+
+KeptFile keptFileOf(const std::string& path)
+{
+    KeptFile f;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return f;
+    f.exists = true;
+    f.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    f.time = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+             data.ftLastWriteTime.dwLowDateTime;
+    f.attributes = data.dwFileAttributes;
+    return f;
+}
+
+// A copy of path at copy, a name that does not exist yet, on the disk and
+// whole. Nothing is left at copy when it fails.
+bool copyFlushed(const std::string& path, const std::string& copy)
+{
+    if (!CopyFileA(path.c_str(), copy.c_str(), TRUE))
+        return false;
+    const DWORD attributes = GetFileAttributesA(copy.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(copy.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    const KeptFile from = keptFileOf(path);
+    const KeptFile to = keptFileOf(copy);
+    if (!from.exists || !to.exists || from.size != to.size || !flushFile(copy)) {
+        DeleteFileA(copy.c_str());
+        return false;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(copy.c_str(), attributes);
+    return true;
+}
+
+} // namespace
+
+std::string runsFolder()
+{
+    char programData[MAX_PATH + 1];
+    if (SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, programData) !=
+            S_OK ||
+        isBlankText(programData))
+        return "";
+    return std::string(programData) + kRunsBelowProgramData;
+}
+
+std::uint32_t keepRunsSetting()
+{
+    UniqueHkey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPatchKey, 0, KEY_QUERY_VALUE, key.put()) !=
+        ERROR_SUCCESS)
+        return kDefaultKeepRuns;
+    DWORD type = 0;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (RegQueryValueExA(key.get(), kKeepRunsValue, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                         &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof value)
+        return kDefaultKeepRuns;
+    return value;
+}
+
+std::vector<std::string> keptRunIds(const std::string& runs)
+{
+    std::vector<std::string> ids;
+    if (runs.empty())
+        return ids;
+    WIN32_FIND_DATAA data;
+    UniqueFind find(FindFirstFileA(joined(runs, "*").c_str(), &data));
+    if (!find)
+        return ids;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || data.cFileName[0] == '.')
+            continue;
+        if (isPlainFile(joined(joined(runs, data.cFileName), kMarkerName)))
+            ids.emplace_back(data.cFileName);
+    } while (FindNextFileA(find.get(), &data));
+    std::sort(ids.begin(), ids.end(), runBefore);
+    return ids;
+}
+
+bool readKeptRun(const std::string& runs, const std::string& id, KeptRun& run)
+{
+    run = KeptRun();
+    run.id = id;
+    run.folder = joined(runs, id);
+    std::string text;
+    if (!isPlainFile(joined(run.folder, kMarkerName)) ||
+        !readWhole(joined(run.folder, kRecordName), text) || !parseRunDocument(text, run))
+        return false;
+    if (!run.completed && readWhole(joined(run.folder, kNotesName), text))
+        applyNotes(text, run);
+    return true;
+}
+
+bool writeKeptRun(const KeptRun& run)
+{
+    return writeWhole(joined(run.folder, kRecordName), joined(run.folder, kRecordTemp),
+                      runDocument(run));
+}
+
+void pruneKeptRuns(const std::string& runs, std::size_t keep)
+{
+    std::vector<std::string> ids = keptRunIds(runs);
+    for (std::size_t i = 0; i + keep < ids.size(); ++i)
+        removeRunFolder(joined(runs, ids[i]));
+}
+
+std::string backupPath(const KeptRun& run, const KeptChange& change)
+{
+    return change.backup.empty() ? std::string() : joined(run.folder, change.backup);
+}
+
+namespace
+{
+
+std::string volumeOf(const std::string& path)
+{
+    char root[MAX_PATH + 1];
+    if (!GetVolumePathNameA(path.c_str(), root, sizeof root))
+        return "";
+    return root;
+}
+
+} // namespace
+
+std::vector<BackupCopies> backupCopies(const RunPlan& plan, const std::string& runs)
+{
+    std::vector<BackupCopies> copies;
+    const std::string home = volumeOf(runs);
+    auto add = [&](const std::string& path, std::uint64_t size) {
+        const std::string volume = volumeOf(path);
+        if (!home.empty() && equalsNoCase(volume.c_str(), home.c_str()))
+            return;
+        for (BackupCopies& c : copies)
+            if (equalsNoCase(c.volume.c_str(), volume.c_str())) {
+                ++c.files;
+                c.bytes += size;
+                return;
+            }
+        copies.push_back({volume, 1, size});
+    };
+    for (const PlannedFile& f : plan.files)
+        if (f.restore && f.exists)
+            add(f.entry.path, f.actual.size);
+    for (const std::string& path : plan.cleanup.deletes)
+        add(path, keptFileOf(path).size);
+    return copies;
+}
+
+struct RunKeeper::State {
+    const RunPlan& plan;
+    std::uint32_t keep = 0;
+    bool on = false;     // keeping what the run changes
+    bool failed = false; // on, and the run's record cannot be had
+    std::string runs;
+    KeptRun run;
+    // For each planned restore, deletion and value: its change, or -1.
+    std::vector<int> fileChange;
+    std::vector<int> deleteChange;
+    std::vector<int> valueChange;
+    UniqueFile notes;
+
+    explicit State(const RunPlan& p) : plan(p) {}
+
+    int add(KeptChange change)
+    {
+        if (change.kind != ChangeKind::Created && change.kind != ChangeKind::Value)
+            change.backup = std::string(kFilesName) + "\\" + std::to_string(run.changes.size() + 1);
+        run.changes.push_back(std::move(change));
+        return static_cast<int>(run.changes.size() - 1);
+    }
+
+    void note(int n, const FileIdentity* placed)
+    {
+        KeptChange& change = run.changes[static_cast<std::size_t>(n)];
+        change.made = true;
+        if (placed) {
+            change.identityKnown = true;
+            change.identity = *placed;
+        }
+        if (!notes)
+            return;
+        try {
+            JsonText line;
+            line.open('{').member("made").number(static_cast<std::uint64_t>(n));
+            writeIdentity(line, change);
+            line.close('}');
+            writeAll(notes.get(), line.str() + "\n");
+        } catch (...) {
+            // Without its note the change is still undone: by what is there.
+        }
+    }
+
+    bool makeFolder()
+    {
+        if (runs.empty() || !makeFolders(runs))
+            return false;
+        SYSTEMTIME now;
+        GetSystemTime(&now);
+        const std::string stamp = utcText(now, true);
+        for (int n = 1; n < 100 && run.folder.empty(); ++n) {
+            const std::string id = stamp + "-" + std::to_string(n);
+            const std::string folder = joined(runs, id);
+            if (CreateDirectoryA(folder.c_str(), nullptr)) {
+                run.id = id;
+                run.folder = folder;
+            } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+                return false;
+            }
+        }
+        if (run.folder.empty())
+            return false;
+        run.started = utcText(now, false);
+        UniqueFile marker(CreateFileA(joined(run.folder, kMarkerName).c_str(), GENERIC_WRITE, 0,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!marker || !writeAll(marker.get(), kMarkerText))
+            return false;
+        marker.reset();
+        if (!CreateDirectoryA(joined(run.folder, kFilesName).c_str(), nullptr))
+            return false;
+        notes.reset(CreateFileA(joined(run.folder, kNotesName).c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+        return notes && writeKeptRun(run);
+    }
+};
+
+RunKeeper::RunKeeper(const RunPlan& plan) : state_(new State(plan))
+{
+    State& s = *state_;
+    s.keep = keepRunsSetting();
+    s.on = s.keep > 0 && plan.changeCount() > 0;
+    if (!s.on)
+        return;
+    s.runs = runsFolder();
+    s.run.record = plan.record;
+    for (const PlannedFile& f : plan.files) {
+        int n = -1;
+        if (f.restore) {
+            KeptChange change;
+            change.kind = f.exists ? ChangeKind::Replaced : ChangeKind::Created;
+            change.path = f.entry.path;
+            change.before = {f.exists, f.actual.size, f.actual.time, f.attributes};
+            change.after = {true, f.expected().size, f.expected().time, 0};
+            n = s.add(std::move(change));
+        }
+        s.fileChange.push_back(n);
+    }
+    for (const std::string& path : plan.cleanup.deletes) {
+        KeptChange change;
+        change.kind = ChangeKind::Deleted;
+        change.path = path;
+        change.before = keptFileOf(path);
+        s.deleteChange.push_back(s.add(std::move(change)));
+    }
+    for (const PlannedValue& v : plan.registry) {
+        int n = -1;
+        if (v.changes) {
+            KeptChange change;
+            change.kind = ChangeKind::Value;
+            change.path = valuePathOf(v.entry);
+            change.hive = v.entry.hive;
+            change.key = v.entry.keyPath;
+            change.name = v.entry.valueName;
+            change.hadValue = v.current.exists;
+            change.oldType = v.current.type;
+            change.oldBytes = v.current.bytes;
+            change.newType = v.wanted.type;
+            change.newBytes = v.wanted.bytes;
+            if (!v.current.exists)
+                change.createdKey = firstMissingKey(registryRoot(v.entry.hive), change.key);
+            n = s.add(std::move(change));
+        }
+        s.valueChange.push_back(n);
+    }
+}
+
+RunKeeper::~RunKeeper() = default;
+
+bool RunKeeper::begin()
+{
+    State& s = *state_;
+    if (!s.on)
+        return true;
+    try {
+        // This run will be one of those kept.
+        pruneKeptRuns(s.runs, s.keep - 1);
+        if (!s.makeFolder()) {
+            s.notes.reset();
+            if (!s.run.folder.empty())
+                removeRunFolder(s.run.folder);
+            s.failed = true;
+        }
+    } catch (...) {
+        s.failed = true;
+    }
+    return !s.failed;
+}
+
+bool RunKeeper::beforeRestore(std::size_t index)
+{
+    State& s = *state_;
+    if (!s.on)
+        return true;
+    if (s.failed || index >= s.fileChange.size() || s.fileChange[index] < 0)
+        return false;
+    try {
+        KeptChange& change = s.run.changes[static_cast<std::size_t>(s.fileChange[index])];
+        if (change.kind != ChangeKind::Replaced)
+            return true;
+        // The old file itself, by a second name in the run's folder: the
+        // replace then only moves the target's name to the new copy.
+        const std::string backup = backupPath(s.run, change);
+        if (CreateHardLinkA(backup.c_str(), change.path.c_str(), nullptr))
+            return true;
+        change.copied = copyFlushed(change.path, backup);
+        return change.copied;
+    } catch (...) {
+        return false;
+    }
+}
+
+void RunKeeper::afterRestore(std::size_t index, bool made, const FileIdentity* placed)
+{
+    State& s = *state_;
+    if (s.on && !s.failed && made && index < s.fileChange.size() && s.fileChange[index] >= 0)
+        s.note(s.fileChange[index], placed);
+}
+
+bool RunKeeper::removeStray(std::size_t index)
+{
+    State& s = *state_;
+    const std::string& path = s.plan.cleanup.deletes[index];
+    if (!s.on)
+        return removeFileEntry(path.c_str());
+    if (s.failed || index >= s.deleteChange.size())
+        return false;
+    const int n = s.deleteChange[index];
+    KeptChange& change = s.run.changes[static_cast<std::size_t>(n)];
+    std::string backup;
+    try {
+        backup = backupPath(s.run, change);
+    } catch (...) {
+        return false;
+    }
+    bool gone = MoveFileExA(path.c_str(), backup.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    if (!gone && GetLastError() == ERROR_NOT_SAME_DEVICE && copyFlushed(path, backup)) {
+        change.copied = true;
+        gone = removeFileEntry(path.c_str());
+        if (!gone)
+            DeleteFileA(backup.c_str());
+    }
+    if (gone)
+        s.note(n, nullptr);
+    return gone;
+}
+
+bool RunKeeper::beforeValue(std::size_t index)
+{
+    const State& s = *state_;
+    return !s.on || (!s.failed && index < s.valueChange.size() && s.valueChange[index] >= 0);
+}
+
+void RunKeeper::afterValue(std::size_t index, bool made)
+{
+    State& s = *state_;
+    if (s.on && !s.failed && made && index < s.valueChange.size() && s.valueChange[index] >= 0)
+        s.note(s.valueChange[index], nullptr);
+}
+
+void RunKeeper::finish()
+{
+    State& s = *state_;
+    if (!s.on || s.failed || s.run.folder.empty())
+        return;
+    try {
+        s.run.completed = true;
+        s.run.ended = nowText();
+        if (writeKeptRun(s.run)) {
+            s.notes.reset();
+            DeleteFileA(joined(s.run.folder, kNotesName).c_str());
+        }
+    } catch (...) {
+        // The notes stay: the record is read as an interrupted run's.
+    }
+}

@@ -1,0 +1,153 @@
+// The runs that the update keeps. Before a run changes anything it makes
+// its own folder under the machine's ProgramData
+// ("Orvantis\Pixora Patch\Runs\<UTC time>-<n>", marked as a run's) and
+// writes there, through to the disk, every change it is about to make (the
+// record "run.json"). Each old file is kept there before it goes: a hard
+// link (or, on another volume, a flushed copy) of a file that is replaced,
+// the file itself, moved there, of a file that the clean-up deletes. What
+// each change left is noted after it ("changes.log"), and the record is
+// rewritten whole once the run ends. Undo.cpp puts a kept run back.
+#pragma once
+
+#include "FileIdentity.h"
+#include "InstallRecord.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct RunPlan;
+
+// The newest runs kept unless HKLM\Software\Orvantis\Pixora Patch,
+// KeepRuns says otherwise (0: none kept, nothing is backed up).
+constexpr std::uint32_t kDefaultKeepRuns = 5;
+
+// A file as a run found it or left it.
+struct KeptFile {
+    bool exists = false;
+    std::uint64_t size = 0;
+    std::uint64_t time = 0; // last-write time, FILETIME units
+    std::uint32_t attributes = 0;
+};
+
+enum class ChangeKind { Replaced, Deleted, Created, Value };
+
+struct KeptChange {
+    ChangeKind kind = ChangeKind::Replaced;
+    // A file's full path; a value's "HKLM\key\name", for people.
+    std::string path;
+    KeptFile before; // replaced, deleted: the old file
+    KeptFile after;  // replaced, created: what the run puts there
+    // The old file as kept, relative to the run's folder ("files\3"); "" when
+    // nothing is kept (created files, values).
+    std::string backup;
+    bool copied = false; // the backup is a copy (another volume), not the file itself
+
+    // A registry value.
+    std::uint32_t hive = 0;
+    std::string key;
+    std::string name;
+    bool hadValue = false;
+    std::uint32_t oldType = 0;
+    std::string oldBytes;
+    std::uint32_t newType = 0;
+    std::string newBytes;
+    // The first key on the way to key that did not exist (the run made it
+    // and those below it); "" when key existed.
+    std::string createdKey;
+
+    // Noted after the change: it was made, and the file it left there.
+    bool made = false;
+    bool identityKnown = false;
+    FileIdentity identity;
+};
+
+struct KeptRun {
+    std::string id;     // the folder's name
+    std::string folder; // its full path
+    InstallRecord record{};
+    std::string started; // "YYYY-MM-DD hh:mm:ss" UTC
+    std::string ended;   // "" until the run ended
+    bool completed = false;
+    bool undone = false;
+    std::string undoneAt;
+    std::vector<KeptChange> changes; // in the order made
+};
+
+// "...\ProgramData\Orvantis\Pixora Patch\Runs"; "" when ProgramData is not
+// known.
+std::string runsFolder();
+
+// The number of runs to keep (KeepRuns, or kDefaultKeepRuns).
+std::uint32_t keepRunsSetting();
+
+// The names of the kept runs' folders in runs (only folders with a run's
+// marker), oldest first.
+std::vector<std::string> keptRunIds(const std::string& runs);
+
+// Reads the kept run id of runs; an interrupted run's notes are applied.
+// False when it cannot be read.
+bool readKeptRun(const std::string& runs, const std::string& id, KeptRun& run);
+
+// Writes run's record whole: to a new name, flushed, moved over the old one.
+bool writeKeptRun(const KeptRun& run);
+
+// Removes the oldest kept runs until at most keep are left: only marked
+// folders, and in them only what a run writes (its record, its notes, its
+// kept files); anything else keeps the folder.
+void pruneKeptRuns(const std::string& runs, std::size_t keep);
+
+// The full path of a change's kept file.
+std::string backupPath(const KeptRun& run, const KeptChange& change);
+
+// What keeping a plan's old files copies: those on a volume other than the
+// runs folder's (a file on the same volume is kept as a link or moved, with
+// no data copied), per volume ("D:\\").
+struct BackupCopies {
+    std::string volume;
+    std::size_t files = 0;
+    std::uint64_t bytes = 0;
+};
+std::vector<BackupCopies> backupCopies(const RunPlan& plan, const std::string& runs);
+
+// Keeps what one update run changes, as the run applies its plan. Off when
+// KeepRuns is 0 (every change is then made unkept). Once on, a change is
+// made only when what it replaces is kept: when the record cannot be
+// written, or an old file cannot be kept, the change is refused.
+class RunKeeper
+{
+public:
+    // Plans the keeping of plan's changes; nothing is written yet.
+    explicit RunKeeper(const RunPlan& plan);
+    ~RunKeeper();
+    RunKeeper(const RunKeeper&) = delete;
+    RunKeeper& operator=(const RunKeeper&) = delete;
+
+    // Removes older runs beyond the count kept and writes this run's record
+    // (flushed) before the first change. False when keeping is on and the
+    // record cannot be had: every change is then refused.
+    bool begin();
+
+    // Before the restore of plan.files[index]: keeps the old file. False:
+    // the file must not be changed.
+    bool beforeRestore(std::size_t index);
+    // After it: what the restore left (identity of the copy put in place,
+    // when known).
+    void afterRestore(std::size_t index, bool made, const FileIdentity* placed);
+    // Deletes plan.cleanup.deletes[index] by moving it into the run's
+    // folder (copied, flushed and deleted when on another volume); unkept,
+    // a plain deletion. False when the file stays.
+    bool removeStray(std::size_t index);
+    // Before and after the write of plan.registry[index].
+    bool beforeValue(std::size_t index);
+    void afterValue(std::size_t index, bool made);
+
+    // The run has ended: its record is written whole, marked completed.
+    void finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
