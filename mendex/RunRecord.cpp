@@ -718,7 +718,19 @@ struct RunKeeper::State {
         SYSTEMTIME now;
         GetSystemTime(&now);
         const std::string stamp = utcText(now, true);
-        for (int n = 1; n < 100 && run.folder.empty(); ++n) {
+        // Numbered after every run of the same second, so that the names
+        // keep the order of the runs.
+        long first = 1;
+        WIN32_FIND_DATAA data;
+        UniqueFind find(FindFirstFileA(joined(runs, stamp + "-*").c_str(), &data));
+        if (find) {
+            do {
+                first = std::max(first,
+                                 std::strtol(data.cFileName + stamp.size() + 1, nullptr, 10) + 1);
+            } while (FindNextFileA(find.get(), &data));
+        }
+        find.reset();
+        for (long n = first; n < first + 100 && run.folder.empty(); ++n) {
             const std::string id = stamp + "-" + std::to_string(n);
             const std::string folder = joined(runs, id);
             if (CreateDirectoryA(folder.c_str(), nullptr)) {

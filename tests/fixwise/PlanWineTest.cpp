@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <sstream>
@@ -31,10 +32,10 @@ struct Outcome {
     std::string out;
 };
 
-// Runs fixwise.exe (by default the build's) with args in dir and collects
-// its output, with its error output too when asked.
-Outcome runFixwise(const std::string& args, const std::string& dir,
-                   const std::string& program = exeDir() + "fixwise.exe", bool errors = false)
+// Runs fixwise.exe (by default the build's) with a command and its args in
+// dir and collects its output, with its error output too when asked.
+Outcome runTool(const std::string& args, const std::string& dir, const std::string& program,
+                bool errors)
 {
     Outcome outcome;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -50,7 +51,7 @@ Outcome runFixwise(const std::string& args, const std::string& dir,
     startup.hStdOutput = writeEnd;
     startup.hStdError = errors ? writeEnd : GetStdHandle(STD_ERROR_HANDLE);
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    std::string command = "\"" + program + "\" plan " + args;
+    std::string command = "\"" + program + "\" " + args;
     PROCESS_INFORMATION info{};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(),
                         &startup, &info)) {
@@ -72,6 +73,19 @@ Outcome runFixwise(const std::string& args, const std::string& dir,
             lf += c;
     outcome.out = lf;
     return outcome;
+}
+
+// fixwise plan ARGS.
+Outcome runFixwise(const std::string& args, const std::string& dir,
+                   const std::string& program = exeDir() + "fixwise.exe", bool errors = false)
+{
+    return runTool("plan " + args, dir, program, errors);
+}
+
+// fixwise undo ARGS, its error output with the rest.
+Outcome runUndo(const std::string& args)
+{
+    return runTool("undo " + args, exeDir(), exeDir() + "fixwise.exe", true);
 }
 
 // The log's entries that start with prefix, with the prefix taken off.
@@ -129,9 +143,13 @@ protected:
         InstallRecord r = makeRecord(program_, toolkit);
         return PatchedInstallation::run(r);
     }
+    void makeSevenChanges();
 };
 
-TEST_F(Plan, ListsWhatTheRunThenDoesAndChangesNothing)
+// An installation that a run changes in seven ways: two files replaced
+// (B.DLL, C.EXE), one created (D.DLL), two deleted (STRAY.TMP, hidden, and
+// OLD.DLL), a value changed (Mode) and one created (Path); Same is right.
+void Plan::makeSevenChanges()
 {
     std::string script = source("A.DLL", "anchor", "%VEXDIR%\\A.DLL");
     makeFile(toolkit_ + "\\A.DLL", "anchor", 0x01D0000000100000ull + 6);
@@ -148,7 +166,12 @@ TEST_F(Plan, ListsWhatTheRunThenDoesAndChangesNothing)
               kRegKey + ",Same=\"kept\"\n" + "RegValue=HKLM," + kRegKey + ",Path=\"%VEXDIR%\"\n";
     writeData(script, "A.DLL=SOURCE\\A.DLL\nB.DLL=SOURCE\\B.DLL\nC.EXE=SOURCE\\C.EXE\n"
                       "D.DLL=SOURCE\\D.DLL\n");
+    SetFileAttributesA((toolkit_ + "\\STRAY.TMP").c_str(), FILE_ATTRIBUTE_HIDDEN);
+}
 
+TEST_F(Plan, ListsWhatTheRunThenDoesAndChangesNothing)
+{
+    makeSevenChanges();
     const auto before = snapshot({inst_.path(), patch_.path()});
     const Outcome text = runFixwise(recordArgs(), patch_.path());
     const Outcome planned = runFixwise("--json " + recordArgs(), patch_.path());
@@ -204,6 +227,109 @@ TEST_F(Plan, ListsWhatTheRunThenDoesAndChangesNothing)
     EXPECT_EQ(textAgain.code, 0u);
     EXPECT_NE(textAgain.out.find("nothing to do"), std::string::npos) << textAgain.out;
     EXPECT_EQ(snapshot({inst_.path(), patch_.path()}), after);
+}
+
+// The runs kept on this machine, newest first, as fixwise undo lists them.
+std::vector<std::string> keptRuns()
+{
+    std::vector<std::string> ids;
+    const Outcome list = runUndo("--list --json");
+    EXPECT_EQ(list.code, 0u) << list.out;
+    const json doc = json::parse(list.out);
+    for (const json& run : doc["runs"])
+        ids.push_back(run["id"]);
+    return ids;
+}
+
+// The newest kept run that was not there before.
+std::string newRun(const std::vector<std::string>& before)
+{
+    for (const std::string& id : keptRuns())
+        if (std::find(before.begin(), before.end(), id) == before.end())
+            return id;
+    return "";
+}
+
+TEST_F(Plan, UndoPutsBackWhatTheRunChanged)
+{
+    ScratchKey settings(HKEY_LOCAL_MACHINE, "Software\\Orvantis\\Pixora Patch");
+    makeSevenChanges();
+    const auto before = snapshot({inst_.path(), patch_.path()});
+    const Outcome planned = runFixwise("--json " + recordArgs(), patch_.path());
+    EXPECT_NE(runFixwise(recordArgs(), patch_.path())
+                  .out.find("keeps:        what it changes, in a new run folder of "),
+              std::string::npos);
+    EXPECT_EQ(json::parse(planned.out)["keeps"]["on"], true);
+
+    std::vector<std::string> older = keptRuns();
+    ASSERT_EQ(run(), kOk);
+    const auto after = snapshot({inst_.path(), patch_.path()});
+    const std::string id = newRun(older);
+    ASSERT_FALSE(id.empty());
+    const json listed = json::parse(runUndo("--list --json").out)["runs"][0];
+    EXPECT_EQ(listed["id"], id);
+    EXPECT_EQ(listed["replaced"], 2);
+    EXPECT_EQ(listed["deleted"], 2);
+    EXPECT_EQ(listed["created"], 1);
+    EXPECT_EQ(listed["values"], 2);
+    EXPECT_EQ(listed["state"], "completed");
+
+    // A dry run says what it would do and does nothing.
+    const Outcome dry = runUndo("--dry-run " + id);
+    EXPECT_EQ(dry.code, 0u) << dry.out;
+    EXPECT_NE(dry.out.find("would put back  " + toolkit_ + "\\B.DLL"), std::string::npos)
+        << dry.out;
+    EXPECT_NE(dry.out.find("would remove    " + toolkit_ + "\\D.DLL"), std::string::npos);
+    EXPECT_EQ(snapshot({inst_.path(), patch_.path()}), after);
+
+    // Undone: every file (bytes, time, attributes) and value as before the
+    // run, and the plan as before it.
+    const Outcome undone = runUndo(id);
+    EXPECT_EQ(undone.code, 0u) << undone.out;
+    EXPECT_EQ(snapshot({inst_.path(), patch_.path()}), before);
+    EXPECT_EQ(runFixwise("--json " + recordArgs(), patch_.path()).out, planned.out);
+    const Outcome again = runUndo(id);
+    EXPECT_EQ(again.code, 0u);
+    EXPECT_NE(again.out.find("already undone"), std::string::npos) << again.out;
+    EXPECT_EQ(json::parse(runUndo("--list --json").out)["runs"][0]["state"], "undone");
+    EXPECT_EQ(runUndo("20000101T000000Z-1").code, 2u);
+    EXPECT_EQ(runUndo("--bogus").code, 2u);
+
+    // A file changed since the run is kept; forced, it is put aside and
+    // the file before the run put back.
+    older = keptRuns();
+    ASSERT_EQ(run(), kOk);
+    const std::string second = newRun(older);
+    makeFile(toolkit_ + "\\B.DLL", "mine", 0x01D0000000900000ull);
+    const Outcome kept = runUndo("--json");
+    EXPECT_EQ(kept.code, 1u) << kept.out;
+    const json keptDoc = json::parse(kept.out);
+    EXPECT_EQ(keptDoc["run"], second);
+    EXPECT_EQ(keptDoc["kept"], 1);
+    EXPECT_EQ(readFile(toolkit_ + "\\B.DLL"), "mine");
+    EXPECT_FALSE(fileExists(toolkit_ + "\\D.DLL"));
+    const Outcome forced = runUndo("--force " + second);
+    EXPECT_EQ(forced.code, 0u) << forced.out;
+    EXPECT_EQ(snapshot({inst_.path(), patch_.path()}), before);
+
+    // KeepRuns 0: nothing kept, and the plan says so.
+    settings.setDword("KeepRuns", 0);
+    EXPECT_NE(runFixwise(recordArgs(), patch_.path()).out.find("keeps:        nothing"),
+              std::string::npos);
+    older = keptRuns();
+    ASSERT_EQ(run(), kOk);
+    EXPECT_EQ(keptRuns(), older);
+
+    // KeepRuns 2: a run removes the oldest runs beyond the newest two.
+    settings.setDword("KeepRuns", 2);
+    std::vector<std::string> ours;
+    for (int i = 0; i < 3; ++i) {
+        makeFile(toolkit_ + "\\B.DLL", "BBBB");
+        older = keptRuns();
+        ASSERT_EQ(run(), kOk);
+        ours.push_back(newRun(older));
+    }
+    EXPECT_EQ(keptRuns(), (std::vector<std::string>{ours[2], ours[1]}));
 }
 
 TEST_F(Plan, WhatCannotBeDoneShowsAsTheRunWillMeetIt)

@@ -177,8 +177,11 @@ inline void snapshotTree(const std::string& dir, std::map<std::string, std::stri
             continue;
         }
         const Stamp s = stampOf(path);
+        const DWORD attributes =
+            GetFileAttributesA(path.c_str()) &
+            (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         out[path] = wintest::readFile(path) + "|" + std::to_string(s.timeHigh) + "-" +
-                    std::to_string(s.timeLow);
+                    std::to_string(s.timeLow) + "|" + std::to_string(attributes);
     }
 }
 
