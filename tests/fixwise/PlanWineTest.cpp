@@ -332,6 +332,85 @@ TEST_F(Plan, UndoPutsBackWhatTheRunChanged)
     EXPECT_EQ(keptRuns(), (std::vector<std::string>{ours[2], ours[1]}));
 }
 
+// The run killed at instants spread over its length, then undone: every
+// time, the installation and the registry are as they were before it.
+TEST_F(Plan, AKilledRunIsPutBackByUndo)
+{
+    ScratchKey settings(HKEY_LOCAL_MACHINE, "Software\\Orvantis\\Pixora Patch");
+    settings.setDword("KeepRuns", 3);
+    const int kFiles = 40;
+    std::string script = source("A.DLL", "anchor", "%VEXDIR%\\A.DLL");
+    std::string resolve = "A.DLL=SOURCE\\A.DLL\n";
+    const std::string filler(20000, 'n');
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string name = "F" + std::to_string(i) + ".DLL";
+        script += source(name, filler + std::to_string(i), "%VEXDIR%\\" + name);
+        resolve += name + "=SOURCE\\" + name + "\n";
+    }
+    for (const char* name : {"Mode", "Path"})
+        script += std::string("RegValue=HKLM,") + kRegKey + "," + name + "=\"%VEXDIR%\"\n";
+    writeData(script, resolve);
+    auto reset = [&] {
+        removeTree(inst_.path());
+        makeDirs(toolkit_);
+        makeDirs(program_);
+        makeFile(toolkit_ + "\\A.DLL", "anchor", 0x01D0000000100000ull + 6);
+        for (int i = 0; i < kFiles; i += 2)
+            makeFile(toolkit_ + "\\F" + std::to_string(i) + ".DLL", "old", 0x01D0000000300000ull);
+        for (int i = 0; i < 8; ++i)
+            makeFile(toolkit_ + "\\STRAY" + std::to_string(i) + ".TMP", "stray");
+        reg_.remove();
+        reg_.setDword("Mode", 1);
+    };
+    auto start = [&] {
+        PROCESS_INFORMATION info{};
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        char self[MAX_PATH];
+        GetModuleFileNameA(nullptr, self, sizeof self);
+        std::string command = "\"" + std::string(self) + "\" --repair-child " + program_;
+        EXPECT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   patch_.path().c_str(), &startup, &info));
+        CloseHandle(info.hThread);
+        return info.hProcess;
+    };
+    reset();
+    const auto before = snapshot({inst_.path()});
+
+    // A whole run, to know its length; undone like the others.
+    std::vector<std::string> older = keptRuns();
+    const DWORD t0 = GetTickCount();
+    UniqueKernelHandle whole(start());
+    WaitForSingleObject(whole.get(), INFINITE);
+    const DWORD length = GetTickCount() - t0;
+    ASSERT_NE(snapshot({inst_.path()}), before);
+    const std::string id = newRun(older);
+    ASSERT_FALSE(id.empty());
+    EXPECT_EQ(runUndo(id).code, 0u);
+    EXPECT_EQ(snapshot({inst_.path()}), before);
+
+    const int kInstants = 24;
+    for (int k = 0; k < kInstants; ++k) {
+        reset();
+        older = keptRuns();
+        UniqueKernelHandle child(start());
+        // The program's start takes about the first third: most instants
+        // fall after it.
+        const DWORD delay =
+            length / 4 + length * 3 / 4 * static_cast<DWORD>(k) / kInstants + (k * 7) % 5;
+        Sleep(delay);
+        TerminateProcess(child.get(), 9);
+        WaitForSingleObject(child.get(), INFINITE);
+        const std::string killed = newRun(older);
+        if (!killed.empty()) {
+            const Outcome undone = runUndo(killed);
+            EXPECT_NE(undone.code, 1u) << undone.out;
+        }
+        EXPECT_EQ(snapshot({inst_.path()}), before)
+            << "killed " << delay << " ms after the start, of " << length << " ms";
+    }
+}
+
 TEST_F(Plan, WhatCannotBeDoneShowsAsTheRunWillMeetIt)
 {
     std::string script = source("A.DLL", "anchor", "%VEXDIR%\\A.DLL");
@@ -572,6 +651,14 @@ TEST_F(Plan, CannotRunWithoutAnInstallationOrAScript)
 
 int main(int argc, char** argv)
 {
+    // The child of the kill test: one update run of the installation in
+    // argv[2], from the current folder.
+    if (argc == 3 && std::string(argv[1]) == "--repair-child") {
+        UniqueModule lib(LoadLibraryA((exeDir() + "Mendex.dll").c_str()));
+        const auto repair = findExport<RepairPixoraAppFn>(lib.get(), "RepairPixoraApp");
+        InstallRecord record = makeRecord(argv[2], "");
+        return repair ? repair(&record) : 100;
+    }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
