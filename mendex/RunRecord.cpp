@@ -889,8 +889,10 @@ bool RunKeeper::removeStray(std::size_t index)
 
 bool RunKeeper::beforeValue(std::size_t index)
 {
+    // A value that already holds its data is written as ever: that
+    // changes nothing.
     const State& s = *state_;
-    return !s.on || (!s.failed && index < s.valueChange.size() && s.valueChange[index] >= 0);
+    return !s.on || !s.failed || index >= s.valueChange.size() || s.valueChange[index] < 0;
 }
 
 void RunKeeper::afterValue(std::size_t index, bool made)

@@ -330,6 +330,29 @@ TEST_F(Plan, UndoPutsBackWhatTheRunChanged)
         ours.push_back(newRun(older));
     }
     EXPECT_EQ(keptRuns(), (std::vector<std::string>{ours[2], ours[1]}));
+
+    // Where nothing can be kept, nothing is changed: failed copies,
+    // deletions and writes, logged as such.
+    char programData[MAX_PATH];
+    ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, programData), S_OK);
+    const std::string runs = std::string(programData) + "\\Orvantis\\Pixora Patch\\Runs";
+    ASSERT_TRUE(MoveFileA(runs.c_str(), (runs + ".aside").c_str()));
+    writeFile(runs, "not a folder");
+    makeFile(toolkit_ + "\\B.DLL", "BBBB");
+    makeFile(toolkit_ + "\\STRAY.TMP", "stray");
+    reg_.setDword("Mode", 7);
+    const auto unkept = snapshot({inst_.path(), patch_.path()});
+    runner_.clearLog();
+    EXPECT_EQ(run(), kRestoreFailed);
+    EXPECT_EQ(snapshot({inst_.path(), patch_.path()}), unkept);
+    const std::string log = runner_.log();
+    EXPECT_EQ(logged(log, ">Restoring file "), std::set<std::string>{toolkit_ + "\\B.DLL"});
+    EXPECT_EQ(logged(log, ">Error deleting file "),
+              std::set<std::string>{toolkit_ + "\\STRAY.TMP"});
+    EXPECT_EQ(logged(log, ">Error restoring: "),
+              std::set<std::string>{std::string(kRegKey) + ",Mode"});
+    DeleteFileA(runs.c_str());
+    EXPECT_TRUE(MoveFileA((runs + ".aside").c_str(), runs.c_str()));
 }
 
 // The run killed at instants spread over its length, then undone: every
