@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <new>
@@ -88,6 +89,7 @@ TEST(OutOfMemory, MinusOneOnlyWhenNothingChanged)
     TempDir patch("oom-patch");
     TempDir inst("oom-inst");
     ScratchKey reg(HKEY_LOCAL_MACHINE, kRegKey);
+    ScratchKey settings(HKEY_LOCAL_MACHINE, "Software\\Orvantis\\Pixora Patch");
     const std::string toolkit = inst / "VEXsoft\\PLUGINS12";
     const std::string program = inst / "Scanner";
     makeDirs(patch / "SOURCE");
@@ -105,36 +107,43 @@ TEST(OutOfMemory, MinusOneOnlyWhenNothingChanged)
                                          "C.EXE=SOURCE\\C.EXE\n");
     CurrentDir cd(patch.path());
 
-    // Runs until one completes without meeting a failed allocation.
+    // Runs until one completes without meeting a failed allocation: first
+    // keeping nothing, every allocation in turn; then keeping what the run
+    // changes (a run's folder made, and the last one removed, each time:
+    // slower), every eighth.
     bool sawChange = false;
-    for (long failFrom = 0; failFrom < 5000; ++failFrom) {
-        removeTree(inst.path());
-        makeDirs(toolkit);
-        makeDirs(program);
-        makeFile(toolkit + "\\A.DLL", "anchor");
-        makeFile(toolkit + "\\B.DLL", "bad b");
-        makeFile(toolkit + "\\STRAY.TMP", "stray");
-        makeFile(program + "\\C.EXE", "bad c");
-        reg.remove();
-        const auto before = snapshot(inst.path());
-        InstallRecord record = makeRecord(program, toolkit);
+    for (const std::uint32_t keep : {0u, 1u}) {
+        settings.setDword("KeepRuns", keep);
+        for (long failFrom = 0; failFrom < 20000; failFrom += keep ? 8 : 1) {
+            removeTree(inst.path());
+            makeDirs(toolkit);
+            makeDirs(program);
+            makeFile(toolkit + "\\A.DLL", "anchor");
+            makeFile(toolkit + "\\B.DLL", "bad b");
+            makeFile(toolkit + "\\STRAY.TMP", "stray");
+            makeFile(program + "\\C.EXE", "bad c");
+            reg.remove();
+            const auto before = snapshot(inst.path());
+            InstallRecord record = makeRecord(program, toolkit);
 
-        g_allocations = 0;
-        g_failFrom = failFrom;
-        const int result = RepairPixoraApp(&record);
-        g_failFrom = -1;
-        const bool exhausted = g_allocations <= failFrom;
+            g_allocations = 0;
+            g_failFrom = failFrom;
+            const int result = RepairPixoraApp(&record);
+            g_failFrom = -1;
+            const bool exhausted = g_allocations <= failFrom;
 
-        const auto after = snapshot(inst.path());
-        if (result == kFailed) {
-            EXPECT_EQ(after, before) << "-1 after a change, allocation " << failFrom << " failing";
-        }
-        sawChange = sawChange || after != before;
-        if (exhausted) {
-            EXPECT_EQ(result, kOk);
-            EXPECT_EQ(readFile(toolkit + "\\B.DLL"), "good b");
-            EXPECT_FALSE(fileExists(toolkit + "\\STRAY.TMP"));
-            break;
+            const auto after = snapshot(inst.path());
+            if (result == kFailed) {
+                EXPECT_EQ(after, before)
+                    << "-1 after a change, allocation " << failFrom << " failing";
+            }
+            sawChange = sawChange || after != before;
+            if (exhausted) {
+                EXPECT_EQ(result, kOk);
+                EXPECT_EQ(readFile(toolkit + "\\B.DLL"), "good b");
+                EXPECT_FALSE(fileExists(toolkit + "\\STRAY.TMP"));
+                break;
+            }
         }
     }
     EXPECT_TRUE(sawChange);
