@@ -2,8 +2,9 @@
 //
 // Confirm, find the newest installation through Scoutex, refuse while the
 // product runs, update it through Mendex and check that it then matches,
-// start the hardware check and tell the user the outcome. Every path ends by
-// closing the progress window.
+// start the hardware check and tell the user the outcome. Or, to undo:
+// confirm, have Mendex put back what its newest kept run changed and tell
+// the user the outcome. Every path ends by closing the progress window.
 #include "PatchDriver.h"
 
 #include "resource.h"
@@ -48,6 +49,55 @@ struct RecordTexts {
     char version[sizeof InstallRecord::productVersion];
     char dir[sizeof InstallRecord::programDir];
 };
+
+// A zeroed buffer for a library's report; without the memory for it, none
+// (capacity 0: the library then writes nothing).
+class ReportBuffer
+{
+public:
+    explicit ReportBuffer(int size)
+        : m_text(new (std::nothrow) char[static_cast<std::size_t>(size)]),
+          m_capacity(m_text ? size : 0)
+    {
+        if (m_text)
+            std::memset(m_text.get(), 0, static_cast<std::size_t>(size));
+    }
+    char* text() const { return m_text.get(); }
+    int capacity() const { return m_capacity; }
+    // The report, terminated whatever the library left; null without a
+    // buffer.
+    const char* terminated() const
+    {
+        if (m_text)
+            m_text[static_cast<std::size_t>(m_capacity) - 1] = '\0';
+        return m_text.get();
+    }
+
+private:
+    std::unique_ptr<char[]> m_text;
+    int m_capacity;
+};
+
+// How an undo ends, by the result of UndoPixoraRun.
+struct UndoEnd {
+    int exitCode;
+    const char* what; // the outcome on the run log
+    UINT text;        // the status line and the closing message
+};
+
+UndoEnd undoEnd(int result)
+{
+    switch (result) {
+    case kUndoDone:
+        return {kExitUpdated, "undone", IDS_UNDO_DONE};
+    case kUndoKept:
+        return {kExitIncomplete, "undone, files changed since the run were kept", IDS_UNDO_KEPT};
+    case kUndoNothing:
+        return {kExitNotFound, "no run to undo", IDS_UNDO_NOTHING};
+    default:
+        return {kExitFailed, "the undo failed", IDS_UNDO_FAILED};
+    }
+}
 
 } // namespace
 
@@ -166,7 +216,7 @@ UINT PatchRun::fail(int exitCode, const char* what, UINT textId, const char* cap
 // failure text and the end of the run. A library that faulted or aborted lost
 // its thread in the middle of its work: it stays loaded, so that none of its
 // code (its unload notification included) runs again on what it left behind.
-UINT PatchRun::raised(UniqueModule& library, const char* name, UINT threadResult)
+UINT PatchRun::raised(UniqueModule& library, const char* name, UINT textId, UINT threadResult)
 {
     char what[MAX_PATH + 96];
     describeCallEnd(m_lastCall, what, sizeof what);
@@ -178,8 +228,64 @@ UINT PatchRun::raised(UniqueModule& library, const char* name, UINT threadResult
     char summary[128];
     std::snprintf(summary, sizeof summary, "%s did not return", name);
     outcome(kExitFailed, summary);
-    showText(IDS_UPDATE_FAILED, kCaptionUpdateError, MB_ICONERROR);
+    showText(textId, kCaptionUpdateError, MB_ICONERROR);
     return finish(Resources::Unload, threadResult);
+}
+
+// The resource library of texts, as data only: no code of it runs. Whether
+// it loaded is not tested: the texts then come out empty.
+void PatchRun::loadTexts()
+{
+    step("load patchres.dll");
+    char path[600];
+    joinPath(path, m_szSetupDir, "patchres.dll");
+    HMODULE texts =
+        LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!texts && GetLastError() == ERROR_INVALID_PARAMETER)
+        texts = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    m_hResLib.reset(texts);
+    FwSetResourceHandle(texts);
+}
+
+// The confirmation with text textId; when it is not given, the outcome says
+// so (the caller then ends the run).
+bool PatchRun::confirmed(UINT textId)
+{
+    if (showText(textId, kCaptionUpdate, MB_OKCANCEL | MB_ICONINFORMATION) == IDOK)
+        return true;
+    outcome(kExitCancelled, "not confirmed");
+    return false;
+}
+
+// Mendex.dll from Setup's own directory and its export name; null, the
+// library unloaded again, when either is missing (noMendex() then ends the
+// run).
+template <class Fn> Fn PatchRun::mendexExport(const char* name)
+{
+    const Fn found = findExport<Fn>(loadLibrary(m_hMendex, "Mendex.dll"), name);
+    if (!found)
+        m_hMendex.reset();
+    return found;
+}
+
+UINT PatchRun::noMendex()
+{
+    return fail(kExitFailed, "Mendex.dll or its export missing", IDS_LOAD_FAILED, kCaptionNoMendex,
+                Resources::Unload);
+}
+
+// Every non-empty line of a library's report (null: none) on the run log,
+// after prefix.
+void PatchRun::logReport(const char* report, const char* prefix)
+{
+    if (!report)
+        return;
+    for (const char* line = report; *line != '\0';) {
+        const TextPiece piece = upTo(line, '\n');
+        if (piece.length > 0)
+            m_log.Line("%s%.*s", prefix, static_cast<int>(piece.length), piece.begin);
+        line = piece.rest();
+    }
 }
 
 void PatchRun::dropResources()
@@ -210,7 +316,13 @@ void PatchRun::takeRecord()
 UINT PatchRun::Run()
 {
     try {
-        return runSteps();
+        // Without Setup's own directory no library is looked for anywhere
+        // else (text 33 is also in Setup's own resources for this case).
+        if (!m_setupDirKnown)
+            return fail(kExitFailed, "Setup's own directory could not be obtained", IDS_LOAD_FAILED,
+                        kCaptionNoResources, Resources::Keep);
+        loadTexts();
+        return m_undo ? undoSteps() : runSteps();
     } catch (const Cancelled&) {
         // No further step; what is loaded stays loaded (the process ends
         // right after).
@@ -269,11 +381,9 @@ PatchRun::Check PatchRun::verify()
     }
     step("verify");
     // Without the buffer the check still counts what does not match.
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kVerifyReportSize]);
-    char* const report = buffer.get();
-    const int capacity = report ? kVerifyReportSize : 0;
-    if (report)
-        std::memset(report, 0, kVerifyReportSize);
+    const ReportBuffer buffer(kVerifyReportSize);
+    char* const report = buffer.text();
+    const int capacity = buffer.capacity();
     const InstallRecord* const record = &m_chosen;
     auto call = [check, record, report, capacity] { return check(record, report, capacity); };
     m_lastCall = callGuarded(call);
@@ -283,15 +393,7 @@ PatchRun::Check PatchRun::verify()
     m_log.Line("verify result %d", result);
     if (result < 0)
         return Check::NotVerified;
-    if (report) {
-        report[kVerifyReportSize - 1] = '\0'; // whatever the library left
-        for (const char* line = report; *line != '\0';) {
-            const TextPiece piece = upTo(line, '\n');
-            if (piece.length > 0)
-                m_log.Line("does not match: %.*s", static_cast<int>(piece.length), piece.begin);
-            line = piece.rest();
-        }
-    }
+    logReport(buffer.terminated(), "does not match: ");
     return result == 0 ? Check::Matches : Check::DoesNotMatch;
 }
 
@@ -321,28 +423,8 @@ void PatchRun::startProbe()
 
 UINT PatchRun::runSteps()
 {
-    // Without Setup's own directory no library is looked for anywhere else
-    // (text 33 is also in Setup's own resources for this case).
-    if (!m_setupDirKnown)
-        return fail(kExitFailed, "Setup's own directory could not be obtained", IDS_LOAD_FAILED,
-                    kCaptionNoResources, Resources::Keep);
-
-    // The resource library of texts, as data only: no code of it runs.
-    // Whether it loaded is not tested: the texts then come out empty.
-    step("load patchres.dll");
-    char path[600];
-    joinPath(path, m_szSetupDir, "patchres.dll");
-    HMODULE texts =
-        LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (!texts && GetLastError() == ERROR_INVALID_PARAMETER)
-        texts = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    m_hResLib.reset(texts);
-    FwSetResourceHandle(texts);
-
-    if (showText(IDS_CONFIRM, kCaptionUpdate, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
-        outcome(kExitCancelled, "not confirmed");
+    if (!confirmed(IDS_CONFIRM))
         return finish(Resources::Keep, kThreadFailed);
-    }
     FwText text;
     text.LoadString(IDS_SEARCHING);
     status(text.c_str());
@@ -358,7 +440,7 @@ UINT PatchRun::runSteps()
     progress(40);
     const Search found = enumerate(search);
     if (found == Search::Raised)
-        return raised(m_hScoutex, "Scoutex.dll", kThreadFailed);
+        return raised(m_hScoutex, "Scoutex.dll", IDS_UPDATE_FAILED, kThreadFailed);
     progress(80);
     step("unload Scoutex.dll");
     m_hScoutex.reset();
@@ -379,20 +461,16 @@ UINT PatchRun::runSteps()
     status(text.c_str());
     progress(100);
 
-    const RepairPixoraAppFn repair =
-        findExport<RepairPixoraAppFn>(loadLibrary(m_hMendex, "Mendex.dll"), "RepairPixoraApp");
-    if (!repair) {
-        m_hMendex.reset();
-        return fail(kExitFailed, "Mendex.dll or its export missing", IDS_LOAD_FAILED,
-                    kCaptionNoMendex, Resources::Unload);
-    }
+    const RepairPixoraAppFn repair = mendexExport<RepairPixoraAppFn>("RepairPixoraApp");
+    if (!repair)
+        return noMendex();
     step("wait %lu ms", static_cast<unsigned long>(m_pauseMs));
     WaitForSingleObject(m_cancelEvent.get(), m_pauseMs); // a request ends it
 
     step("update");
     m_lastCall = callGuarded(repair, &m_chosen);
     if (m_lastCall.end != CallEnd::Returned)
-        return raised(m_hMendex, "Mendex.dll", kThreadDone);
+        return raised(m_hMendex, "Mendex.dll", IDS_UPDATE_FAILED, kThreadDone);
     const int updateResult = m_lastCall.result;
     m_log.Line("update result %d", updateResult);
     // Only an update that completed is checked; a run the check finds not
@@ -401,7 +479,7 @@ UINT PatchRun::runSteps()
     if (updateResult == kOk || updateResult == kRestoreFailed)
         check = verify();
     if (check == Check::Raised)
-        return raised(m_hMendex, "Mendex.dll", kThreadDone);
+        return raised(m_hMendex, "Mendex.dll", IDS_UPDATE_FAILED, kThreadDone);
     const bool updated = updateResult == kOk && check != Check::DoesNotMatch;
     progress(160);
     text.LoadString(updated ? IDS_UPDATE_DONE : IDS_UPDATE_FAILED);
@@ -430,6 +508,49 @@ UINT PatchRun::runSteps()
         closing = IDS_UPDATE_FAILED;
     }
     showText(closing, kCaptionUpdate, MB_ICONINFORMATION);
+    return finish(Resources::Unload, kThreadDone);
+}
+
+// The undo of the newest kept run, through Mendex: no installation is looked
+// for (the kept run names what it changed) and nothing is updated. Every line
+// of the report goes on the run log.
+UINT PatchRun::undoSteps()
+{
+    if (!confirmed(IDS_UNDO_CONFIRM))
+        return finish(Resources::Keep, kThreadFailed);
+    FwText text;
+    text.LoadString(IDS_UNDOING);
+    status(text.c_str());
+    progress(20);
+
+    const UndoPixoraRunFn undo = mendexExport<UndoPixoraRunFn>("UndoPixoraRun");
+    if (!undo)
+        return noMendex();
+    progress(100);
+
+    step("undo");
+    // Without the buffer the undo is done all the same, unreported.
+    const ReportBuffer buffer(kUndoReportSize);
+    char* const report = buffer.text();
+    const int capacity = buffer.capacity();
+    auto call = [undo, report, capacity] { return undo(nullptr, 0, report, capacity); };
+    m_lastCall = callGuarded(call);
+    if (m_lastCall.end != CallEnd::Returned)
+        return raised(m_hMendex, "Mendex.dll", IDS_UNDO_FAILED, kThreadDone);
+    const int undoResult = m_lastCall.result;
+    m_log.Line("undo result %d", undoResult);
+    logReport(buffer.terminated(), "undo: ");
+    const UndoEnd end = undoEnd(undoResult);
+    progress(160);
+    text.LoadString(end.text);
+    status(text.c_str());
+    progress(180);
+    step("unload Mendex.dll");
+    m_hMendex.reset();
+    progress(250);
+
+    outcome(end.exitCode, end.what);
+    showText(end.text, kCaptionUpdate, MB_ICONINFORMATION);
     return finish(Resources::Unload, kThreadDone);
 }
 

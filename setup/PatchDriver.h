@@ -1,6 +1,7 @@
 // The patch driver: the whole run of Setup, on the worker thread.
 //
-// A PatchRun owns everything of one run: the loaded libraries, the two
+// A run either updates the newest installation or (m_undo) puts back what
+// the newest kept run changed. A PatchRun owns everything of one run: the loaded libraries, the two
 // installation records, Setup's own directory and the outcome. It reaches the
 // progress window only through a PatchHost.
 #pragma once
@@ -34,6 +35,8 @@ protected:
 const DWORD kUpdatePauseMs = 1500;
 // The size of the buffer for the check's findings after the update.
 const int kVerifyReportSize = 64 * 1024;
+// The size of the buffer for the report of the undo.
+const int kUndoReportSize = 256 * 1024;
 
 class PatchRun
 {
@@ -46,8 +49,8 @@ public:
 
     // The whole run, from the resource library to the closing message; every
     // path ends by closing the window. Returns -1 on the cancel and error
-    // paths, 0 once the update call has returned (also when it raised),
-    // unless a Cancel came after it.
+    // paths, 0 once the update (or undo) call has returned (also when it
+    // raised), unless a Cancel came after it.
     UINT Run();
 
     // From any thread: the run ends before its next step (a library call
@@ -59,6 +62,8 @@ public:
     char m_szSetupDir[512];
     bool m_setupDirKnown = true;
     DWORD m_pauseMs = kUpdatePauseMs; // the wait before the update call
+    // The run undoes the newest kept run: no search, no update.
+    bool m_undo = false;
 
     UniqueModule m_hResLib;  // "patchres.dll", as data
     UniqueModule m_hScoutex; // "Scoutex.dll" while it is loaded
@@ -93,10 +98,16 @@ private:
     UINT finish(Resources resources, UINT threadResult);
     UINT fail(int exitCode, const char* what, UINT textId, const char* caption,
               Resources resources);
-    UINT raised(UniqueModule& library, const char* name, UINT threadResult);
+    UINT raised(UniqueModule& library, const char* name, UINT textId, UINT threadResult);
+    void loadTexts();
+    bool confirmed(UINT textId);
+    template <class Fn> Fn mendexExport(const char* name);
+    UINT noMendex();
+    void logReport(const char* report, const char* prefix);
     void dropResources();
     void takeRecord();
     UINT runSteps();
+    UINT undoSteps();
     Search enumerate(int (*search)(InstallRecord*));
     Check verify();
     void startProbe();

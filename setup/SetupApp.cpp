@@ -1,6 +1,7 @@
 // The application object: reads the switches, lets one Setup run at a time,
-// finds Setup's own directory and runs the patch, with the progress window or
-// (quiet) without any window; the program ends with the run's exit code.
+// finds Setup's own directory and runs the patch (or its undo), with the
+// progress window or (quiet) without any window; the program ends with the
+// run's exit code.
 #include "SetupDlg.h"
 
 #include "resource.h"
@@ -87,7 +88,8 @@ int CSetupApp::runPatch(CSetupDlg& dlg)
         return kExitBadSwitch;
     }
     dlg.m_mode = options.mode;
-    log.Line("mode: %s", modeName(options.mode));
+    run.m_undo = options.undo;
+    log.Line("mode: %s%s", modeName(options.mode), options.undo ? ", undo" : "");
     // Nobody is there to answer a crash dialog: a program that fails ends.
     if (options.mode != SetupMode::Interactive)
         SetErrorMode(GetErrorMode() | SEM_NOGPFAULTERRORBOX);

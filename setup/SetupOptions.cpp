@@ -3,15 +3,17 @@
 
 #include <vector>
 
-const char kSetupUsage[] = "Usage: Setup [/quiet | /passive] [/log FILE | /log:FILE] [/?]\n"
+const char kSetupUsage[] = "Usage: Setup [/undo] [/quiet | /passive] [/log FILE | /log:FILE] [/?]\n"
+                           "  /undo      puts back what the last update changed; no update\n"
                            "  /quiet     no window; the update runs without asking\n"
                            "  /passive   the progress window only; the update runs without asking\n"
                            "  /log FILE  appends a run log to FILE\n"
                            "  /?         shows this text\n"
-                           "Exit codes: 0 updated, 1602 cancelled, 1603 failed, 1604 some files\n"
-                           "not restored or the installation does not match, 1605 no installed\n"
-                           "release, 1618 busy (retry later), 1622 log file cannot be written,\n"
-                           "1639 unknown switch";
+                           "Exit codes: 0 updated (or undone), 1602 cancelled, 1603 failed,\n"
+                           "1604 some files not restored or the installation does not match\n"
+                           "(undo: files changed since the update were kept), 1605 no installed\n"
+                           "release, or no run to undo, 1618 busy (retry later), 1622 log file\n"
+                           "cannot be written, 1639 unknown switch";
 
 namespace
 {
@@ -76,6 +78,8 @@ SetupOptions parseSetupOptions(const char* commandLine)
         } else if (sameWord(name, "passive")) {
             if (options.mode != SetupMode::Quiet)
                 options.mode = SetupMode::Passive;
+        } else if (sameWord(name, "undo")) {
+            options.undo = true;
         } else if (sameWord(name, "?")) {
             options.help = true;
         } else if (sameWord(name, "log") && i + 1 < args.size() && !args[i + 1].empty()) {

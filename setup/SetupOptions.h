@@ -7,10 +7,11 @@
 const int kExitUpdated = 0;
 const int kExitCancelled = 1602;
 const int kExitFailed = 1603;
-const int kExitIncomplete = 1604; // completed, but the installation does not match
-const int kExitNotFound = 1605;
-const int kExitBusy = 1618;      // product running or another Setup running: retry
-const int kExitLogFailed = 1622; // the run log named by /log cannot be written
+const int kExitIncomplete = 1604; // completed, but the installation does not match;
+                                  // undone, but files changed since were kept
+const int kExitNotFound = 1605;   // no installed release, or no run to undo
+const int kExitBusy = 1618;       // product running or another Setup running: retry
+const int kExitLogFailed = 1622;  // the run log named by /log cannot be written
 const int kExitBadSwitch = 1639;
 
 enum class SetupMode {
@@ -22,6 +23,7 @@ enum class SetupMode {
 struct SetupOptions {
     SetupMode mode = SetupMode::Interactive;
     bool help = false;
+    bool undo = false;     // puts back what the newest kept run changed
     std::string logPath;   // empty: no run log
     std::string badSwitch; // the first switch not understood
     bool valid() const { return badSwitch.empty(); }

@@ -535,6 +535,133 @@ TEST_F(PatchDriver, CompletedUpdateIsCheckedAndEndsAsTheCheckFinds)
     }
 }
 
+// /undo: after the confirmation Mendex alone is loaded and its undo called
+// for the newest kept run; its result gives the exit code, the status line
+// and the closing message, and every line of its report goes on the run
+// log. No installation is searched for, nothing updated, no hardware check
+// started. Cancel in the confirmation calls nothing.
+TEST_F(PatchDriver, UndoEndsAsTheUndoOfTheNewestKeptRunSays)
+{
+    struct Row {
+        const char* undo; // undo.txt
+        int exitCode;
+        const char* outcome;
+        UINT closing;                    // the status line and the closing message
+        std::vector<std::string> logged; // run log lines, in this order
+    };
+    const Row rows[] = {
+        {"0\nput back file C:\\Scan\\PXSCAN.EXE\n",
+         kExitUpdated,
+         "undone",
+         IDS_UNDO_DONE,
+         {"step: undo", "undo result 0", "undo: put back file C:\\Scan\\PXSCAN.EXE",
+          "step: progress 160"}},
+        {"1\nput back file C:\\Scan\\PXSCAN.EXE\n\nkept file C:\\Kit\\PXOCR.DLL: changed since the "
+         "run\nput back registry HKLM\\Software\\Orvantis\\Pixora Scan\\3.0\\PluginPath\n",
+         kExitIncomplete,
+         "undone, files changed since the run were kept",
+         IDS_UNDO_KEPT,
+         {"undo result 1", "undo: put back file C:\\Scan\\PXSCAN.EXE",
+          "undo: kept file C:\\Kit\\PXOCR.DLL: changed since the run",
+          "undo: put back registry HKLM\\Software\\Orvantis\\Pixora Scan\\3.0\\PluginPath"}},
+        {"2\n", kExitNotFound, "no run to undo", IDS_UNDO_NOTHING, {"undo result 2"}},
+        {nullptr, kExitNotFound, "no run to undo", IDS_UNDO_NOTHING, {"undo result 2"}},
+        {"-1\nrestore of C:\\Scan\\PXSCAN.EXE failed\n",
+         kExitFailed,
+         "the undo failed",
+         IDS_UNDO_FAILED,
+         {"undo result -1", "undo: restore of C:\\Scan\\PXSCAN.EXE failed"}},
+        {"7\n", kExitFailed, "the undo failed", IDS_UNDO_FAILED, {"undo result 7"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string("undo ") + (row.undo ? row.undo : "<none>"));
+        TempDir dir("undo");
+        for (const char* file : {"patchres.dll", "devprobe.exe"})
+            copyIn(file, dir / file);
+        copyIn("ScriptedLibrary.dll", dir / "Scoutex.dll");
+        copyIn("ScriptedLibrary.dll", dir / "Mendex.dll");
+        writeFile(dir / "search.txt", "0|Pixora Scan|3.0|1|1\n");
+        writeFile(dir / "repair.txt", "0");
+        if (row.undo)
+            writeFile(dir / "undo.txt", row.undo);
+        Harness h(dir.path() + "\\", dir / "run.log");
+        h.run.m_undo = true;
+        EXPECT_EQ(h.run.Run(), 0u);
+        EXPECT_EQ(h.run.m_exitCode, row.exitCode);
+        const std::vector<std::string> events = {"box Pixora Update|65|" + text(IDS_UNDO_CONFIRM),
+                                                 "progress 20 " + text(IDS_UNDOING),
+                                                 "progress 100 " + text(IDS_UNDOING),
+                                                 "progress 160 " + text(IDS_UNDOING),
+                                                 "progress 180 " + text(row.closing),
+                                                 "progress 250 " + text(row.closing),
+                                                 "box Pixora Update|64|" + text(row.closing),
+                                                 "end 1"};
+        EXPECT_EQ(h.host.events(), events);
+        const std::vector<std::string> log = logLines(dir / "run.log");
+        std::size_t at = 0;
+        for (const std::string& wanted : row.logged) {
+            while (at < log.size() && log[at] != wanted)
+                ++at;
+            EXPECT_LT(at, log.size()) << "no \"" << wanted << "\" in its place in the log";
+        }
+        const std::string outcome =
+            std::string("outcome: ") + row.outcome + ", exit code " + std::to_string(row.exitCode);
+        EXPECT_NE(std::find(log.begin(), log.end(), outcome), log.end()) << outcome;
+        for (const std::string& line : log)
+            EXPECT_NE(line, "undo: ") << "an empty report line is not logged";
+        // The newest kept run, without options, into the whole buffer.
+        const std::vector<std::string> seq = {
+            "load Mendex.dll",
+            "undo <null>|options=0|capacity=" + std::to_string(kUndoReportSize) +
+                "|scoutex loaded=0",
+            "unload Mendex.dll"};
+        EXPECT_EQ(lines(readFile(dir / "calls.txt")), seq);
+        EXPECT_FALSE(h.run.m_hMendex);
+        EXPECT_FALSE(h.run.m_hResLib);
+        EXPECT_FALSE(fileExists(dir / "devprobe.log"));
+    }
+
+    writeFile(dir_ / "undo.txt", "0\n");
+    run_.m_undo = true;
+    host_.answers = {IDCANCEL};
+    EXPECT_EQ(run(), static_cast<UINT>(-1));
+    EXPECT_EQ(run_.m_exitCode, kExitCancelled);
+    const std::vector<std::string> cancelled = {"box Pixora Update|65|" + text(IDS_UNDO_CONFIRM),
+                                                "end 1"};
+    EXPECT_EQ(host_.events(), cancelled);
+    EXPECT_TRUE(calls().empty());
+    EXPECT_TRUE(logShows(dir_ / "run.log", "outcome: not confirmed, exit code 1602"));
+}
+
+// /undo with a Mendex.dll that is missing, older (without the undo) or
+// without any export: 1603 with the loading error, nothing called.
+TEST_F(PatchDriver, UndoWithoutMendexOrItsExportIsReportedAndNothingIsUndone)
+{
+    writeFile(dir_ / "undo.txt", "0\n");
+    for (const char* library : {"", "ScriptedOldLibrary.dll", "NoExports.dll"}) {
+        SCOPED_TRACE(*library ? library : "missing");
+        DeleteFileA((dir_ / "calls.txt").c_str());
+        DeleteFileA((dir_ / "Mendex.dll").c_str());
+        if (*library)
+            copyIn(library, dir_ / "Mendex.dll");
+        const std::string logPath = dir_ / (std::string(*library ? library : "missing") + ".log");
+        Harness h(setupDir(), logPath);
+        h.run.m_undo = true;
+        EXPECT_EQ(h.run.Run(), static_cast<UINT>(-1));
+        EXPECT_EQ(h.run.m_exitCode, kExitFailed);
+        const std::vector<std::string> events = {
+            "box Pixora Update|65|" + text(IDS_UNDO_CONFIRM), "progress 20 " + text(IDS_UNDOING),
+            "box Error Loading Mendex.dll|16|" + text(IDS_LOAD_FAILED), "end 1"};
+        EXPECT_EQ(h.host.events(), events);
+        EXPECT_TRUE(logShows(logPath, "outcome: Mendex.dll or its export missing, exit code 1603"));
+        for (const std::string& call : calls())
+            EXPECT_EQ(call.rfind("undo ", 0), std::string::npos) << call;
+        EXPECT_FALSE(h.run.m_hMendex);
+        EXPECT_FALSE(h.run.m_hResLib);
+        EXPECT_EQ(GetModuleHandleA("Mendex.dll"), nullptr);
+    }
+}
+
 TEST_F(PatchDriver, OtherUpdateFailureShowsTheFailedStatusAndTheClosingText)
 {
     search("0|Pixora Scan|3.0|1|1\n");
@@ -680,7 +807,7 @@ TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
     const bool throwUnwinds = true;
 #endif
     struct Row {
-        const char* call;   // "search", "repair" or "verify"
+        const char* call;   // "search", "repair", "verify" or "undo"
         const char* how;    // the scripted breakdown
         const char* logged; // what the log tells of it
         bool unloaded;      // the library is unloaded afterwards
@@ -701,6 +828,11 @@ TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
         {"verify", "fault", "Mendex.dll raised exception 0xC0000005 at Mendex.dll+0x", false},
         {"verify", "abort", "Mendex.dll aborted", false},
         {"verify", "terminate", "Mendex.dll aborted", false},
+        {"undo", "throw", throwUnwinds ? "Mendex.dll threw a C++ exception" : "Mendex.dll aborted",
+         throwUnwinds},
+        {"undo", "fault", "Mendex.dll raised exception 0xC0000005 at Mendex.dll+0x", false},
+        {"undo", "abort", "Mendex.dll aborted", false},
+        {"undo", "terminate", "Mendex.dll aborted", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.call) + " " + row.how);
@@ -714,21 +846,26 @@ TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
         writeFile(dir / "search.txt",
                   inSearch ? std::string(row.how) + "\n" : "0|Pixora Scan|3.0|1|1\n");
         const bool inVerify = std::string(row.call) == "verify";
+        const bool inUndo = std::string(row.call) == "undo";
         writeFile(dir / "repair.txt", inSearch || inVerify ? "0" : row.how);
         if (inVerify)
             writeFile(dir / "verify.txt", row.how);
+        if (inUndo)
+            writeFile(dir / "undo.txt", row.how);
         HMODULE broken = nullptr;
         {
             Harness h(dir.path() + "\\", dir / "run.log");
+            h.run.m_undo = inUndo;
             const auto worker = startRun(h.run);
             ASSERT_EQ(WaitForSingleObject(worker->Handle(), 30000), WAIT_OBJECT_0);
             EXPECT_EQ(threadResult(*worker), inSearch ? static_cast<DWORD>(-1) : 0u);
             EXPECT_EQ(h.run.m_exitCode, kExitFailed);
             const auto boxes = h.host.withPrefix("box ");
             ASSERT_EQ(boxes.size(), 2u);
-            EXPECT_EQ(boxes.back(), "box Pixora Update Error|16|" + text(IDS_UPDATE_FAILED));
+            EXPECT_EQ(boxes.back(), "box Pixora Update Error|16|" +
+                                        text(inUndo ? IDS_UNDO_FAILED : IDS_UPDATE_FAILED));
             EXPECT_EQ(h.host.events().back(), "end 1");
-            EXPECT_EQ(progress(h.host).size(), inSearch ? 2u : 4u);
+            EXPECT_EQ(progress(h.host).size(), inSearch || inUndo ? 2u : 4u);
             EXPECT_FALSE(h.run.m_hScoutex);
             EXPECT_FALSE(h.run.m_hMendex);
             EXPECT_FALSE(h.run.m_hResLib);
@@ -744,6 +881,9 @@ TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
         const std::string calls = readFile(dir / "calls.txt");
         EXPECT_EQ(calls.find(std::string("unload ") + library) != std::string::npos, row.unloaded);
         EXPECT_EQ(calls.find("load Mendex.dll") != std::string::npos, !inSearch);
+        // The undo neither searches nor updates.
+        EXPECT_EQ(calls.find("load Scoutex.dll") != std::string::npos, !inUndo);
+        EXPECT_EQ(calls.find("repair ") != std::string::npos, !inSearch && !inUndo);
         EXPECT_FALSE(fileExists(dir / "devprobe.log"));
         if (broken)
             FreeLibrary(broken); // the test's own clean-up: the folder goes
@@ -945,9 +1085,10 @@ TEST_F(PatchDriver, UnknownSetupDirectoryLoadsNothingAndFails)
 
 TEST(PatchTexts, EveryTextTheDriverShowsIsInTheResourceLibrary)
 {
-    for (UINT id :
-         {IDS_UPDATE_DONE, IDS_SEARCHING, IDS_CONFIRM, IDS_PRODUCT_RUNNING, IDS_LOAD_FAILED,
-          IDS_ERROR_NOTICE, IDS_UPDATE_FAILED, IDS_ALREADY_RUNNING, IDS_LOG_FAILED})
+    for (UINT id : {IDS_UPDATE_DONE, IDS_SEARCHING, IDS_CONFIRM, IDS_PRODUCT_RUNNING,
+                    IDS_LOAD_FAILED, IDS_ERROR_NOTICE, IDS_UPDATE_FAILED, IDS_ALREADY_RUNNING,
+                    IDS_LOG_FAILED, IDS_UNDO_CONFIRM, IDS_UNDOING, IDS_UNDO_DONE, IDS_UNDO_KEPT,
+                    IDS_UNDO_NOTHING, IDS_UNDO_FAILED})
         EXPECT_FALSE(text(id).empty()) << "text " << id;
 }
 

@@ -16,8 +16,11 @@
 //   verify.txt  VerifyPixoraApp: the first line is its result (or a
 //               breakdown, as above), every further line a line of its
 //               report; no file: 0 with an empty report
-// Built a second time without VerifyPixoraApp, as an older Mendex.dll is
-// (FW_SCRIPTED_WITHOUT_VERIFY).
+//   undo.txt    UndoPixoraRun, as verify.txt: the first line its result (or
+//               a breakdown), every further line a line of its report; no
+//               file: 2 (no run to undo) with an empty report
+// Built a second time without VerifyPixoraApp and UndoPixoraRun, as an older
+// Mendex.dll is (FW_SCRIPTED_WITHOUT_VERIFY).
 #include "FwDialog.h"
 #include "InstallRecord.h"
 
@@ -218,6 +221,26 @@ extern "C" int VerifyPixoraApp(const InstallRecord* record, char* report, int ca
     const std::vector<std::string> script = readLines("verify.txt");
     if (script.empty())
         return 0;
+    breakDown(script[0]);
+    if (report && capacity > 0) {
+        std::string text;
+        for (std::size_t i = 1; i < script.size(); ++i)
+            text += script[i] + "\n";
+        copyText(report, static_cast<std::size_t>(capacity), text.c_str());
+    }
+    return std::atoi(script[0].c_str());
+}
+
+extern "C" int UndoPixoraRun(const char* run, int options, char* report, int capacity)
+{
+    char line[1400];
+    std::snprintf(line, sizeof line, "undo %s|options=%d|capacity=%d|scoutex loaded=%d",
+                  run ? run : "<null>", options, capacity,
+                  GetModuleHandleA("Scoutex.dll") != nullptr ? 1 : 0);
+    note(line);
+    const std::vector<std::string> script = readLines("undo.txt");
+    if (script.empty())
+        return 2;
     breakDown(script[0]);
     if (report && capacity > 0) {
         std::string text;

@@ -13,6 +13,7 @@ TEST(SetupOptions, NoArgumentsRunInteractively)
     EXPECT_EQ(o.mode, SetupMode::Interactive);
     EXPECT_FALSE(o.help);
     EXPECT_TRUE(o.logPath.empty());
+    EXPECT_FALSE(o.undo);
     EXPECT_TRUE(parseSetupOptions(nullptr).valid());
 }
 
@@ -24,6 +25,34 @@ TEST(SetupOptions, SwitchesIgnoreCaseAndTakeSlashOrDash)
     EXPECT_EQ(parseSetupOptions("/quiet /passive").mode, SetupMode::Quiet);
     EXPECT_EQ(parseSetupOptions("/passive /quiet").mode, SetupMode::Quiet);
     EXPECT_TRUE(parseSetupOptions("-?").help);
+}
+
+TEST(SetupOptions, UndoCombinesWithTheModesAndTheLogAsTheUpdateDoes)
+{
+    struct Row {
+        const char* line;
+        SetupMode mode;
+        const char* logPath;
+    };
+    const Row rows[] = {
+        {"/undo", SetupMode::Interactive, ""},
+        {"/UNDO", SetupMode::Interactive, ""},
+        {"-Undo /quiet", SetupMode::Quiet, ""},
+        {"/quiet /undo /log \"C:\\My Logs\\undo.log\"", SetupMode::Quiet, "C:\\My Logs\\undo.log"},
+        {"/undo /passive /log:C:\\undo.log", SetupMode::Passive, "C:\\undo.log"},
+        {"/log u.log /PASSIVE /undo", SetupMode::Passive, "u.log"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        const SetupOptions o = parseSetupOptions(row.line);
+        EXPECT_TRUE(o.valid());
+        EXPECT_TRUE(o.undo);
+        EXPECT_EQ(o.mode, row.mode);
+        EXPECT_EQ(o.logPath, row.logPath);
+    }
+    EXPECT_FALSE(parseSetupOptions("/quiet /log x.log").undo);
+    EXPECT_EQ(parseSetupOptions("/undone").badSwitch, "/undone");
+    EXPECT_EQ(parseSetupOptions("/undo:all").badSwitch, "/undo:all");
 }
 
 TEST(SetupOptions, LogTakesTheNextArgumentOrTheTextAfterTheColon)

@@ -7,7 +7,9 @@
 #   3. unattended runs (/quiet, /passive, /log) and the exit code of every
 #      outcome (a file that cannot be restored among them, and one that the
 #      run leaves wrong without failing: the check after the update finds
-#      it); a second Setup; an unknown switch; Enter during the run.
+#      it); a second Setup; an unknown switch; Enter during the run;
+#   4. /undo, interactive and quiet, with the stand-in Mendex.dll of the
+#      driver test scripted to keep a changed file.
 # Keeps screenshots in the build tree (tests/setup/gui-*.png).
 #   gui-test.sh BUILD_DIR WINE_LOADER
 set -u
@@ -296,6 +298,39 @@ expect "log of a run that does not match: the outcome" "$log" \
     "outcome: the installation does not match, exit code 1604"
 "$wine" regedit /S "$medium/example-remove.reg" </dev/null >/dev/null 2>&1
 exit_code "no installed release" 1605 /quiet
+
+echo "-- /undo with a stand-in Mendex.dll"
+undo_medium="$root/Undo Medium"
+mkdir -p "$undo_medium"
+cp "$bin/Setup.exe" "$bin/patchres.dll" "$undo_medium/"
+cp "$bin/ScriptedLibrary.dll" "$undo_medium/Mendex.dll"
+cp "$bin/ScriptedLibrary.dll" "$undo_medium/Scoutex.dll"
+printf '1\nput back file C:\\Scan\\PXSCAN.EXE\nkept file C:\\Kit\\PXOCR.DLL\n' \
+    >"$undo_medium/undo.txt"
+setup_exe="C:\\$base\\Undo Medium\\Setup.exe"
+start_run /undo
+expect "/undo: confirmation asked" "$(auto box "Pixora Update" OK 30000)" \
+    "Undo the last update of the Pixora scanner software"
+expect "/undo: closing message" "$(auto box "Pixora Update" OK 30000)" \
+    "The last update was undone, but files changed since then were kept."
+run_result
+expect "/undo: exit code 1604" "$result" "exit 1604"
+start_run /UNDO /quiet /log "C:\\$base\\undo.log"
+run_result
+expect "/undo /quiet: exit code 1604" "$result" "exit 1604"
+expect "/undo /quiet: no window" "$result" "windows 0"
+log=$(tr -d '\r' <"$root/undo.log" 2>/dev/null)
+expect "/undo log: mode" "$log" "mode: quiet, undo"
+expect "/undo log: the report" "$log" "undo: kept file C:\\Kit\\PXOCR.DLL"
+expect "/undo log: the outcome" "$log" \
+    "outcome: undone, files changed since the run were kept, exit code 1604"
+calls=$(tr -d '\r' <"$undo_medium/calls.txt" 2>/dev/null)
+expect "/undo: the newest kept run undone" "$calls" "undo <null>|options=0|"
+case "$calls" in
+*search* | *repair* | *"load Scoutex.dll"*) fw_fail "/undo searched or updated" ;;
+*) fw_pass "/undo neither searches nor updates" ;;
+esac
+setup_exe="C:\\$base\\Pixora Patch\\Setup.exe"
 
 echo "screenshots: $out/gui-progress.png $out/gui-about.png $out/gui-closing.png"
 exit $fw_status
