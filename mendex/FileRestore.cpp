@@ -372,11 +372,13 @@ bool restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
     // in place.
     FileEntry wanted = entry;
     copyText(wanted.path, source);
+    // Only a target with the source's numbers can be the source itself: for
+    // any other no file needs opening.
+    const bool right = !isBlankText(source) && checkFile(wanted) == kOk;
     FileIdentity sourceFile;
     FileIdentity targetFile;
-    const bool itself = identityOf(source, sourceFile) && identityOf(path, targetFile) &&
-                        sourceFile.sameFileAs(targetFile);
-    const bool right = !isBlankText(source) && checkFile(wanted) == kOk;
+    const bool itself = right && checkFile(entry) == kOk && identityOf(source, sourceFile) &&
+                        identityOf(path, targetFile) && sourceFile.sameFileAs(targetFile);
     const bool restored = !itself && right && (!beforeChange || beforeChange()) &&
                           replaceFileFromSource(source, path, session, placed) &&
                           checkFile(entry) == kOk;

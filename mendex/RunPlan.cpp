@@ -129,10 +129,12 @@ void planSource(PlannedFile& file, const char* productKey, RestoreSession& sessi
     FileStamp stamp;
     FileIdentity sourceFile;
     FileIdentity targetFile;
+    // Only a source with the target's numbers can be the target itself:
+    // for any other no file needs opening.
     if (!stampOf(source, stamp))
         file.sourceState = SourceState::Missing;
-    else if (identityOf(source, sourceFile) && identityOf(file.entry.path, targetFile) &&
-             sourceFile.sameFileAs(targetFile))
+    else if (file.exists && stamp == file.actual && identityOf(source, sourceFile) &&
+             identityOf(file.entry.path, targetFile) && sourceFile.sameFileAs(targetFile))
         file.sourceState = SourceState::IsTarget;
     else if (!(stamp == file.expected()))
         file.sourceState = SourceState::Differs;
@@ -182,7 +184,8 @@ std::string toolkitFolderCheck(const char* folder, const InstallRecord& record,
 }
 
 // Step 3: the directories, every listed file, the clean-up.
-void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool searchDrives)
+void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool searchDrives,
+               bool noteHolders)
 {
     InstallRecord& record = plan.record;
     if (isBlankText(record.toolkitDir) &&
@@ -244,7 +247,7 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool 
             } else {
                 file.exists = heldHere;
                 file.restore = true;
-                file.inUse = file.exists && isHeldOpen(file.entry.path);
+                file.inUse = noteHolders && file.exists && isHeldOpen(file.entry.path);
                 planSource(file, plan.productKey, session);
             }
             if (anchor)
@@ -355,7 +358,8 @@ bool RunPlan::matches() const
     return changeCount() == 0 && (!hasFiles || cleanup.result == kOk);
 }
 
-void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session, bool searchDrives)
+void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session, bool searchDrives,
+             bool noteHolders)
 {
     plan = RunPlan();
     plan.record = record;
@@ -378,7 +382,7 @@ void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session
     }
     plan.hasFiles = !script.fileList.empty();
     if (plan.hasFiles)
-        planFiles(plan, script.fileList, session, searchDrives);
+        planFiles(plan, script.fileList, session, searchDrives, noteHolders);
     if (isBlankText(plan.record.pluginDir))
         copyText(plan.record.pluginDir, plan.record.toolkitDir);
     plan.hasRegistry = !script.registryList.empty();

@@ -41,7 +41,7 @@ struct PlannedFile {
     bool relocatesToolkit = false; // the anchor: an intact copy was found elsewhere
     std::string source;            // the resolve source's full path ("" without a line)
     SourceState sourceState = SourceState::NoLine;
-    bool inUse = false; // the target is held open: replacing it would fail
+    bool inUse = false; // the target is held open: replacing it would fail (when looked for)
 
     // The script's size and time.
     FileStamp expected() const;
@@ -104,8 +104,11 @@ struct RunPlan {
 // searchDrives false leaves the drive search out (a wrong anchor is then
 // planned as a restore): for checking an installation after a run, when
 // the run has already searched.
+// noteHolders false leaves out the look for files held open (inUse stays
+// false): it costs an open of every file to restore, and only the shown
+// plan tells it.
 void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session,
-             bool searchDrives = true);
+             bool searchDrives = true, bool noteHolders = true);
 
 // Applies a plan made by planRun with the same session, in the run's order
 // and with its log lines; returns the run's result: kOk, or kRestoreFailed when a copy

@@ -28,7 +28,7 @@ extern "C" int RepairPixoraApp(InstallRecord* record)
         const InstallRecord run = terminatedCopy(*record);
         RestoreSession session;
         RunPlan plan;
-        planRun(run, plan, session);
+        planRun(run, plan, session, true, false);
         if (plan.scriptResult != kOk)
             return kFailed;
         // What the run changes is kept first, so that it can be put back.

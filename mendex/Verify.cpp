@@ -115,7 +115,7 @@ extern "C" int VerifyPixoraApp(const InstallRecord* record, char* report, int ca
         RunPlan plan;
         {
             const DiagLogSilenced quiet;
-            planRun(run, plan, session, false);
+            planRun(run, plan, session, false, false);
         }
         if (plan.scriptResult != kOk)
             return kFailed;

@@ -61,6 +61,18 @@ void spoil(const std::vector<std::string>& targets)
         writeFile(t, "wrong");
 }
 
+// The number of runs kept (KeepRuns): 0 switches the backup off.
+void keepRuns(DWORD count)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Orvantis\\Pixora Patch", 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS ||
+        RegSetValueExA(key, "KeepRuns", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count),
+                       sizeof count) != ERROR_SUCCESS)
+        fail("cannot set KeepRuns");
+    RegCloseKey(key);
+}
+
 void bench(int n, RepairPixoraAppFn repair)
 {
     const std::string root = "C:\\fwbench-" + std::to_string(GetCurrentProcessId());
@@ -113,7 +125,7 @@ void bench(int n, RepairPixoraAppFn repair)
     const int rounds = n <= 2000 ? 3 : 1;
     double bareFind = 1e9, runCorrect = 1e9, bareCopy = 1e9, bareTempCopy = 1e9, scratchCopy = 1e9,
            walk = 1e9, runWrong = 1e9, resolveScans = 1e9, resolveLookups = 1e9, cleanUp = 1e9,
-           bareAttributes = 1e9, bareSafe = 1e9;
+           bareAttributes = 1e9, bareSafe = 1e9, runCorrectOff = 1e9, runWrongOff = 1e9;
     const std::string productKey = std::string(kProduct) + "\\" + kVersion;
     std::vector<FileEntry> entries(n);
     for (int i = 0; i < n; ++i) {
@@ -147,6 +159,12 @@ void bench(int n, RepairPixoraAppFn repair)
                 fail("bare attribute lookup failed");
         }
         best(bareAttributes, t0);
+        keepRuns(0);
+        freshRecord();
+        t0 = now();
+        ra = repair(&record);
+        best(runCorrectOff, t0);
+        keepRuns(1);
         freshRecord();
         t0 = now();
         ra = repair(&record);
@@ -159,7 +177,16 @@ void bench(int n, RepairPixoraAppFn repair)
             if (!CopyFileA(sources[i].c_str(), targets[i].c_str(), FALSE))
                 fail("bare copy failed");
         best(bareCopy, t0);
+        // Backup off, then on (the run before it removed at its start, as
+        // a run does once the runs kept are many enough).
         spoil(targets);
+        keepRuns(0);
+        freshRecord();
+        t0 = now();
+        rb = repair(&record);
+        best(runWrongOff, t0);
+        spoil(targets);
+        keepRuns(1);
         freshRecord();
         t0 = now();
         rb = repair(&record);
@@ -254,12 +281,16 @@ void bench(int n, RepairPixoraAppFn repair)
     std::printf("  (a) all correct: run %.3f s (result %d), bare FindFirstFileA %.3f s, "
                 "ratio %.2f\n",
                 runCorrect, ra, bareFind, runCorrect / bareFind);
+    std::printf("      backup on %.3f s, off %.3f s, ratio %.2f\n", runCorrect, runCorrectOff,
+                runCorrect / runCorrectOff);
     std::printf("      of which the clean-up %.3f s\n", cleanUp);
     std::printf("      bare GetFileAttributesExA %.3f s, ratio %.2f\n", bareAttributes,
                 runCorrect / bareAttributes);
     std::printf("  (b) all wrong:   run %.3f s (result %d), bare CopyFileA %.3f s, "
                 "ratio %.2f\n",
                 runWrong, rb, bareCopy, runWrong / bareCopy);
+    std::printf("      backup on %.3f s, off %.3f s, ratio %.2f\n", runWrong, runWrongOff,
+                runWrong / runWrongOff);
     std::printf("      of which: copies through a scratch folder %.3f s, resolve lookups "
                 "%.3f s, clean-up %.3f s, one walk of C: %.3f s\n",
                 scratchCopy, resolveLookups, cleanUp, walk);
@@ -275,6 +306,9 @@ void bench(int n, RepairPixoraAppFn repair)
 }
 
 } // namespace
+
+// What the machine keeps once the benchmark is done.
+const DWORD kDefaultKeepRunsForBench = 5;
 
 int main(int argc, char** argv)
 {
@@ -292,5 +326,6 @@ int main(int argc, char** argv)
     for (int n : sizes)
         if (n > 0 && n < 100000)
             bench(n, repair);
+    keepRuns(kDefaultKeepRunsForBench);
     return 0;
 }
