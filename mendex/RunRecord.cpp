@@ -135,21 +135,6 @@ std::string bytesOfHex(const std::string& hex)
     return out;
 }
 
-const char* kindName(ChangeKind kind)
-{
-    switch (kind) {
-    case ChangeKind::Replaced:
-        return "replaced";
-    case ChangeKind::Deleted:
-        return "deleted";
-    case ChangeKind::Created:
-        return "created";
-    case ChangeKind::Value:
-        break;
-    }
-    return "value";
-}
-
 ChangeKind kindOf(const std::string& name)
 {
     return name == "replaced"  ? ChangeKind::Replaced
@@ -516,20 +501,6 @@ std::string firstMissingKey(HKEY root, const std::string& keyPath)
     }
 }
 
-KeptFile keptFileOf(const std::string& path)
-{
-    KeptFile f;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
-        return f;
-    f.exists = true;
-    f.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    f.time = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-             data.ftLastWriteTime.dwLowDateTime;
-    f.attributes = data.dwFileAttributes;
-    return f;
-}
-
 // A copy of path at copy, a name that does not exist yet, on the disk and
 // whole. Nothing is left at copy when it fails.
 bool copyFlushed(const std::string& path, const std::string& copy)
@@ -551,6 +522,35 @@ bool copyFlushed(const std::string& path, const std::string& copy)
 }
 
 } // namespace
+
+const char* kindName(ChangeKind kind)
+{
+    switch (kind) {
+    case ChangeKind::Replaced:
+        return "replaced";
+    case ChangeKind::Deleted:
+        return "deleted";
+    case ChangeKind::Created:
+        return "created";
+    case ChangeKind::Value:
+        break;
+    }
+    return "value";
+}
+
+KeptFile keptFileOf(const std::string& path)
+{
+    KeptFile f;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return f;
+    f.exists = true;
+    f.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    f.time = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+             data.ftLastWriteTime.dwLowDateTime;
+    f.attributes = data.dwFileAttributes;
+    return f;
+}
 
 std::string runsFolder()
 {

@@ -76,6 +76,12 @@ struct KeptRun {
     std::vector<KeptChange> changes; // in the order made
 };
 
+// A kind's name in the record: "replaced", "deleted", "created", "value".
+const char* kindName(ChangeKind kind);
+
+// The file at path as it is now (exists false when there is none).
+KeptFile keptFileOf(const std::string& path);
+
 // "...\ProgramData\Orvantis\Pixora Patch\Runs"; "" when ProgramData is not
 // known.
 std::string runsFolder();

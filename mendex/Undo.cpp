@@ -74,35 +74,6 @@ const char* kindText(ChangeKind kind)
     return "written by the run";
 }
 
-const char* kindName(ChangeKind kind)
-{
-    switch (kind) {
-    case ChangeKind::Replaced:
-        return "replaced";
-    case ChangeKind::Deleted:
-        return "deleted";
-    case ChangeKind::Created:
-        return "created";
-    case ChangeKind::Value:
-        break;
-    }
-    return "value";
-}
-
-KeptFile fileNow(const std::string& path)
-{
-    KeptFile f;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
-        return f;
-    f.exists = true;
-    f.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    f.time = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-             data.ftLastWriteTime.dwLowDateTime;
-    f.attributes = data.dwFileAttributes;
-    return f;
-}
-
 bool sameFile(const KeptFile& now, const KeptFile& then)
 {
     if (now.exists != then.exists)
@@ -149,7 +120,7 @@ bool putAside(const KeptRun& run, std::size_t n, const std::string& path)
 bool restoreKept(const KeptRun& run, const KeptChange& c, std::string& why)
 {
     const std::string backup = backupPath(run, c);
-    if (!sameFile(fileNow(backup), c.before)) {
+    if (!sameFile(keptFileOf(backup), c.before)) {
         why = "its kept copy is missing or not the file the run found";
         return false;
     }
@@ -169,7 +140,7 @@ Step undoFile(const KeptRun& run, std::size_t n, const Options& options)
     const KeptChange& c = run.changes[n];
     Step step;
     step.change = &c;
-    const KeptFile now = fileNow(c.path);
+    const KeptFile now = keptFileOf(c.path);
     if (sameFile(now, c.before)) {
         step.why = "as before the run";
         return step;
