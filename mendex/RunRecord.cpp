@@ -35,6 +35,9 @@ const char kRecordName[] = "run.json";
 const char kRecordTemp[] = "run.json.new";
 const char kNotesName[] = "changes.log";
 const char kFilesName[] = "files";
+// Kept files go into numbered folders of this many below kFilesName: a new
+// name in a folder costs a look through its names, so no folder grows big.
+constexpr std::size_t kFilesPerFolder = 200;
 
 std::string joined(const std::string& folder, const std::string& name)
 {
@@ -446,22 +449,31 @@ bool isKeptFileName(const char* name)
 
 // Removes a run's folder: what a run writes there, then the folder; any
 // other entry keeps it.
-void removeRunFolder(const std::string& folder)
+// Removes the kept files in folder (plain files of a kept file's name) and
+// the numbered folders of them below it, then folder when that empties it.
+void removeKeptFiles(const std::string& folder, bool below)
 {
-    const std::string files = joined(folder, kFilesName);
     WIN32_FIND_DATAA data;
-    UniqueFind find(FindFirstFileA(joined(files, "*").c_str(), &data));
+    UniqueFind find(FindFirstFileA(joined(folder, "*").c_str(), &data));
     if (find) {
         do {
-            if (!(data.dwFileAttributes &
-                  (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-                isKeptFileName(data.cFileName))
-                removeFileEntry(joined(files, data.cFileName).c_str());
+            const DWORD attributes = data.dwFileAttributes;
+            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT || !isKeptFileName(data.cFileName))
+                continue;
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                removeFileEntry(joined(folder, data.cFileName).c_str());
+            else if (below)
+                removeKeptFiles(joined(folder, data.cFileName), false);
         } while (FindNextFileA(find.get(), &data));
     }
     find.reset();
-    if (isPlainDir(files))
-        RemoveDirectoryA(files.c_str());
+    if (isPlainDir(folder))
+        RemoveDirectoryA(folder.c_str());
+}
+
+void removeRunFolder(const std::string& folder)
+{
+    removeKeptFiles(joined(folder, kFilesName), true);
     for (const char* name : {kRecordName, kRecordTemp, kNotesName})
         if (isPlainFile(joined(folder, name)))
             DeleteFileA(joined(folder, name).c_str());
@@ -625,6 +637,19 @@ void pruneKeptRuns(const std::string& runs, std::size_t keep)
         removeRunFolder(joined(runs, ids[i]));
 }
 
+std::string keptFileName(std::size_t n)
+{
+    return std::string(kFilesName) + "\\" + std::to_string(n / kFilesPerFolder) + "\\" +
+           std::to_string(n + 1);
+}
+
+bool makeKeptFolder(const KeptRun& run, std::size_t n)
+{
+    const std::string name = keptFileName(n);
+    const std::string folder = joined(run.folder, name.substr(0, name.rfind('\\')));
+    return CreateDirectoryA(folder.c_str(), nullptr) || isPlainDir(folder);
+}
+
 std::string backupPath(const KeptRun& run, const KeptChange& change)
 {
     return change.backup.empty() ? std::string() : joined(run.folder, change.backup);
@@ -685,7 +710,7 @@ struct RunKeeper::State {
     int add(KeptChange change)
     {
         if (change.kind != ChangeKind::Created && change.kind != ChangeKind::Value)
-            change.backup = std::string(kFilesName) + "\\" + std::to_string(run.changes.size() + 1);
+            change.backup = keptFileName(run.changes.size());
         run.changes.push_back(std::move(change));
         return static_cast<int>(run.changes.size() - 1);
     }
@@ -826,6 +851,9 @@ bool RunKeeper::begin()
     } catch (...) {
         s.failed = true;
     }
+    // A folder made before memory ran out, still empty: no run's.
+    if (s.failed && !s.run.folder.empty())
+        RemoveDirectoryA(s.run.folder.c_str());
     return !s.failed;
 }
 
@@ -843,6 +871,7 @@ bool RunKeeper::beforeRestore(std::size_t index)
         // The old file itself, by a second name in the run's folder: the
         // replace then only moves the target's name to the new copy.
         const std::string backup = backupPath(s.run, change);
+        makeKeptFolder(s.run, static_cast<std::size_t>(s.fileChange[index]));
         if (CreateHardLinkA(backup.c_str(), change.path.c_str(), nullptr))
             return true;
         change.copied = copyFlushed(change.path, backup);
@@ -872,6 +901,7 @@ bool RunKeeper::removeStray(std::size_t index)
     std::string backup;
     try {
         backup = backupPath(s.run, change);
+        makeKeptFolder(s.run, static_cast<std::size_t>(n));
     } catch (...) {
         return false;
     }

@@ -105,6 +105,11 @@ bool writeKeptRun(const KeptRun& run);
 // kept files); anything else keeps the folder.
 void pruneKeptRuns(const std::string& runs, std::size_t keep);
 
+// The name of the kept file of change n, relative to the run's folder
+// ("files\0\1"), and the making of its folder.
+std::string keptFileName(std::size_t n);
+bool makeKeptFolder(const KeptRun& run, std::size_t n);
+
 // The full path of a change's kept file.
 std::string backupPath(const KeptRun& run, const KeptChange& change);
 

@@ -109,7 +109,8 @@ bool moveBack(const std::string& from, const std::string& to, bool replace)
 // putting back what the run found loses nothing.
 bool putAside(const KeptRun& run, std::size_t n, const std::string& path)
 {
-    const std::string aside = run.folder + "\\files\\" + std::to_string(n + 1) + ".changed";
+    const std::string aside = run.folder + "\\" + keptFileName(n) + ".changed";
+    makeKeptFolder(run, n);
     if (MoveFileExA(path.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH))
         return true;
     return GetLastError() == ERROR_NOT_SAME_DEVICE &&
