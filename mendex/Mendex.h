@@ -15,6 +15,42 @@ int RepairPixoraApp(InstallRecord* record);
 
 typedef int (*RepairPixoraAppFn)(InstallRecord*);
 
+// RepairPixoraApp with the caller's choice of what to do with files that
+// another program holds open, and what the run did, counted.
+// options: kRepairFindBusy or kRepairBusyAtRestart (or neither: a busy file
+// is a failed copy, as RepairPixoraApp has it).
+//   kRepairFindBusy: change nothing; find the files that the run would
+//     replace or delete and that are in use now. Returns their number (0:
+//     none), or kFailed when the script cannot be used.
+//   kRepairBusyAtRestart: a file to replace or delete that is in use is
+//     replaced or deleted when the machine next starts (the good copy waits
+//     beside it); it counts as scheduled, not failed.
+// Otherwise returns as RepairPixoraApp does (kOk, kFailed, kRestoreFailed) and
+// writes the record back as it does. counts (when not null) receives what
+// was done. report (nothing is written when it is null or capacity <= 0)
+// receives one line per file in use, fields separated by tabs, each line
+// ending in a line feed, cut to capacity - 1 characters and always
+// terminated:
+//   busy<TAB>PATH<TAB>HOLDER[<TAB>HOLDER...]      in use now (kRepairFindBusy)
+//   restart<TAB>PATH<TAB>HOLDER[<TAB>HOLDER...]   finished at the next restart
+//   failed<TAB>PATH<TAB>HOLDER[<TAB>HOLDER...]    in use, not scheduled
+// where HOLDER is "NAME (pid N)", or "another program" when nothing tells.
+// A null record: kOk, counts zero.
+enum RepairOption : int {
+    kRepairFindBusy = 1,
+    kRepairBusyAtRestart = 2,
+};
+struct RepairCounts {
+    int restored;  // files replaced now
+    int deleted;   // unlisted files deleted now
+    int scheduled; // files replaced or deleted at the next restart
+    int failed;    // files that could not be replaced or deleted
+};
+int RepairPixoraAppEx(InstallRecord* record, int options, RepairCounts* counts, char* report,
+                      int capacity);
+
+typedef int (*RepairPixoraAppExFn)(InstallRecord*, int, RepairCounts*, char*, int);
+
 // Whether the installation that record describes (as RepairPixoraApp left
 // it: its toolkitDir, ocrPath and pluginDir) is what a run makes of it,
 // decided as the run decides (Update.src and Resolve.src of the current

@@ -10,12 +10,14 @@
 // Every decision of steps 2 to 5 is made first (RunPlan.h), before anything
 // changes; the run is that plan applied.
 // The caller's record gets toolkitDir, ocrPath and pluginDir written back.
+#include "Mendex.h"
 #include "InstallRecord.h"
 #include "ResultCodes.h"
 #include "RunPlan.h"
 #include "RunRecord.h"
 
 #include <cstring>
+#include <string>
 
 // The run works on its own copy of the record, every text field terminated
 // inside its width, and writes the three fields that it owns back at the end.
@@ -43,4 +45,16 @@ extern "C" int RepairPixoraApp(InstallRecord* record)
     } catch (...) {
         return kFailed;
     }
+}
+
+extern "C" int RepairPixoraAppEx(InstallRecord* record, int options, RepairCounts* counts,
+                                 char* report, int capacity)
+{
+    if (counts)
+        *counts = RepairCounts{};
+    if (report && capacity > 0)
+        report[0] = '\0';
+    if (options & kRepairFindBusy)
+        return kOk;
+    return RepairPixoraApp(record);
 }
