@@ -297,17 +297,31 @@ void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
         if (!f.restore)
             continue;
         const char* problem = f.inUse ? "in use" : sourceProblem(f.sourceState);
-        std::printf("%s %s\n", problem ? "!f   " : restoreCode(f).c_str(), f.entry.path);
+        if (f.inUse)
+            std::printf("!f    %s in use by %s\n", f.entry.path, holderText(f.holders).c_str());
+        else
+            std::printf("%s %s\n", problem ? "!f   " : restoreCode(f).c_str(), f.entry.path);
         std::printf("      expected %s; %s\n", stampText(f.expected()).c_str(),
                     f.exists ? ("found " + stampText(f.actual)).c_str() : "missing");
-        if (problem)
+        if (f.inUse)
+            std::printf("      Setup replaces it at the next restart, from %s\n", f.source.c_str());
+        else if (problem)
             std::printf("      cannot be restored: %s%s%s\n", problem, f.source.empty() ? "" : ", ",
                         f.source.c_str());
         else
             std::printf("      from %s\n", f.source.c_str());
     }
-    for (const std::string& path : plan.cleanup.deletes)
-        std::printf("*deleting %s\n", path.c_str());
+    for (std::size_t i = 0; i < plan.cleanup.deletes.size(); ++i)
+        if (plan.cleanup.holders[i].empty())
+            std::printf("*deleting %s\n", plan.cleanup.deletes[i].c_str());
+        else
+            std::printf("*deleting %s in use by %s: Setup deletes it at the next restart\n",
+                        plan.cleanup.deletes[i].c_str(),
+                        holderText(plan.cleanup.holders[i]).c_str());
+    for (const PendingRename& p : plan.pending)
+        std::printf(">f~   %s %s at the next restart\n",
+                    p.to.empty() ? p.from.c_str() : p.to.c_str(),
+                    p.to.empty() ? "deleted" : "replaced");
     if (plan.hasFiles && plan.cleanup.result != kOk)
         std::printf("!d    %s\n      clean-up %s\n", plan.cleanup.directory.c_str(),
                     plan.cleanup.result == kNotOnDisk ? "cannot list the folder"
@@ -326,11 +340,22 @@ void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
     const std::size_t n = plan.changeCount();
     if (plan.matches())
         std::printf("nothing to do: the installation matches\n");
+    else if (n == 0 && !plan.pending.empty())
+        std::printf("nothing to change, but the installation does not match until the next "
+                    "restart\n");
     else if (n == 0)
         std::printf("nothing to change, but the installation does not match: its clean-up "
                     "cannot run\n");
     else
         std::printf("%zu change(s)\n", n);
+}
+
+nlohmann::json holdersJson(const std::vector<std::string>& holders)
+{
+    nlohmann::json j = nlohmann::json::array();
+    for (const std::string& h : holders)
+        j.push_back(utf8(h));
+    return j;
 }
 
 nlohmann::json stampJson(const FileStamp& s)
@@ -387,6 +412,8 @@ void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
                          {"source", utf8(f.source)},
                          {"sourceState", sourceName(f.sourceState)},
                          {"inUse", f.inUse},
+                         {"holders", holdersJson(f.holders)},
+                         {"pending", f.pending},
                          {"restorable", problem == nullptr}});
     }
     doc["toolkitRelocated"] = relocated;
@@ -396,14 +423,24 @@ void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
     doc["passedOver"] = passed;
     doc["restores"] = files;
     nlohmann::json deletes = nlohmann::json::array();
-    for (const std::string& path : plan.cleanup.deletes)
-        deletes.push_back(utf8(path));
+    nlohmann::json deleteHolders = nlohmann::json::array();
+    for (std::size_t i = 0; i < plan.cleanup.deletes.size(); ++i) {
+        deletes.push_back(utf8(plan.cleanup.deletes[i]));
+        deleteHolders.push_back(holdersJson(plan.cleanup.holders[i]));
+    }
+    nlohmann::json pending = nlohmann::json::array();
+    for (const PendingRename& p : plan.pending)
+        pending.push_back({{"path", utf8(p.to.empty() ? p.from : p.to)},
+                           {"from", utf8(p.from)},
+                           {"action", p.to.empty() ? "delete" : "replace"}});
+    doc["pending"] = pending;
     doc["cleanup"] = {{"directory", utf8(plan.cleanup.directory)},
                       {"runs", plan.hasFiles},
                       {"refused", plan.hasFiles && plan.cleanup.result == kFailed},
                       {"toolkitFolder", plan.cleanup.toolkitFolder},
                       {"result", plan.cleanup.result},
-                      {"deletes", deletes}};
+                      {"deletes", deletes},
+                      {"holders", deleteHolders}};
     nlohmann::json values = nlohmann::json::array();
     for (const PlannedValue& v : plan.registry) {
         if (!v.changes)

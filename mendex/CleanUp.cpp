@@ -50,7 +50,7 @@ bool isListedOnDisk(const char* path, const std::vector<FileIdentity>& identitie
 } // namespace
 
 int planCleanup(const char* directory, const FileList& fileList, const char* programDir,
-                std::vector<std::string>& deletes)
+                std::vector<std::string>& deletes, const std::vector<std::string>* keep)
 {
     deletes.clear();
     if (isBlankText(directory))
@@ -86,6 +86,11 @@ int planCleanup(const char* directory, const FileList& fileList, const char* pro
             appendText(path, "\\");
             appendText(path, found.cFileName);
             if (listed.contains(path))
+                continue;
+            bool kept = false;
+            for (std::size_t i = 0; keep && i < keep->size() && !kept; ++i)
+                kept = samePathText((*keep)[i].c_str(), path);
+            if (kept)
                 continue;
             if (!identities) {
                 identities.emplace();

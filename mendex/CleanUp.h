@@ -25,9 +25,10 @@ int cleanPluginDirectory(const char* directory, const FileList& fileList,
 // The clean-up's decisions without its deletions: the files that
 // cleanPluginDirectory would delete, in listing order, and its result (a
 // walk that ends with an error keeps what it found before; memory running
-// out finds nothing and gives kFailed). Changes nothing.
+// out finds nothing and gives kFailed). Changes nothing. A path of keep (as
+// samePathText compares) is never deleted.
 int planCleanup(const char* directory, const FileList& fileList, const char* programDir,
-                std::vector<std::string>& deletes);
+                std::vector<std::string>& deletes, const std::vector<std::string>* keep = nullptr);
 
 // Deletes one file of the clean-up (read-only, hidden or system attributes
 // cleared first), logging "\n>Deleting file %s" or "\n>Error deleting file %s".

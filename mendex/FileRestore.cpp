@@ -3,6 +3,7 @@
 #include "DiagLog.h"
 #include "Directories.h"
 #include "FileIdentity.h"
+#include "InUse.h"
 #include "ResolveList.h"
 #include "ResultCodes.h"
 #include "Text.h"
@@ -186,9 +187,37 @@ Copy copyFresh(const char* source, const char* temp)
     return Copy::made;
 }
 
+// Keeps the copy at temp, whole and flushed, beside target under a name
+// that did not exist; false when none can be had (temp stays).
+bool keepBeside(const char* temp, const char* target, InUseCopy& inUse)
+{
+    const char* slash = std::strrchr(target, '\\');
+    const char* tempSlash = std::strrchr(temp, '\\');
+    if (slash && tempSlash && slash - target == tempSlash - temp &&
+        std::strncmp(target, temp, static_cast<std::size_t>(slash - target)) == 0) {
+        inUse.waiting = temp; // already beside it
+        return true;
+    }
+    char name[600];
+    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+        if (!temporaryName(name, sizeof name, target, attempt))
+            return false;
+        if (MoveFileExA(temp, name, MOVEFILE_WRITE_THROUGH)) {
+            inUse.waiting = name;
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
+            return false;
+    }
+    return false;
+}
+
 // Moves the copy at temp over target once it is whole and on the disk;
-// whatever fails leaves the target as it was and no temporary file.
-bool putInPlace(const char* source, const char* target, const char* temp, FileIdentity* placed)
+// whatever fails leaves the target as it was and no temporary file (but
+// for a copy kept for a target in use, when asked).
+bool putInPlace(const char* source, const char* target, const char* temp, FileIdentity* placed,
+                InUseCopy* inUse)
 {
     unsigned long long sourceSize = 0;
     unsigned long long copiedSize = 0;
@@ -203,21 +232,30 @@ bool putInPlace(const char* source, const char* target, const char* temp, FileId
         if (whole && placed && !identityOf(copy.get(), *placed))
             *placed = FileIdentity();
     }
-    if (!whole || !MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!whole) {
         removeTemporary(temp);
         return false;
     }
-    return true;
+    if (MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    const DWORD error = GetLastError();
+    if (inUse && isInUseFailure(error, target)) {
+        inUse->inUse = true;
+        if (inUse->keepCopy && keepBeside(temp, target, *inUse))
+            return false;
+    }
+    removeTemporary(temp);
+    return false;
 }
 
 // Copies source to temp and moves it over target: true or false as it went,
 // nothing when temp's name was taken.
 std::optional<bool> replaceVia(const char* source, const char* target, const char* temp,
-                               FileIdentity* placed)
+                               FileIdentity* placed, InUseCopy* inUse)
 {
     switch (copyFresh(source, temp)) {
     case Copy::made:
-        return putInPlace(source, target, temp, placed);
+        return putInPlace(source, target, temp, placed, inUse);
     case Copy::failed:
         return false;
     case Copy::taken:
@@ -228,13 +266,13 @@ std::optional<bool> replaceVia(const char* source, const char* target, const cha
 
 // Copies source to a fresh temporary name beside target and moves it over
 // target.
-bool replaceBeside(const char* source, const char* target, FileIdentity* placed)
+bool replaceBeside(const char* source, const char* target, FileIdentity* placed, InUseCopy* inUse)
 {
     char temp[600];
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
         if (!temporaryName(temp, sizeof temp, target, attempt))
             return false;
-        if (const std::optional<bool> done = replaceVia(source, target, temp, placed))
+        if (const std::optional<bool> done = replaceVia(source, target, temp, placed, inUse))
             return *done;
     }
     return false;
@@ -289,19 +327,19 @@ bool replaceFileFromSource(const char* source, const char* target)
 {
     if (!takesCopy(target))
         return false;
-    return replaceBeside(source, target, nullptr);
+    return replaceBeside(source, target, nullptr, nullptr);
 }
 
 bool replaceFileFromSource(const char* source, const char* target, RestoreSession& session,
-                           FileIdentity* placed)
+                           FileIdentity* placed, InUseCopy* inUse)
 {
     if (!takesCopy(target))
         return false;
     char temp[600];
     if (session.scratchTemporary(target, temp, sizeof temp))
-        if (const std::optional<bool> done = replaceVia(source, target, temp, placed))
+        if (const std::optional<bool> done = replaceVia(source, target, temp, placed, inUse))
             return *done;
-    return replaceBeside(source, target, placed);
+    return replaceBeside(source, target, placed, inUse);
 }
 
 RestoreSession::Folder* RestoreSession::folderOf(const char* path)
@@ -356,15 +394,15 @@ void RestoreSession::close() noexcept
     folders_.clear();
 }
 
-bool restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
-                 RestoreSession& session, const std::function<bool()>& beforeChange,
-                 FileIdentity* placed)
+Restored restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
+                     RestoreSession& session, const std::function<bool()>& beforeChange,
+                     FileIdentity* placed, std::string* waiting)
 {
     const char* path = entry.path;
     char source[512];
     if (session.resolveList().lookup(productKey, fileNameOf(path), source, sizeof source) != kOk) {
         DiagLog("\n> Error restoring file %s", path);
-        return false;
+        return Restored::no;
     }
     // A source that is the target itself cannot repair it; nor can one that
     // is not the file the script wants (a copy of the medium that lost its
@@ -379,10 +417,30 @@ bool restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
     FileIdentity targetFile;
     const bool itself = right && checkFile(entry) == kOk && identityOf(source, sourceFile) &&
                         identityOf(path, targetFile) && sourceFile.sameFileAs(targetFile);
-    const bool restored = !itself && right && (!beforeChange || beforeChange()) &&
-                          replaceFileFromSource(source, path, session, placed) &&
-                          checkFile(entry) == kOk;
-    if (!restored) {
+    InUseCopy inUse;
+    inUse.keepCopy = session.busyAtRestart;
+    Restored restored = Restored::no;
+    if (!itself && right && (!beforeChange || beforeChange())) {
+        if (replaceFileFromSource(source, path, session, placed, &inUse))
+            restored = checkFile(entry) == kOk ? Restored::now : Restored::no;
+        else if (inUse.inUse)
+            restored = Restored::inUse;
+    }
+    if (restored == Restored::inUse && !inUse.waiting.empty()) {
+        // The copy waiting beside the target is the script's file: the
+        // next start puts it in place.
+        FileEntry copy = entry;
+        copyText(copy.path, inUse.waiting.c_str());
+        if (checkFile(copy) == kOk && scheduleAtRestart(inUse.waiting.c_str(), path)) {
+            DiagLog("\n>File in use, replaced at the next restart: %s", path);
+            restored = Restored::atRestart;
+            if (waiting)
+                *waiting = inUse.waiting;
+        } else {
+            DeleteFileA(inUse.waiting.c_str());
+        }
+    }
+    if (restored == Restored::no || restored == Restored::inUse) {
         DiagLog("\n>Error copying file %s to %s", source, path);
         runResult = kRestoreFailed;
     }

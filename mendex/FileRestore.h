@@ -32,6 +32,11 @@ public:
 
     ResolveList& resolveList() { return resolveList_; }
 
+    // When set, a target that another program holds open is not a failed
+    // copy: the whole copy waits beside it, under a name of the run's own,
+    // and replaces it when the machine next starts.
+    bool busyAtRestart = false;
+
     // The temporary copy's path for target inside the scratch folder of
     // target's folder, making that folder at its first use. False when the
     // folder cannot be had or the path would be too long.
@@ -60,6 +65,22 @@ private:
     std::string key_;
 };
 
+// What a replace found when its target was in use: the whole copy, flushed,
+// kept beside the target when the caller asked for it (waiting: its path).
+struct InUseCopy {
+    bool keepCopy = false; // asked: keep the copy when the target is in use
+    bool inUse = false;    // the target was in use
+    std::string waiting;   // the copy kept ("" when none)
+};
+
+// How a restore ended.
+enum class Restored {
+    no,        // not restored (no resolve line, a bad source, a failed copy)
+    inUse,     // not restored: the target is in use
+    now,       // the good copy is in place
+    atRestart, // the good copy replaces the target at the next start
+};
+
 // kOk when the entry's path is blank or names an existing file whose size and
 // last-write time equal the entry's numbers; kNotOnDisk when nothing of that name
 // exists; kFailed when it exists and differs (or is a directory).
@@ -76,10 +97,14 @@ int checkFile(const FileEntry& entry);
 // beforeChange, when given, is asked just before the target is replaced
 // (after every check of the source): false refuses the change, which then
 // counts as a failed copy. placed, when given, receives the identity of the
-// copy put in place. True when the file was restored.
-bool restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
-                 RestoreSession& session, const std::function<bool()>& beforeChange = {},
-                 FileIdentity* placed = nullptr);
+// copy put in place (or waiting to be). A target in use is a failed copy
+// unless the session's busyAtRestart is set: the replace is then left to
+// the next start (logged as such), and is no failure.
+// waiting, when given, receives the path of the copy that waits for the
+// next start.
+Restored restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
+                     RestoreSession& session, const std::function<bool()>& beforeChange = {},
+                     FileIdentity* placed = nullptr, std::string* waiting = nullptr);
 
 // Puts a copy of source in place of target in one step: the copy is made to
 // a temporary file beside the target and then moved over it. On any failure
@@ -90,5 +115,6 @@ bool replaceFileFromSource(const char* source, const char* target);
 // The same, with the temporary copy in the session's scratch folder of the
 // target's folder when it can be had, else beside the target.
 // placed, when given, receives the identity of the copy put in place.
+// inUse, when given, tells a target in use (and keeps the copy if asked).
 bool replaceFileFromSource(const char* source, const char* target, RestoreSession& session,
-                           FileIdentity* placed = nullptr);
+                           FileIdentity* placed = nullptr, InUseCopy* inUse = nullptr);

@@ -98,16 +98,6 @@ bool stampOf(const char* path, FileStamp& stamp, std::uint32_t* attributes = nul
     return true;
 }
 
-// True when another program holds the file open so that it cannot be
-// replaced or deleted (opening it for deletion is refused).
-bool isHeldOpen(const char* path)
-{
-    UniqueFile file(CreateFileA(path, DELETE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return !file && GetLastError() == ERROR_SHARING_VIOLATION;
-}
-
 // The full path of a resolve source as the copy would open it.
 std::string fullPathOf(const char* source)
 {
@@ -205,6 +195,15 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool 
         if (usesToolkitDir(entry))
             toolkitEntries.push_back(entry);
 
+    // Replacements that earlier runs left for the next start: their waiting
+    // copies are the runs' own, not files for the clean-up.
+    const std::vector<PendingRename> renames = pendingRenames();
+    std::vector<std::string> waiting;
+    for (const PendingRename& rename : renames)
+        if (!rename.to.empty())
+            waiting.push_back(rename.from);
+    InUseFinder finder;
+
     // The first entry is the anchor: searched for across drives when wrong.
     bool anchor = searchDrives;
     bool relocated = false;
@@ -247,12 +246,19 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool 
             } else {
                 file.exists = heldHere;
                 file.restore = true;
-                file.inUse = noteHolders && file.exists && isHeldOpen(file.entry.path);
+                file.inUse = noteHolders && file.exists && finder.isHeldOpen(file.entry.path);
+                if (file.inUse)
+                    file.holders = finder.holdersOf(file.entry.path);
                 planSource(file, plan.productKey, session);
             }
             if (anchor)
                 plan.passedOver = std::move(search.passed);
         }
+        for (const PendingRename& rename : renames)
+            if (!rename.to.empty() && samePathText(rename.to.c_str(), file.entry.path)) {
+                file.pending = true;
+                plan.pending.push_back(rename);
+            }
         heldListedFile = heldListedFile || (inToolkit && file.exists && !file.relocatesToolkit);
         // The clean-up keeps the listed files by these final paths.
         copyText(entry.path, file.entry.path);
@@ -269,8 +275,20 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool 
     if (!plan.cleanup.toolkitFolder)
         plan.cleanup.result = kFailed;
     else
-        plan.cleanup.result =
-            planCleanup(record.toolkitDir, fileList, record.programDir, plan.cleanup.deletes);
+        plan.cleanup.result = planCleanup(record.toolkitDir, fileList, record.programDir,
+                                          plan.cleanup.deletes, &waiting);
+    for (const std::string& path : plan.cleanup.deletes) {
+        bool pending = false;
+        for (const PendingRename& rename : renames)
+            if (rename.to.empty() && samePathText(rename.from.c_str(), path.c_str())) {
+                pending = true;
+                plan.pending.push_back(rename);
+            }
+        plan.cleanup.pending.push_back(pending);
+        plan.cleanup.holders.push_back(noteHolders && finder.isHeldOpen(path.c_str())
+                                           ? finder.holdersOf(path.c_str())
+                                           : std::vector<std::string>());
+    }
 }
 
 // The value as the registry holds it now; nothing when it cannot be read.
@@ -355,7 +373,17 @@ std::size_t RunPlan::changeCount() const
 
 bool RunPlan::matches() const
 {
-    return changeCount() == 0 && (!hasFiles || cleanup.result == kOk);
+    return changeCount() == 0 && pending.empty() && (!hasFiles || cleanup.result == kOk);
+}
+
+std::size_t RunPlan::busyCount() const
+{
+    std::size_t n = 0;
+    for (const PlannedFile& file : files)
+        n += file.inUse ? 1 : 0;
+    for (const std::vector<std::string>& holders : cleanup.holders)
+        n += holders.empty() ? 0 : 1;
+    return n;
 }
 
 void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session, bool searchDrives,
@@ -389,8 +417,28 @@ void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session
     planRegistry(plan, script.registryList);
 }
 
-int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper)
+int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper, RunCounts* counts)
 {
+    RunCounts none;
+    RunCounts& count = counts ? *counts : none;
+    InUseFinder finder;
+    // What a file in use came to, and who held it.
+    auto busy = [&](const std::string& path, Restored done) {
+        try {
+            count.busy.push_back(
+                {path, finder.holdersOf(path.c_str()), done == Restored::atRestart});
+        } catch (const std::bad_alloc&) {
+            // Counted all the same.
+        }
+    };
+    auto tally = [&](Restored done, int& made) {
+        if (done == Restored::now)
+            ++made;
+        else if (done == Restored::atRestart)
+            ++count.scheduled;
+        else
+            ++count.failed;
+    };
     int runResult = kOk;
     if (plan.hasFiles) {
         for (std::size_t i = 0; i < plan.files.size(); ++i) {
@@ -401,22 +449,37 @@ int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper)
                 session.visit(file.entry.path);
                 if (file.restore) {
                     FileIdentity placed;
-                    const bool made = restoreFile(
+                    std::string waiting;
+                    const Restored done = restoreFile(
                         plan.productKey, file.entry, runResult, session,
-                        [&keeper, i] { return keeper.beforeRestore(i); }, &placed);
+                        [&keeper, i] { return keeper.beforeRestore(i); }, &placed, &waiting);
                     keeper.afterRestore(
-                        i, made,
-                        placed.volume || placed.indexLow || placed.indexHigh ? &placed : nullptr);
+                        i, done,
+                        placed.volume || placed.indexLow || placed.indexHigh ? &placed : nullptr,
+                        waiting);
+                    tally(done, count.restored);
+                    if (done == Restored::inUse || done == Restored::atRestart)
+                        busy(file.entry.path, done);
                 }
             } catch (const std::bad_alloc&) {
                 DiagLog("\n> Error restoring file %s", file.entry.path);
                 runResult = kRestoreFailed;
+                ++count.failed;
             }
         }
         session.close();
 
-        for (std::size_t i = 0; i < plan.cleanup.deletes.size(); ++i)
-            logDeletion(plan.cleanup.deletes[i].c_str(), keeper.removeStray(i));
+        for (std::size_t i = 0; i < plan.cleanup.deletes.size(); ++i) {
+            const std::string& path = plan.cleanup.deletes[i];
+            const Restored done = keeper.removeStray(i, session.busyAtRestart);
+            if (done == Restored::atRestart)
+                DiagLog("\n>File in use, deleted at the next restart: %s", path.c_str());
+            else
+                logDeletion(path.c_str(), done == Restored::now);
+            tally(done, count.deleted);
+            if (done == Restored::inUse || done == Restored::atRestart)
+                busy(path, done);
+        }
         if (plan.cleanup.result != kOk)
             DiagLog("\n>Error cleaning up file in %s", plan.record.toolkitDir);
         DiagLog("\n\n>File check done...\n");

@@ -7,6 +7,7 @@
 
 #include "DriveSearch.h"
 #include "FileRestore.h"
+#include "InUse.h"
 #include "InstallRecord.h"
 #include "UpdateScript.h"
 
@@ -42,6 +43,8 @@ struct PlannedFile {
     std::string source;            // the resolve source's full path ("" without a line)
     SourceState sourceState = SourceState::NoLine;
     bool inUse = false; // the target is held open: replacing it would fail (when looked for)
+    std::vector<std::string> holders; // who holds it, when in use
+    bool pending = false;             // a replacement of it waits for the next start of the machine
 
     // The script's size and time.
     FileStamp expected() const;
@@ -54,6 +57,11 @@ struct PlannedCleanup {
     // the anchor was found there): only such a folder is cleaned.
     bool toolkitFolder = true;
     std::vector<std::string> deletes; // full paths, in listing order
+    // For each deletion: who holds the file open (empty: nobody; looked for
+    // with the holders only).
+    std::vector<std::vector<std::string>> holders;
+    // For each deletion: the deletion already waits for the next start.
+    std::vector<bool> pending;
 };
 
 // A registry value as it is now.
@@ -82,6 +90,10 @@ struct RunPlan {
     std::vector<PlannedFile> files;     // in script order
     std::vector<PassedCopy> passedOver; // the anchor's copies (and drives) the search passed over
     PlannedCleanup cleanup;
+    // Replacements of listed files and deletions in the toolkit folder that
+    // wait for the next start of the machine (an earlier run's, for files
+    // that were in use).
+    std::vector<PendingRename> pending;
     bool hasRegistry = false; // the registry phase runs
     std::vector<PlannedValue> registry;
 
@@ -89,9 +101,12 @@ struct RunPlan {
     // deletions and registry values that differ.
     std::size_t changeCount() const;
     // True when the installation is what a run makes of it: nothing to
-    // change, and no clean-up refused, failed or unable to list its folder
-    // (that leaves unlisted files).
+    // change, nothing waiting for the next start, and no clean-up refused,
+    // failed or unable to list its folder (that leaves unlisted files).
     bool matches() const;
+    // The number of files to replace or delete that are in use (looked for
+    // with the holders only).
+    std::size_t busyCount() const;
 };
 
 // Plans the run for record (its fields terminated within their widths) from
@@ -105,14 +120,30 @@ struct RunPlan {
 // planned as a restore): for checking an installation after a run, when
 // the run has already searched.
 // noteHolders false leaves out the look for files held open (inUse stays
-// false): it costs an open of every file to restore, and only the shown
-// plan tells it.
+// false, no holders): it costs an open of every file to restore or delete,
+// and only a plan that is shown or asked about tells it.
 void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session,
              bool searchDrives = true, bool noteHolders = true);
 
+// What applying a plan did, counted; and the files found in use.
+struct RunCounts {
+    int restored = 0;
+    int deleted = 0;
+    int scheduled = 0; // replaced or deleted at the next start
+    int failed = 0;
+    struct Busy {
+        std::string path;
+        std::vector<std::string> holders;
+        bool scheduled = false;
+    };
+    std::vector<Busy> busy; // files in use, in the order met
+};
+
 // Applies a plan made by planRun with the same session, in the run's order
 // and with its log lines; returns the run's result: kOk, or kRestoreFailed when a copy
-// failed. Memory running out in a step is that step's failure. Every change
-// is kept by keeper first (RunRecord.h): one that it refuses is not made (a
+// failed. With the session's busyAtRestart a file in use is replaced or
+// deleted at the next start, and that is no failure. Memory running out in a step is that step's
+// failure. Every change is kept by keeper first (RunRecord.h): one that it refuses is not made (a
 // failed copy, deletion or write, logged as such).
-int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper);
+int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper,
+             RunCounts* counts = nullptr);

@@ -2,6 +2,7 @@
 
 #include "AnsiText.h"
 #include "FileIdentity.h"
+#include "InUse.h"
 #include "RegistryWriter.h"
 #include "ResultCodes.h"
 #include "RunPlan.h"
@@ -259,6 +260,19 @@ void writeIdentity(JsonText& j, const KeptChange& c)
     j.number(c.identity.indexLow).close(']');
 }
 
+// A change left to the next start: "atRestart", and the waiting copy.
+void writeRestart(JsonText& j, const KeptChange& c)
+{
+    if (c.atRestart)
+        j.member("atRestart").boolean(true).member("waiting").text(utf8(c.waiting));
+}
+
+void takeRestart(KeptChange& c, const json& j)
+{
+    c.atRestart = j.value("atRestart", false);
+    c.waiting = ansiText(j.value("waiting", ""));
+}
+
 void writeData(JsonText& j, const char* name, std::uint32_t type, const std::string& bytes)
 {
     j.member(name).open('{').member("type").number(type);
@@ -284,6 +298,7 @@ void writeChange(JsonText& j, const KeptChange& c)
         writeFile(j, "after", c.after);
         j.member("backup").text(c.backup).member("copied").boolean(c.copied);
         writeIdentity(j, c);
+        writeRestart(j, c);
     }
     j.close('}');
 }
@@ -317,6 +332,7 @@ KeptChange changeOf(const json& j)
     c.copied = j.value("copied", false);
     if (j.contains("identity"))
         takeIdentity(c, j["identity"]);
+    takeRestart(c, j);
     return c;
 }
 
@@ -404,6 +420,7 @@ void applyNotes(const std::string& text, KeptRun& run)
         run.changes[n].made = true;
         if (note.contains("identity"))
             takeIdentity(run.changes[n], note["identity"]);
+        takeRestart(run.changes[n], note);
     }
 }
 
@@ -715,10 +732,13 @@ struct RunKeeper::State {
         return static_cast<int>(run.changes.size() - 1);
     }
 
-    void note(int n, const FileIdentity* placed)
+    void note(int n, const FileIdentity* placed, bool atRestart = false,
+              const std::string& waiting = std::string())
     {
         KeptChange& change = run.changes[static_cast<std::size_t>(n)];
         change.made = true;
+        change.atRestart = atRestart;
+        change.waiting = waiting;
         if (placed) {
             change.identityKnown = true;
             change.identity = *placed;
@@ -729,6 +749,7 @@ struct RunKeeper::State {
             JsonText line;
             line.open('{').member("made").number(static_cast<std::uint64_t>(n));
             writeIdentity(line, change);
+            writeRestart(line, change);
             line.close('}');
             writeAll(notes.get(), line.str() + "\n");
         } catch (...) {
@@ -881,21 +902,40 @@ bool RunKeeper::beforeRestore(std::size_t index)
     }
 }
 
-void RunKeeper::afterRestore(std::size_t index, bool made, const FileIdentity* placed)
+void RunKeeper::afterRestore(std::size_t index, Restored restored, const FileIdentity* placed,
+                             const std::string& waiting)
 {
     State& s = *state_;
+    const bool made = restored == Restored::now || restored == Restored::atRestart;
     if (s.on && !s.failed && made && index < s.fileChange.size() && s.fileChange[index] >= 0)
-        s.note(s.fileChange[index], placed);
+        s.note(s.fileChange[index], placed, restored == Restored::atRestart, waiting);
 }
 
-bool RunKeeper::removeStray(std::size_t index)
+namespace
+{
+
+// Deletes a file in use at the next start; Restored::inUse when that
+// cannot be asked for.
+Restored deleteAtRestart(const std::string& path)
+{
+    return scheduleAtRestart(path.c_str(), nullptr) ? Restored::atRestart : Restored::inUse;
+}
+
+} // namespace
+
+Restored RunKeeper::removeStray(std::size_t index, bool atRestart)
 {
     State& s = *state_;
     const std::string& path = s.plan.cleanup.deletes[index];
-    if (!s.on)
-        return removeFileEntry(path.c_str());
+    if (!s.on) {
+        if (removeFileEntry(path.c_str()))
+            return Restored::now;
+        if (!isInUseFailure(GetLastError(), path.c_str()))
+            return Restored::no;
+        return atRestart ? deleteAtRestart(path) : Restored::inUse;
+    }
     if (s.failed || index >= s.deleteChange.size())
-        return false;
+        return Restored::no;
     const int n = s.deleteChange[index];
     KeptChange& change = s.run.changes[static_cast<std::size_t>(n)];
     std::string backup;
@@ -903,18 +943,37 @@ bool RunKeeper::removeStray(std::size_t index)
         backup = backupPath(s.run, change);
         makeKeptFolder(s.run, static_cast<std::size_t>(n));
     } catch (...) {
-        return false;
+        return Restored::no;
     }
     bool gone = MoveFileExA(path.c_str(), backup.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-    if (!gone && GetLastError() == ERROR_NOT_SAME_DEVICE && copyFlushed(path, backup)) {
+    const DWORD error = gone ? ERROR_SUCCESS : GetLastError();
+    if (!gone && error == ERROR_NOT_SAME_DEVICE && copyFlushed(path, backup)) {
         change.copied = true;
         gone = removeFileEntry(path.c_str());
         if (!gone)
             DeleteFileA(backup.c_str());
     }
-    if (gone)
+    if (gone) {
         s.note(n, nullptr);
-    return gone;
+        return Restored::now;
+    }
+    if (!isInUseFailure(error, path.c_str()))
+        return Restored::no;
+    if (!atRestart)
+        return Restored::inUse;
+    // Kept as it is now, by a second name (or a copy), before the deletion
+    // is asked for.
+    if (!CreateHardLinkA(backup.c_str(), path.c_str(), nullptr)) {
+        change.copied = copyFlushed(path, backup);
+        if (!change.copied)
+            return Restored::inUse;
+    }
+    const Restored done = deleteAtRestart(path);
+    if (done == Restored::atRestart)
+        s.note(n, nullptr, true);
+    else
+        DeleteFileA(backup.c_str());
+    return done;
 }
 
 bool RunKeeper::beforeValue(std::size_t index)

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "FileIdentity.h"
+#include "FileRestore.h"
 #include "InstallRecord.h"
 
 #include <cstddef>
@@ -60,6 +61,11 @@ struct KeptChange {
 
     // Noted after the change: it was made, and the file it left there.
     bool made = false;
+    // Made, but carried out at the next start of the machine (the file was
+    // in use): a replacement's good copy waits beside the target, at
+    // waiting ("" for a deletion).
+    bool atRestart = false;
+    std::string waiting;
     bool identityKnown = false;
     FileIdentity identity;
 };
@@ -145,12 +151,17 @@ public:
     // the file must not be changed.
     bool beforeRestore(std::size_t index);
     // After it: what the restore left (identity of the copy put in place,
-    // when known).
-    void afterRestore(std::size_t index, bool made, const FileIdentity* placed);
+    // when known; waiting: the copy that replaces the target at the next
+    // start, for Restored::atRestart).
+    void afterRestore(std::size_t index, Restored restored, const FileIdentity* placed,
+                      const std::string& waiting = std::string());
     // Deletes plan.cleanup.deletes[index] by moving it into the run's
     // folder (copied, flushed and deleted when on another volume); unkept,
-    // a plain deletion. False when the file stays.
-    bool removeStray(std::size_t index);
+    // a plain deletion. A file in use is, with atRestart, kept as a second
+    // name (or a copy) and deleted at the next start. Restored::now when
+    // it went, Restored::atRestart when it goes then, Restored::inUse or
+    // Restored::no when it stays.
+    Restored removeStray(std::size_t index, bool atRestart = false);
     // Before and after the write of plan.registry[index].
     bool beforeValue(std::size_t index);
     void afterValue(std::size_t index, bool made);

@@ -7,6 +7,7 @@
 #include "AnsiText.h"
 #include "FileIdentity.h"
 #include "FileRestore.h"
+#include "InUse.h"
 #include "Mendex.h"
 #include "RegistryWriter.h"
 #include "ResultCodes.h"
@@ -136,6 +137,21 @@ bool restoreKept(const KeptRun& run, const KeptChange& c, std::string& why)
     return true;
 }
 
+// A change that waits for the next start, taken back: the session manager
+// forgets it, and the waiting copy (the run's own, when it is the very
+// file the run made) goes.
+bool cancelWaiting(const KeptChange& c)
+{
+    const std::string& from = c.waiting.empty() ? c.path : c.waiting;
+    if (!cancelAtRestart(from.c_str()))
+        return false;
+    FileIdentity identity;
+    if (!c.waiting.empty() && c.identityKnown && identityOf(c.waiting.c_str(), identity) &&
+        identity.sameFileAs(c.identity))
+        DeleteFileA(c.waiting.c_str());
+    return true;
+}
+
 Step undoFile(const KeptRun& run, std::size_t n, const Options& options)
 {
     const KeptChange& c = run.changes[n];
@@ -144,6 +160,17 @@ Step undoFile(const KeptRun& run, std::size_t n, const Options& options)
     const KeptFile now = keptFileOf(c.path);
     if (sameFile(now, c.before)) {
         step.why = "as before the run";
+        if (c.atRestart) {
+            // Not carried out yet: the machine has not started since.
+            step.why = options.dryRun ? "as before the run; would cancel its change at the next "
+                                        "restart"
+                                      : "as before the run; its change at the next restart "
+                                        "cancelled";
+            if (!options.dryRun && !cancelWaiting(c)) {
+                step.action = Action::Failed;
+                step.why = "its change at the next restart cannot be cancelled (no rights)";
+            }
+        }
         return step;
     }
     const bool left = c.kind == ChangeKind::Deleted ? !now.exists : asTheRunLeftIt(c, now);

@@ -11,6 +11,7 @@
 // changes; the run is that plan applied.
 // The caller's record gets toolkitDir, ocrPath and pluginDir written back.
 #include "Mendex.h"
+#include "ReportText.h"
 #include "InstallRecord.h"
 #include "ResultCodes.h"
 #include "RunPlan.h"
@@ -18,30 +19,79 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
-// The run works on its own copy of the record, every text field terminated
-// inside its width, and writes the three fields that it owns back at the end.
-// A script that cannot be used leaves the caller's record as it was.
+namespace
+{
+
+// One line of the report: its fields separated by tabs.
+void busyLine(ReportText& report, const char* kind, const std::string& path,
+              const std::vector<std::string>& holders)
+{
+    report.put(kind);
+    report.put("\t");
+    report.put(path.c_str());
+    for (const std::string& holder : holders) {
+        report.put("\t");
+        report.put(holder.c_str());
+    }
+    report.put("\n");
+}
+
+// The run on the caller's record: planned on a copy of it, every text field
+// terminated inside its width, and the three fields that the run owns
+// written back at the end. A script that cannot be used leaves the
+// caller's record as it was.
+int repair(InstallRecord& record, bool busyAtRestart, RunCounts* counts)
+{
+    const InstallRecord run = terminatedCopy(record);
+    RestoreSession session;
+    session.busyAtRestart = busyAtRestart;
+    RunPlan plan;
+    planRun(run, plan, session, true, false);
+    if (plan.scriptResult != kOk)
+        return kFailed;
+    // What the run changes is kept first, so that it can be put back.
+    RunKeeper keeper(plan);
+    keeper.begin();
+    const int result = applyRun(plan, session, keeper, counts);
+    keeper.finish();
+    std::memcpy(record.toolkitDir, plan.record.toolkitDir, sizeof run.toolkitDir);
+    std::memcpy(record.ocrPath, plan.record.ocrPath, sizeof run.ocrPath);
+    std::memcpy(record.pluginDir, plan.record.pluginDir, sizeof run.pluginDir);
+    return result;
+}
+
+// The files that the run would replace or delete and that are in use now.
+int findBusy(const InstallRecord& record, ReportText& report)
+{
+    const InstallRecord run = terminatedCopy(record);
+    RestoreSession session;
+    RunPlan plan;
+    {
+        // A question, not a run: nothing of it goes to the run's log.
+        const DiagLogSilenced quiet;
+        planRun(run, plan, session, false, true);
+    }
+    if (plan.scriptResult != kOk)
+        return kFailed;
+    for (const PlannedFile& file : plan.files)
+        if (file.inUse)
+            busyLine(report, "busy", file.entry.path, file.holders);
+    for (std::size_t i = 0; i < plan.cleanup.deletes.size(); ++i)
+        if (!plan.cleanup.holders[i].empty())
+            busyLine(report, "busy", plan.cleanup.deletes[i], plan.cleanup.holders[i]);
+    return static_cast<int>(plan.busyCount());
+}
+
+} // namespace
+
 extern "C" int RepairPixoraApp(InstallRecord* record)
 {
     if (!record)
         return kOk;
     try {
-        const InstallRecord run = terminatedCopy(*record);
-        RestoreSession session;
-        RunPlan plan;
-        planRun(run, plan, session, true, false);
-        if (plan.scriptResult != kOk)
-            return kFailed;
-        // What the run changes is kept first, so that it can be put back.
-        RunKeeper keeper(plan);
-        keeper.begin();
-        const int result = applyRun(plan, session, keeper);
-        keeper.finish();
-        std::memcpy(record->toolkitDir, plan.record.toolkitDir, sizeof run.toolkitDir);
-        std::memcpy(record->ocrPath, plan.record.ocrPath, sizeof run.ocrPath);
-        std::memcpy(record->pluginDir, plan.record.pluginDir, sizeof run.pluginDir);
-        return result;
+        return repair(*record, false, nullptr);
     } catch (...) {
         return kFailed;
     }
@@ -52,9 +102,20 @@ extern "C" int RepairPixoraAppEx(InstallRecord* record, int options, RepairCount
 {
     if (counts)
         *counts = RepairCounts{};
-    if (report && capacity > 0)
-        report[0] = '\0';
-    if (options & kRepairFindBusy)
+    ReportText out(report, capacity);
+    if (!record)
         return kOk;
-    return RepairPixoraApp(record);
+    try {
+        if (options & kRepairFindBusy)
+            return findBusy(*record, out);
+        RunCounts done;
+        const int result = repair(*record, (options & kRepairBusyAtRestart) != 0, &done);
+        if (counts)
+            *counts = RepairCounts{done.restored, done.deleted, done.scheduled, done.failed};
+        for (const RunCounts::Busy& busy : done.busy)
+            busyLine(out, busy.scheduled ? "restart" : "failed", busy.path, busy.holders);
+        return result;
+    } catch (...) {
+        return kFailed;
+    }
 }

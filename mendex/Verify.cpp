@@ -2,9 +2,9 @@
 // engine of the run itself (RunPlan.h), and reports everything that the plan
 // would still change or cannot change. Nothing on disk or in the registry
 // changes, and the diagnostic log stays as the run left it.
-#include "DiagLog.h"
 #include "InstallRecord.h"
 #include "RegistryWriter.h"
+#include "ReportText.h"
 #include "ResultCodes.h"
 #include "RunPlan.h"
 #include "Text.h"
@@ -15,49 +15,6 @@
 namespace
 {
 
-// The diagnostic log is off while it lives, and as it was afterwards.
-class DiagLogSilenced
-{
-public:
-    DiagLogSilenced() : saved_(g_diagLogOn) { g_diagLogOn = 0; }
-    ~DiagLogSilenced() { g_diagLogOn = saved_; }
-    DiagLogSilenced(const DiagLogSilenced&) = delete;
-    DiagLogSilenced& operator=(const DiagLogSilenced&) = delete;
-
-private:
-    int saved_;
-};
-
-// The caller's report buffer, filled line by line with bounded copies; what
-// does not fit is cut, and the text is always terminated.
-class Report
-{
-public:
-    Report(char* text, int capacity)
-        : text_(capacity > 0 ? text : nullptr),
-          capacity_(text_ ? static_cast<std::size_t>(capacity) : 0)
-    {
-        clear();
-    }
-    void clear()
-    {
-        length_ = 0;
-        copyText(text_, capacity_, "");
-    }
-    void line(const std::string& text)
-    {
-        if (!text_)
-            return;
-        length_ += copyText(text_ + length_, capacity_ - length_, text.c_str());
-        length_ += copyText(text_ + length_, capacity_ - length_, "\n");
-    }
-
-private:
-    char* text_;
-    std::size_t capacity_;
-    std::size_t length_ = 0;
-};
-
 std::string number(std::uint64_t n)
 {
     return std::to_string(static_cast<unsigned long long>(n));
@@ -66,15 +23,17 @@ std::string number(std::uint64_t n)
 std::string fileLine(const PlannedFile& file)
 {
     std::string line = std::string("file ") + file.entry.path + ": ";
+    const char* pending = file.pending ? ", replaced at the next restart" : "";
     if (!file.exists)
-        return line + "missing";
+        return line + "missing" + pending;
     const FileStamp expected = file.expected();
     return line + "expected size " + number(expected.size) + " time " + number(expected.time) +
-           ", found size " + number(file.actual.size) + " time " + number(file.actual.time);
+           ", found size " + number(file.actual.size) + " time " + number(file.actual.time) +
+           pending;
 }
 
 // Writes one line per mismatch of plan into report; returns their number.
-int reportMismatches(const RunPlan& plan, Report& report)
+int reportMismatches(const RunPlan& plan, ReportText& report)
 {
     int mismatches = 0;
     for (const PlannedFile& file : plan.files)
@@ -82,8 +41,9 @@ int reportMismatches(const RunPlan& plan, Report& report)
             report.line(fileLine(file));
             ++mismatches;
         }
-    for (const std::string& path : plan.cleanup.deletes) {
-        report.line("unlisted file " + path);
+    for (std::size_t i = 0; i < plan.cleanup.deletes.size(); ++i) {
+        report.line("unlisted file " + plan.cleanup.deletes[i] +
+                    (plan.cleanup.pending[i] ? ", deleted at the next restart" : ""));
         ++mismatches;
     }
     if (plan.hasFiles && plan.cleanup.result != kOk) {
@@ -106,7 +66,7 @@ int reportMismatches(const RunPlan& plan, Report& report)
 // width, as the run does.
 extern "C" int VerifyPixoraApp(const InstallRecord* record, char* report, int capacity)
 {
-    Report out(report, capacity);
+    ReportText out(report, capacity);
     if (!record)
         return kFailed;
     try {

@@ -113,6 +113,21 @@ std::map<std::string, std::string> snapshot(const std::vector<std::string>& dirs
     return out;
 }
 
+// The paths whose entries differ between two snapshots (the bytes of a
+// program file make no readable message).
+std::set<std::string> differing(const std::map<std::string, std::string>& a,
+                                const std::map<std::string, std::string>& b)
+{
+    std::set<std::string> out;
+    for (const auto& [path, entry] : a)
+        if (!b.count(path) || b.at(path) != entry)
+            out.insert(path);
+    for (const auto& [path, entry] : b)
+        if (!a.count(path))
+            out.insert(path);
+    return out;
+}
+
 std::set<std::string> pathsOf(const json& items, const char* field)
 {
     std::set<std::string> out;
@@ -464,10 +479,10 @@ TEST_F(Plan, WhatCannotBeDoneShowsAsTheRunWillMeetIt)
                                                   {toolkit_ + "\\GONE.DLL", "missing"},
                                                   {toolkit_ + "\\ODD.DLL", "differs"},
                                                   {toolkit_ + "\\HELD.DLL", "in use"}}));
-    for (const char* reason :
-         {"cannot be restored: no resolve line",
-          "cannot be restored: source missing, " /* then its path */,
-          "cannot be restored: source does not match the script", "cannot be restored: in use"})
+    for (const char* reason : {"cannot be restored: no resolve line",
+                               "cannot be restored: source missing, " /* then its path */,
+                               "cannot be restored: source does not match the script",
+                               "HELD.DLL in use by another program\n"})
         EXPECT_NE(text.out.find(reason), std::string::npos) << reason << "\n" << text.out;
 
     // The run meets each as planned: no line logged as such, the missing
@@ -489,6 +504,111 @@ TEST_F(Plan, WhatCannotBeDoneShowsAsTheRunWillMeetIt)
     EXPECT_NE(afterwards.out.find("cannot be restored: source does not match the script"),
               std::string::npos)
         << afterwards.out;
+}
+
+// A file that another program holds is replaced, and a stray one deleted,
+// at the next start of the machine: planned, run, shown as waiting, carried
+// out by the restart of the prefix, and undone.
+TEST_F(Plan, FilesInUseFinishAtTheNextRestart)
+{
+    ScratchKey settings(HKEY_LOCAL_MACHINE, "Software\\Orvantis\\Pixora Patch");
+    std::string script = source("A.DLL", "anchor", "%VEXDIR%\\A.DLL");
+    makeFile(toolkit_ + "\\A.DLL", "anchor", 0x01D0000000100000ull + 6);
+    script += source("FREE.DLL", "free", "%VEXDIR%\\FREE.DLL");
+    makeFile(toolkit_ + "\\FREE.DLL", "old free");
+    script += source("HELD.DLL", "the good held library", "%VEXDIR%\\HELD.DLL");
+    // The installed HELD.DLL is a real library, so that its holder has it
+    // loaded and can be named.
+    ASSERT_TRUE(
+        CopyFileA((exeDir() + "patchres.dll").c_str(), (toolkit_ + "\\HELD.DLL").c_str(), FALSE));
+    makeFile(toolkit_ + "\\STRAY.TMP", "stray");
+    writeData(script,
+              "A.DLL=SOURCE\\A.DLL\nFREE.DLL=SOURCE\\FREE.DLL\nHELD.DLL=SOURCE\\HELD.DLL\n");
+    const auto before = snapshot({inst_.path()});
+    const std::string held = toolkit_ + "\\HELD.DLL";
+    const std::string stray = toolkit_ + "\\STRAY.TMP";
+
+    UniqueKernelHandle ready(CreateEventA(nullptr, TRUE, FALSE, "FwPlanHoldReady"));
+    PROCESS_INFORMATION info{};
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string command = "\"" + std::string(self) + "\" --hold-child +" + held + " " + stray;
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &info));
+    UniqueKernelHandle holder(info.hProcess);
+    CloseHandle(info.hThread);
+    struct Ender {
+        HANDLE process;
+        ~Ender() { TerminateProcess(process, 0); }
+    } ender{holder.get()};
+    ASSERT_EQ(WaitForSingleObject(ready.get(), 20000), WAIT_OBJECT_0);
+    char name[MAX_PATH];
+    const char* base = std::strrchr(self, '\\') + 1;
+    std::snprintf(name, sizeof name, "%s (pid %lu)", base, info.dwProcessId);
+
+    // Asked first: both files, the library with its holder by name.
+    InstallRecord record = makeRecord(program_, "");
+    RepairCounts counts{};
+    std::string report;
+    EXPECT_EQ(runEx(record, kRepairFindBusy, counts, report), 2);
+    EXPECT_EQ(report, "busy\t" + held + "\t" + name + "\nbusy\t" + stray + "\tanother program\n");
+    const Outcome planned = runFixwise(recordArgs(), patch_.path());
+    EXPECT_EQ(planned.code, 1u);
+    EXPECT_NE(planned.out.find("!f    " + held + " in use by " + name + "\n"), std::string::npos)
+        << planned.out;
+    EXPECT_NE(planned.out.find("*deleting " + stray + " in use by another program"),
+              std::string::npos);
+
+    // Run: the free file now, the held ones at the next start.
+    std::vector<std::string> older = keptRuns();
+    record = makeRecord(program_, "");
+    EXPECT_EQ(runEx(record, kRepairBusyAtRestart, counts, report), kOk);
+    EXPECT_EQ(counts.restored, 1);
+    EXPECT_EQ(counts.deleted, 0);
+    EXPECT_EQ(counts.scheduled, 2);
+    EXPECT_EQ(counts.failed, 0);
+    EXPECT_EQ(report,
+              "restart\t" + held + "\t" + name + "\nrestart\t" + stray + "\tanother program\n");
+    const std::string log = runner_.log();
+    EXPECT_NE(log.find(">File in use, replaced at the next restart: " + held), std::string::npos)
+        << log;
+    EXPECT_NE(log.find(">File in use, deleted at the next restart: " + stray), std::string::npos);
+    EXPECT_TRUE(fileExists(stray));
+    EXPECT_EQ(readFile(toolkit_ + "\\FREE.DLL"), "free");
+    const std::string id = newRun(older);
+    ASSERT_FALSE(id.empty());
+    const Outcome waiting = runFixwise(recordArgs(), patch_.path());
+    EXPECT_EQ(waiting.code, 1u);
+    EXPECT_NE(waiting.out.find(">f~   " + held + " replaced at the next restart\n"),
+              std::string::npos)
+        << waiting.out;
+    EXPECT_NE(waiting.out.find(">f~   " + stray + " deleted at the next restart\n"),
+              std::string::npos);
+    std::string verified;
+    EXPECT_EQ(verify(record, verified), 2) << verified;
+    EXPECT_NE(verified.find(", replaced at the next restart\n"), std::string::npos) << verified;
+    const Outcome dry = runUndo("--dry-run " + id);
+    EXPECT_NE(dry.out.find("would cancel its change at the next restart"), std::string::npos)
+        << dry.out;
+
+    // The holder ends, the machine starts again: both are done.
+    TerminateProcess(holder.get(), 0);
+    WaitForSingleObject(holder.get(), INFINITE);
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    const Outcome restart = runTool("-r", exeDir(), std::string(system) + "\\wineboot.exe", false);
+    EXPECT_EQ(restart.code, 0u);
+    EXPECT_TRUE(readFile(held) == "the good held library");
+    EXPECT_FALSE(fileExists(stray));
+    const Outcome done = runFixwise(recordArgs(), patch_.path());
+    EXPECT_EQ(done.code, 0u) << done.out;
+
+    // Undone after the restart: as before the run.
+    const Outcome undone = runUndo(id);
+    EXPECT_EQ(undone.code, 0u) << undone.out;
+    EXPECT_EQ(differing(snapshot({inst_.path()}), before), std::set<std::string>{});
 }
 
 TEST_F(Plan, RefusedCleanUpShowsAsSuch)
@@ -681,6 +801,23 @@ int main(int argc, char** argv)
         const auto repair = findExport<RepairPixoraAppFn>(lib.get(), "RepairPixoraApp");
         InstallRecord record = makeRecord(argv[2], "");
         return repair ? repair(&record) : 100;
+    }
+    // The holder of the files test: holds every file named open, sharing
+    // nothing; one named with a "+" is loaded as a library first.
+    if (argc >= 3 && std::string(argv[1]) == "--hold-child") {
+        std::vector<UniqueFile> files;
+        for (int i = 2; i < argc; ++i) {
+            const char* path = argv[i][0] == '+' ? argv[i] + 1 : argv[i];
+            if (argv[i][0] == '+' && !LoadLibraryA(path))
+                return 101;
+            files.emplace_back(
+                CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            if (!files.back())
+                return 102;
+        }
+        UniqueKernelHandle ready(OpenEventA(EVENT_MODIFY_STATE, FALSE, "FwPlanHoldReady"));
+        SetEvent(ready.get());
+        Sleep(INFINITE);
     }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -118,6 +118,20 @@ public:
         return repair(&record);
     }
 
+    // Calls RepairPixoraAppEx likewise; its report into report.
+    int runEx(InstallRecord& record, int options, RepairCounts& counts, std::string& report)
+    {
+        UniqueModule lib(LoadLibraryA((wintest::exeDir() + "Mendex.dll").c_str()));
+        auto repair = findExport<RepairPixoraAppExFn>(lib.get(), "RepairPixoraAppEx");
+        EXPECT_NE(repair, nullptr);
+        if (!repair)
+            return 1000;
+        std::string buffer(65536, '?');
+        const int result = repair(&record, options, &counts, &buffer[0], 65536);
+        report = buffer.substr(0, buffer.find('\0'));
+        return result;
+    }
+
     // Calls VerifyPixoraApp likewise; its report (capacity bytes) into
     // report.
     int verify(const InstallRecord* record, std::string& report, int capacity = 65536)
@@ -222,6 +236,11 @@ protected:
     {
         wintest::CurrentDir cd(patch_.path());
         return runner_.run(record);
+    }
+    int runEx(InstallRecord& record, int options, RepairCounts& counts, std::string& report)
+    {
+        wintest::CurrentDir cd(patch_.path());
+        return runner_.runEx(record, options, counts, report);
     }
     // The check after a run, on a fresh log: it writes none of its own, and
     // leaves the log on (its closing banner is written at the unload).

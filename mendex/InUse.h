@@ -1,0 +1,66 @@
+// Files that other programs hold open: telling such a failure from others,
+// naming the programs, and the replacements and deletions that wait for the
+// next start of the machine (the session manager's pending renames).
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The holder named when nothing tells which program holds a file.
+extern const char kAnotherProgram[];
+
+// True when a replace or deletion of path that failed with error (a
+// GetLastError value) failed because the file is in use: a sharing or lock
+// violation, or access denied on a file that can be opened for deletion (a
+// program's or library's image mapped by a process).
+bool isInUseFailure(unsigned long error, const char* path);
+
+// Finds which files are held open and by whom. The programs and libraries
+// that running processes have loaded are listed once, at the first question
+// that needs them.
+class InUseFinder
+{
+public:
+    // True when another program holds path open so that it cannot be
+    // replaced or deleted now: opening it for deletion is refused, or a
+    // process has it loaded as a program or library.
+    bool isHeldOpen(const char* path);
+
+    // The programs that hold path open, each as "NAME (pid N)": those that
+    // the Restart Manager reports, else those that have it loaded.
+    // { kAnotherProgram } when neither tells.
+    std::vector<std::string> holdersOf(const char* path);
+
+private:
+    struct Loaded {
+        std::string path; // normalPathText of the image's path
+        std::string holder;
+    };
+    const std::vector<Loaded>& loaded();
+    std::vector<std::string> loadedBy(const char* path);
+
+    bool listed_ = false;
+    std::vector<Loaded> loaded_;
+};
+
+// The holders joined by ", " (as the log and the plan show them).
+std::string holderText(const std::vector<std::string>& holders);
+
+// A rename that the session manager carries out at the next start: from to
+// to, or from deleted when to is empty. Paths without the "\??\" prefix.
+struct PendingRename {
+    std::string from;
+    std::string to;
+};
+
+// The pending renames, in the order they will be carried out.
+std::vector<PendingRename> pendingRenames();
+
+// Asks the session manager to put from in place of target (replacing it) at
+// the next start, or, target null, to delete from then. False when it
+// cannot be asked (no rights).
+bool scheduleAtRestart(const char* from, const char* target);
+
+// Takes back every pending rename whose source is from (as samePathText
+// compares). True when none is left.
+bool cancelAtRestart(const char* from);
