@@ -589,11 +589,32 @@ TEST_F(Plan, FilesInUseFinishAtTheNextRestart)
     std::string verified;
     EXPECT_EQ(verify(record, verified), 2) << verified;
     EXPECT_NE(verified.find(", replaced at the next restart\n"), std::string::npos) << verified;
+    EXPECT_EQ(waiting.out.find("~md"), std::string::npos) << "the waiting copy stays";
     const Outcome dry = runUndo("--dry-run " + id);
     EXPECT_NE(dry.out.find("would cancel its change at the next restart"), std::string::npos)
         << dry.out;
 
-    // The holder ends, the machine starts again: both are done.
+    // Undone before the restart: nothing waits any more, the waiting copy
+    // is gone, the folder holds what it held.
+    const Outcome cancelled = runUndo(id);
+    EXPECT_EQ(cancelled.code, 0u) << cancelled.out;
+    EXPECT_NE(cancelled.out.find("its change at the next restart cancelled"), std::string::npos)
+        << cancelled.out;
+    const std::string pending =
+        readValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                  "PendingFileRenameOperations")
+            .bytes;
+    EXPECT_EQ(pending.find("plan-inst"), std::string::npos) << pending;
+    EXPECT_EQ(listDir(toolkit_),
+              (std::vector<std::string>{"A.DLL", "FREE.DLL", "HELD.DLL", "STRAY.TMP"}));
+    EXPECT_EQ(runFixwise(recordArgs(), patch_.path()).out.find(">f~"), std::string::npos);
+
+    // Run again; the holder ends, the machine starts again: both are done.
+    older = keptRuns();
+    record = makeRecord(program_, "");
+    EXPECT_EQ(runEx(record, kRepairBusyAtRestart, counts, report), kOk);
+    EXPECT_EQ(counts.scheduled, 2);
+    const std::string again = newRun(older);
     TerminateProcess(holder.get(), 0);
     WaitForSingleObject(holder.get(), INFINITE);
     char system[MAX_PATH];
@@ -606,7 +627,7 @@ TEST_F(Plan, FilesInUseFinishAtTheNextRestart)
     EXPECT_EQ(done.code, 0u) << done.out;
 
     // Undone after the restart: as before the run.
-    const Outcome undone = runUndo(id);
+    const Outcome undone = runUndo(again);
     EXPECT_EQ(undone.code, 0u) << undone.out;
     EXPECT_EQ(differing(snapshot({inst_.path()}), before), std::set<std::string>{});
 }
