@@ -946,12 +946,16 @@ Restored RunKeeper::removeStray(std::size_t index, bool atRestart)
         return Restored::no;
     }
     bool gone = MoveFileExA(path.c_str(), backup.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-    const DWORD error = gone ? ERROR_SUCCESS : GetLastError();
-    if (!gone && error == ERROR_NOT_SAME_DEVICE && copyFlushed(path, backup)) {
-        change.copied = true;
-        gone = removeFileEntry(path.c_str());
-        if (!gone)
-            DeleteFileA(backup.c_str());
+    DWORD error = gone ? ERROR_SUCCESS : GetLastError();
+    if (!gone && error == ERROR_NOT_SAME_DEVICE) {
+        change.copied = copyFlushed(path, backup);
+        error = GetLastError();
+        if (change.copied) {
+            gone = removeFileEntry(path.c_str());
+            error = GetLastError();
+            if (!gone)
+                DeleteFileA(backup.c_str());
+        }
     }
     if (gone) {
         s.note(n, nullptr);
