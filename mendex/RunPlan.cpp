@@ -18,6 +18,7 @@
 #include "PathMacros.h"
 #include "ProtectedDirs.h"
 #include "RegistryWriter.h"
+#include "ReportText.h"
 #include "ResultCodes.h"
 #include "RunRecord.h"
 #include "ScriptFiles.h"
@@ -415,6 +416,14 @@ void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session
         copyText(plan.record.pluginDir, plan.record.toolkitDir);
     plan.hasRegistry = !script.registryList.empty();
     planRegistry(plan, script.registryList);
+}
+
+void planCheck(const InstallRecord& record, RunPlan& plan, bool noteHolders)
+{
+    const InstallRecord copy = terminatedCopy(record);
+    RestoreSession session;
+    const DiagLogSilenced quiet;
+    planRun(copy, plan, session, false, noteHolders);
 }
 
 int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper, RunCounts* counts)

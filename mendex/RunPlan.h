@@ -125,6 +125,12 @@ struct RunPlan {
 void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session,
              bool searchDrives = true, bool noteHolders = true);
 
+// The plan of a check, before or after a run: of record's copy with every
+// text field terminated inside its width, without the drive search, and
+// with the diagnostic log silenced (a check is no run). noteHolders as for
+// planRun.
+void planCheck(const InstallRecord& record, RunPlan& plan, bool noteHolders);
+
 // What applying a plan did, counted; and the files found in use.
 struct RunCounts {
     int restored = 0;

@@ -65,14 +65,8 @@ int repair(InstallRecord& record, bool busyAtRestart, RunCounts* counts)
 // The files that the run would replace or delete and that are in use now.
 int findBusy(const InstallRecord& record, ReportText& report)
 {
-    const InstallRecord run = terminatedCopy(record);
-    RestoreSession session;
     RunPlan plan;
-    {
-        // A question, not a run: nothing of it goes to the run's log.
-        const DiagLogSilenced quiet;
-        planRun(run, plan, session, false, true);
-    }
+    planCheck(record, plan, true);
     if (plan.scriptResult != kOk)
         return kFailed;
     for (const PlannedFile& file : plan.files)

@@ -70,13 +70,8 @@ extern "C" int VerifyPixoraApp(const InstallRecord* record, char* report, int ca
     if (!record)
         return kFailed;
     try {
-        const InstallRecord run = terminatedCopy(*record);
-        RestoreSession session;
         RunPlan plan;
-        {
-            const DiagLogSilenced quiet;
-            planRun(run, plan, session, false, false);
-        }
+        planCheck(*record, plan, false);
         if (plan.scriptResult != kOk)
             return kFailed;
         return reportMismatches(plan, out);
