@@ -321,22 +321,29 @@ private:
         std::string where = std::string("[") + product + "] " + entry;
         int result = scanForEntry(sections, product, entry, value, &sink);
         if (result != 0) {
+            if (std::size_t line = blankedEntryLine(text, product, entry)) {
+                findings.add(kLibDataName, line, Severity::Error,
+                             where + " is written with blanks around its \"=\": the lookup "
+                                     "compares the name exactly and does not find it");
+                return;
+            }
             findings.add(kLibDataName, libProductLines_[product],
                          result == -10 ? Severity::Error : Severity::Warning,
                          where + " is not found: the lookup fails");
             return;
         }
         std::size_t at = sections.lineNumber();
-        while (*value == ' ' || *value == '\t')
-            ++value;
-        bool literal = *value == '"' || *value == '-' || *value == '+' ||
-                       std::isdigit(static_cast<unsigned char>(*value));
         if (kind == LookupKind::Literal) {
-            if (!literal)
+            // Read as text: nothing but an opening double quote will do,
+            // not even a blank before it.
+            if (*value != '"')
                 findings.add(kLibDataName, at, Severity::Error,
-                             where + " must be a literal (a quoted text or a number)");
+                             where + " must be a quoted text (\"...\"): it is read as text, "
+                                     "and without its opening double quote the lookup fails");
             return;
         }
+        while (*value == ' ' || *value == '\t')
+            ++value;
         RegistryRef ref;
         const char* why = nullptr;
         if (parseRegistryRef(value, ref, &why) != 0) {
@@ -348,6 +355,38 @@ private:
             findings.add(kLibDataName, at, Severity::Error,
                          where + " must read a registry value: hive, key and value name, "
                                  "no \"=\"");
+    }
+
+    // The line of the product's sections whose entry name is entry once
+    // the blanks around it are taken off (0: none).
+    static std::size_t blankedEntryLine(const std::string& text, const char* product,
+                                        const char* entry)
+    {
+        LineReader reader(text);
+        char line[LineReader::kBufSize];
+        bool inside = false;
+        while (!reader.atEnd()) {
+            reader.readLine(line);
+            if (line[0] == '[') {
+                const char* name = line + 1;
+                const char* end = std::strchr(name, ']');
+                const std::string key(name, end ? end : name + std::strlen(name));
+                inside = key == product;
+                continue;
+            }
+            const char* equals = std::strchr(line, '=');
+            if (!inside || !equals)
+                continue;
+            const char* from = line;
+            const char* to = equals;
+            while (from < to && (*from == ' ' || *from == '\t'))
+                ++from;
+            while (to > from && (to[-1] == ' ' || to[-1] == '\t'))
+                --to;
+            if (to - from != equals - line && std::string(from, to) == entry)
+                return reader.lineNumber();
+        }
+        return 0;
     }
 
     std::string dir_;

@@ -272,13 +272,31 @@ TEST_F(CheckTest, ProgramDirThatIsNoRead)
     expectOnly("libdata.src", 3, "error");
 }
 
-TEST_F(CheckTest, VexVersionThatIsNoLiteral)
+// Entries that the lookup cannot take, each an error on its own line: a
+// toolkit version that is no quoted text (a registry reference, a number,
+// a blank before the quote) and an entry name with blanks around its "=".
+TEST_F(CheckTest, CatalogueEntriesTheLookupCannotTake)
 {
-    files_["libdata.src"] = "[Scan\\1.0]\n"
-                            "InstallKey=HKLM,Software\\Vendor\\Scan\n"
-                            "ProgramDir=HKLM,Software\\Vendor\\Scan,Dir\n"
-                            "VEXVersion=HKLM,Software\\Vendor\\Scan,Version\n";
-    expectOnly("libdata.src", 4, "error");
+    const struct {
+        const char* programDir;
+        const char* vexVersion;
+        std::size_t line;
+    } rows[] = {
+        {"ProgramDir=HKLM,Software\\Vendor\\Scan,Dir",
+         "VEXVersion=HKLM,Software\\Vendor\\Scan,Version", 4},
+        {"ProgramDir=HKLM,Software\\Vendor\\Scan,Dir", "VEXVersion=1.2", 4},
+        {"ProgramDir=HKLM,Software\\Vendor\\Scan,Dir", "VEXVersion= \"1.2\"", 4},
+        {"ProgramDir =HKLM,Software\\Vendor\\Scan,Dir", "VEXVersion=\"1.2\"", 3},
+        {"ProgramDir=HKLM,Software\\Vendor\\Scan,Dir", " VEXVersion = \"1.2\"", 4},
+    };
+    for (const auto& row : rows) {
+        files_["libdata.src"] = std::string("[Scan\\1.0]\n"
+                                            "InstallKey=HKLM,Software\\Vendor\\Scan\n") +
+                                row.programDir + "\n" + row.vexVersion + "\n";
+        SCOPED_TRACE(files_["libdata.src"]);
+        // (A name not found also leaves the section's end as a finding.)
+        expectAmong("libdata.src", row.line, "error");
+    }
 }
 
 TEST(CheckExampleTest, DemonstrationDataHasNoError)
