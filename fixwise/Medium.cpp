@@ -5,6 +5,7 @@
 // laid out.
 #include "Check.h"
 #include "Commands.h"
+#include "Digest.h"
 #include "FileFacts.h"
 #include "ImageFacts.h"
 
@@ -149,6 +150,15 @@ int runMedium(int argc, char** argv)
     // The copies must serve as the sources did: same sizes, same times.
     if (checkFolder(out).errors())
         return refuse("the laid-out medium " + out + " does not check clean");
-    std::printf("medium %s: %zu files\n", out.c_str(), count);
+    // What a copy of the medium is checked against.
+    std::string failed;
+    const std::optional<std::vector<std::string>> files = filesBelow(out);
+    const std::optional<std::string> sums =
+        files ? sumsOf(out, *files, failed) : std::optional<std::string>();
+    if (!sums || !writeWholeFile(hostPath(out, kSumsName), *sums))
+        return refuse("cannot write " + std::string(kSumsName) +
+                      (failed.empty() ? "" : ": cannot read " + failed));
+    std::printf("medium %s: %zu files, listed with their SHA-256 in %s\n", out.c_str(), count,
+                kSumsName);
     return kExitClean;
 }

@@ -5,7 +5,7 @@
 # (wine32:i386), which needs the i386 architecture.
 set -e
 packages="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 xvfb
-imagemagick cmake ninja-build googletest g++ clang nlohmann-json3-dev osslsigncode"
+imagemagick cmake ninja-build googletest g++ clang nlohmann-json3-dev osslsigncode libssl-dev openssl"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 added_arch=""

@@ -420,6 +420,7 @@ TEST_F(MediumTest, HoldsExactlyTheDeliverablesAndTheData)
     pclose(find);
     EXPECT_EQ(files, "./Mendex.dll\n"
                      "./Resolve.src\n"
+                     "./SHA256SUMS\n"
                      "./SOURCE/Pixora Scan/3.0/APPDIR/sub/P.EXE\n"
                      "./SOURCE/Pixora Scan/3.0/VEXDIR/A.DLL\n"
                      "./Scoutex.dll\n"
@@ -429,6 +430,11 @@ TEST_F(MediumTest, HoldsExactlyTheDeliverablesAndTheData)
                      "./libdata.src\n"
                      "./patchres.dll\n");
     EXPECT_EQ(readBytes(path("medium/Mendex.dll")), fakeImage(true));
+    // Every other file listed, as sha256sum checks it.
+    EXPECT_EQ(std::system(("cd " + shellWord(path("medium")) +
+                           " && sha256sum --quiet -c SHA256SUMS && test $(wc -l <SHA256SUMS) = 10")
+                              .c_str()),
+              0);
     EXPECT_EQ(stampOf(path("medium/SOURCE/Pixora Scan/3.0/VEXDIR/A.DLL")).time,
               stampOf(path("ref/vex/A.DLL")).time);
 }
