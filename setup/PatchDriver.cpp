@@ -484,9 +484,9 @@ PatchRun::Search PatchRun::enumerate(IsOVPixoraSWInstalledFn search)
 }
 
 // After the update: does the installation match what a run makes of it?
-// Every finding of the check goes on the run log; mismatches counts them. A library without the
-// check (an older one) or a check that cannot be made leaves the installation
-// not verified; Raised when the call did not return (m_lastCall tells how).
+// Every finding of the check goes on the run log; mismatches counts them. A
+// library without the check (an older one) or a check that cannot be made
+// leaves the installation not verified; Raised when the call did not return (m_lastCall tells how).
 PatchRun::Check PatchRun::verify(int& mismatches)
 {
     mismatches = 0;
@@ -517,8 +517,9 @@ PatchRun::Check PatchRun::verify(int& mismatches)
 
 // Before the first change: the files that the update would replace or
 // delete and that other programs hold open now, on the run log. Interactively
-// the user sees the programs and chooses: Try Again (looks again), Continue
-// (the update leaves those files for the next restart) or Cancel. Unattended
+// the user sees the programs and chooses: Try Again (looks again; the
+// default button, for a user who has just closed them), Continue (the update
+// leaves those files for the next restart) or Cancel. Unattended
 // the update goes on and leaves them for the restart. A check that cannot be
 // made leaves it to the update to say so.
 PatchRun::InUse PatchRun::filesInUse(RepairPixoraAppExFn repair)
@@ -548,8 +549,8 @@ PatchRun::InUse PatchRun::filesInUse(RepairPixoraAppExFn repair)
         }
         FwText text;
         composeInUse(buffer.terminated(), text);
-        const int answer =
-            showMessage(text.c_str(), kCaptionUpdate, MB_CANCELTRYCONTINUE | MB_ICONWARNING);
+        const int answer = showMessage(text.c_str(), kCaptionUpdate,
+                                       MB_CANCELTRYCONTINUE | MB_ICONWARNING | MB_DEFBUTTON2);
         if (answer == IDTRYAGAIN) {
             m_log.Line("files in use: try again");
             continue;
@@ -826,7 +827,7 @@ DWORD RestartComputer()
     TOKEN_PRIVILEGES privileges{};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (!LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid))
+    if (!LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid))
         return GetLastError();
     // Succeeds also when the privilege was not there to enable: the last
     // error tells.

@@ -556,7 +556,7 @@ TEST_F(PatchDriver, FilesInUseAreAskedAboutAndLeftForTheRestart)
     const std::string busyBoth = "busy\t" + kit + "\tPXSCAN.EXE (pid 42)\nbusy\t" + stray +
                                  "\tanother program\tPXSCAN.EXE (pid 42)\n";
     auto busyBox = [](const std::string& holders) {
-        return "box Pixora Update|54|" + text(IDS_FILES_IN_USE) + "\n\n" + holders + "\n\n" +
+        return "box Pixora Update|310|" + text(IDS_FILES_IN_USE) + "\n\n" + holders + "\n\n" +
                text(IDS_CLOSE_PROGRAMS);
     };
     const std::string askBox =
