@@ -1,8 +1,10 @@
 // The patch driver: the whole run of Setup on the worker thread.
 //
 // Confirm, find the newest installation through Scoutex, refuse while the
-// product runs, update it through Mendex and check that it then matches,
-// start the hardware check and tell the user the outcome. Or, to undo:
+// product runs, ask the user to close programs that hold its files open,
+// update it through Mendex and check that it then matches, start the
+// hardware check and tell the user the outcome (and, when files in use are
+// replaced at the next restart, offer the restart). Or, to undo:
 // confirm, have Mendex put back what its newest kept run changed and tell
 // the user the outcome. Every path ends by closing the progress window.
 #include "PatchDriver.h"
@@ -76,6 +78,32 @@ public:
 private:
     std::unique_ptr<char[]> m_text;
     int m_capacity;
+};
+
+// One line of a report of files in use, "KIND<TAB>PATH<TAB>HOLDER..."
+// (cut to the buffer), split at its tabs.
+struct InUseLine {
+    explicit InUseLine(const char* at)
+    {
+        const TextPiece line = upTo(at, '\n');
+        next = line.rest();
+        copyText(text, line);
+        char* tab = std::strchr(text, '\t');
+        if (!tab)
+            return;
+        *tab = '\0';
+        path = tab + 1;
+        tab = std::strchr(tab + 1, '\t');
+        if (!tab)
+            return;
+        *tab = '\0';
+        holders = tab + 1;
+    }
+    bool is(const char* kind) const { return path && std::strcmp(text, kind) == 0; }
+    char text[1800]; // the kind, up to the first tab
+    const char* path = nullptr;
+    const char* holders = nullptr; // tab-separated; null: none
+    const char* next;              // the line after it
 };
 
 // How an undo ends, by the result of UndoPixoraRun.
@@ -163,7 +191,15 @@ void PatchRun::status(const char* text)
 // Loads text id into m_strMessage and shows it; returns the button pressed.
 int PatchRun::showText(UINT id, const char* caption, UINT type)
 {
-    m_strMessage.LoadString(id);
+    FwText text;
+    text.LoadString(id);
+    return showMessage(text.c_str(), caption, type);
+}
+
+// Shows text (kept in m_strMessage); returns the button pressed.
+int PatchRun::showMessage(const char* text, const char* caption, UINT type)
+{
+    m_strMessage = text;
     step("message [%s] %s", caption, m_strMessage.c_str());
     return m_host.ShowMessage(m_strMessage.c_str(), caption, type);
 }
@@ -288,6 +324,86 @@ void PatchRun::logReport(const char* report, const char* prefix)
     }
 }
 
+// Every line of a report of files in use (null: none) on the run log:
+// "in use: PATH (in use by HOLDER, HOLDER)" for a file in use now, "at
+// restart: ..." for one replaced or deleted at the next restart, "failed,
+// in use: ..." for one that could be neither. A line of another kind as it is.
+void PatchRun::logInUse(const char* report)
+{
+    for (const char* at = report ? report : ""; *at != '\0';) {
+        const InUseLine line(at);
+        at = line.next;
+        if (line.text[0] == '\0')
+            continue;
+        const char* prefix = line.is("busy")      ? "in use: "
+                             : line.is("restart") ? "at restart: "
+                             : line.is("failed")  ? "failed, in use: "
+                                                  : nullptr;
+        if (!prefix) {
+            m_log.Line("files in use: %s %s", line.text, line.path ? line.path : "");
+            continue;
+        }
+        char entry[sizeof line.text + 64];
+        copyText(entry, prefix);
+        appendText(entry, line.path);
+        if (line.holders) {
+            appendText(entry, " (in use by ");
+            for (const char* h = line.holders;;) {
+                const TextPiece holder = upTo(h, '\t');
+                char name[sizeof line.text];
+                copyText(name, holder);
+                appendText(entry, name);
+                if (!holder.delimited)
+                    break;
+                appendText(entry, ", ");
+                h = holder.rest();
+            }
+            appendText(entry, ")");
+        }
+        m_log.Line("%s", entry);
+    }
+}
+
+// The box of files in use: its opening text, every program that holds one
+// (each once, as many as fit) and what the user can do.
+void PatchRun::composeInUse(const char* report, FwText& text)
+{
+    // "\nHOLDER\n" finds a holder already listed.
+    char listed[640] = "\n";
+    bool cut = false;
+    for (const char* at = report ? report : ""; *at != '\0' && !cut;) {
+        const InUseLine line(at);
+        at = line.next;
+        if (!line.is("busy"))
+            continue;
+        for (const char* h = line.holders; h && !cut;) {
+            const TextPiece holder = upTo(h, '\t');
+            h = holder.delimited ? holder.rest() : nullptr;
+            char name[256];
+            copyText(name, holder);
+            char needle[sizeof name + 2] = "\n";
+            appendText(needle, name);
+            appendText(needle, "\n");
+            if (name[0] == '\0' || std::strstr(listed, needle))
+                continue;
+            if (std::strlen(listed) + std::strlen(name) + 6 >= sizeof listed) {
+                appendText(listed, "...\n");
+                cut = true;
+                break;
+            }
+            appendText(listed, name);
+            appendText(listed, "\n");
+        }
+    }
+    FwText closing;
+    closing.LoadString(IDS_CLOSE_PROGRAMS);
+    text.LoadString(IDS_FILES_IN_USE);
+    text += "\n";
+    text += listed;
+    text += "\n";
+    text += closing.c_str();
+}
+
 void PatchRun::dropResources()
 {
     FwSetResourceHandle(nullptr);
@@ -368,11 +484,12 @@ PatchRun::Search PatchRun::enumerate(IsOVPixoraSWInstalledFn search)
 }
 
 // After the update: does the installation match what a run makes of it?
-// Every finding of the check goes on the run log. A library without the
-// check (an older one) or a check that cannot be made leaves the installation
-// not verified; Raised when the call did not return (m_lastCall tells how).
-PatchRun::Check PatchRun::verify()
+// Every finding of the check goes on the run log; mismatches counts them. A
+// library without the check (an older one) or a check that cannot be made
+// leaves the installation not verified; Raised when the call did not return (m_lastCall tells how).
+PatchRun::Check PatchRun::verify(int& mismatches)
 {
+    mismatches = 0;
     const VerifyPixoraAppFn check =
         findExport<VerifyPixoraAppFn>(m_hMendex.get(), "VerifyPixoraApp");
     if (!check) {
@@ -393,8 +510,101 @@ PatchRun::Check PatchRun::verify()
     m_log.Line("verify result %d", result);
     if (result < 0)
         return Check::NotVerified;
+    mismatches = result;
     logReport(buffer.terminated(), "does not match: ");
     return result == 0 ? Check::Matches : Check::DoesNotMatch;
+}
+
+// Before the first change: the files that the update would replace or
+// delete and that other programs hold open now, on the run log. Interactively
+// the user sees the programs and chooses: Try Again (looks again; the
+// default button, for a user who has just closed them), Continue (the update
+// leaves those files for the next restart) or Cancel. Unattended
+// the update goes on and leaves them for the restart. A check that cannot be
+// made leaves it to the update to say so.
+PatchRun::InUse PatchRun::filesInUse(RepairPixoraAppExFn repair)
+{
+    for (;;) {
+        step("look for files in use");
+        const ReportBuffer buffer(kInUseReportSize);
+        char* const report = buffer.text();
+        const int capacity = buffer.capacity();
+        // The check changes nothing: it gets a copy of the record.
+        InstallRecord record = m_chosen;
+        InstallRecord* const copy = &record;
+        auto call = [repair, copy, report, capacity] {
+            return repair(copy, kRepairFindBusy, nullptr, report, capacity);
+        };
+        m_lastCall = callGuarded(call);
+        if (m_lastCall.end != CallEnd::Returned)
+            return InUse::Raised;
+        const int found = m_lastCall.result;
+        m_log.Line("files in use: %d", found);
+        if (found <= 0)
+            return InUse::GoOn;
+        logInUse(buffer.terminated());
+        if (m_mode != SetupMode::Interactive) {
+            m_log.Line("files in use: left for the restart");
+            return InUse::GoOn;
+        }
+        FwText text;
+        composeInUse(buffer.terminated(), text);
+        const int answer = showMessage(text.c_str(), kCaptionUpdate,
+                                       MB_CANCELTRYCONTINUE | MB_ICONWARNING | MB_DEFBUTTON2);
+        if (answer == IDTRYAGAIN) {
+            m_log.Line("files in use: try again");
+            continue;
+        }
+        if (answer == IDCANCEL) {
+            m_log.Line("files in use: cancel");
+            return InUse::Cancel;
+        }
+        m_log.Line("files in use: continue, left for the restart");
+        return InUse::GoOn;
+    }
+}
+
+// The end of an update that a restart finishes: the closing message says so
+// and, interactively unless /norestart, asks whether to restart now;
+// /forcerestart restarts without asking. Never a step: the update is done,
+// a Cancel no longer changes its outcome.
+UINT PatchRun::restartEnd()
+{
+    FwText text;
+    text.LoadString(IDS_RESTART_NEEDED);
+    FwText more;
+    bool restart = false;
+    if (m_restart == SetupRestart::Force) {
+        more.LoadString(IDS_RESTARTING);
+        text += "\n\n";
+        text += more.c_str();
+        showMessage(text.c_str(), kCaptionUpdate, MB_ICONINFORMATION);
+        restart = true;
+    } else if (m_restart == SetupRestart::Default && m_mode == SetupMode::Interactive) {
+        more.LoadString(IDS_RESTART_QUESTION);
+        text += "\n\n";
+        text += more.c_str();
+        restart = showMessage(text.c_str(), kCaptionUpdate, MB_YESNO | MB_ICONQUESTION) == IDYES;
+        m_log.Line("restart now: %s", restart ? "yes" : "no");
+    } else {
+        outcome(kExitRestartNeeded, "updated, a restart finishes it");
+        showMessage(text.c_str(), kCaptionUpdate, MB_ICONINFORMATION);
+        return finish(Resources::Unload, kThreadDone);
+    }
+    if (!restart) {
+        outcome(kExitRestartNeeded, "updated, a restart finishes it");
+        return finish(Resources::Unload, kThreadDone);
+    }
+    m_log.Line("restart the computer");
+    const DWORD error = m_startRestart ? m_startRestart() : ERROR_CALL_NOT_IMPLEMENTED;
+    if (error == 0) {
+        outcome(kExitRestartStarted, "updated, the restart that finishes it has begun");
+        return finish(Resources::Unload, kThreadDone);
+    }
+    m_log.Line("the restart could not be started (error %lu)", static_cast<unsigned long>(error));
+    outcome(kExitRestartNeeded, "updated, a restart finishes it");
+    showText(IDS_RESTART_FAILED, kCaptionUpdate, MB_ICONWARNING);
+    return finish(Resources::Unload, kThreadDone);
 }
 
 // The hardware check, from Setup's own directory: named as the program to
@@ -461,28 +671,81 @@ UINT PatchRun::runSteps()
     status(text.c_str());
     progress(100);
 
-    const RepairPixoraAppFn repair = mendexExport<RepairPixoraAppFn>("RepairPixoraApp");
-    if (!repair)
+    // An older Mendex.dll without RepairPixoraAppEx updates as before: files
+    // in use are neither looked for nor left for the restart.
+    HMODULE mendex = loadLibrary(m_hMendex, "Mendex.dll");
+    const RepairPixoraAppExFn repairEx =
+        findExport<RepairPixoraAppExFn>(mendex, "RepairPixoraAppEx");
+    const RepairPixoraAppFn repair =
+        repairEx ? nullptr : findExport<RepairPixoraAppFn>(mendex, "RepairPixoraApp");
+    if (!repairEx && !repair) {
+        m_hMendex.reset();
         return noMendex();
+    }
     step("wait %lu ms", static_cast<unsigned long>(m_pauseMs));
     WaitForSingleObject(m_cancelEvent.get(), m_pauseMs); // a request ends it
 
+    if (repairEx) {
+        const InUse inUse = filesInUse(repairEx);
+        if (inUse == InUse::Raised)
+            return raised(m_hMendex, "Mendex.dll", IDS_UPDATE_FAILED, kThreadFailed);
+        if (inUse == InUse::Cancel) {
+            outcome(kExitCancelled, "cancelled, files in use");
+            step("unload Mendex.dll");
+            m_hMendex.reset();
+            return finish(Resources::Unload, kThreadFailed);
+        }
+    } else {
+        m_log.Line("Mendex.dll without RepairPixoraAppEx: files in use are not looked for");
+    }
+
     step("update");
-    m_lastCall = callGuarded(repair, &m_chosen);
+    RepairCounts counts{};
+    const ReportBuffer inUse(kInUseReportSize);
+    if (repairEx) {
+        InstallRecord* const record = &m_chosen;
+        RepairCounts* const done = &counts;
+        char* const report = inUse.text();
+        const int capacity = inUse.capacity();
+        auto call = [repairEx, record, done, report, capacity] {
+            return repairEx(record, kRepairBusyAtRestart, done, report, capacity);
+        };
+        m_lastCall = callGuarded(call);
+    } else {
+        m_lastCall = callGuarded(repair, &m_chosen);
+    }
     if (m_lastCall.end != CallEnd::Returned)
         return raised(m_hMendex, "Mendex.dll", IDS_UPDATE_FAILED, kThreadDone);
     const int updateResult = m_lastCall.result;
     m_log.Line("update result %d", updateResult);
+    if (repairEx) {
+        m_log.Line("update counts: restored %d, deleted %d, scheduled %d, failed %d",
+                   counts.restored, counts.deleted, counts.scheduled, counts.failed);
+        logInUse(inUse.terminated());
+    }
     // Only an update that completed is checked; a run the check finds not
     // matching never says that the software is up to date.
     Check check = Check::NotVerified;
+    int mismatches = 0;
     if (updateResult == kOk || updateResult == kRestoreFailed)
-        check = verify();
+        check = verify(mismatches);
     if (check == Check::Raised)
         return raised(m_hMendex, "Mendex.dll", IDS_UPDATE_FAILED, kThreadDone);
-    const bool updated = updateResult == kOk && check != Check::DoesNotMatch;
+    // A file left for the restart is still the old one (or still there): the
+    // check finds it. Only findings beyond those files say that the
+    // installation does not match.
+    const int scheduled = counts.scheduled > 0 ? counts.scheduled : 0;
+    const bool copiesFailed = updateResult == kRestoreFailed || counts.failed > 0;
+    const bool matches = check != Check::DoesNotMatch || mismatches <= scheduled;
+    if (check == Check::DoesNotMatch && matches)
+        m_log.Line("the check's %d finding(s) are within the %d file(s) left for the restart",
+                   mismatches, scheduled);
+    const bool updated = updateResult == kOk && !copiesFailed && matches;
+    const bool restartNeeded = updated && scheduled > 0;
     progress(160);
-    text.LoadString(updated ? IDS_UPDATE_DONE : IDS_UPDATE_FAILED);
+    text.LoadString(restartNeeded ? IDS_RESTART_STATUS
+                    : updated     ? IDS_UPDATE_DONE
+                                  : IDS_UPDATE_FAILED);
     status(text.c_str());
     progress(180);
     step("unload Mendex.dll");
@@ -492,15 +755,17 @@ UINT PatchRun::runSteps()
     startProbe();
     progress(250);
 
+    if (restartNeeded)
+        return restartEnd();
     // After a failure the closing message says so (text 101), never that the
     // software is up to date.
     UINT closing = IDS_UPDATE_DONE;
     if (updated) {
         outcome(kExitUpdated, "updated");
-    } else if (updateResult == kOk) {
+    } else if (updateResult == kOk && !copiesFailed) {
         outcome(kExitIncomplete, "the installation does not match");
         closing = IDS_ERROR_NOTICE;
-    } else if (updateResult == kRestoreFailed) {
+    } else if (updateResult == kOk || updateResult == kRestoreFailed) {
         outcome(kExitIncomplete, "some files could not be restored");
         closing = IDS_ERROR_NOTICE;
     } else {
@@ -552,6 +817,32 @@ UINT PatchRun::undoSteps()
     outcome(end.exitCode, end.what);
     showText(end.text, kCaptionUpdate, MB_ICONINFORMATION);
     return finish(Resources::Unload, kThreadDone);
+}
+
+DWORD RestartComputer()
+{
+    UniqueKernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()))
+        return GetLastError();
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (!LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid))
+        return GetLastError();
+    // Succeeds also when the privilege was not there to enable: the last
+    // error tells.
+    if (!AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr))
+        return GetLastError();
+    if (GetLastError() == ERROR_NOT_ALL_ASSIGNED)
+        return ERROR_NOT_ALL_ASSIGNED;
+    const DWORD reason = SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_INSTALLATION |
+                         SHTDN_REASON_FLAG_PLANNED;
+    const DWORD error = InitiateShutdownA(nullptr, nullptr, 0, SHUTDOWN_RESTART, reason);
+    if (error == ERROR_SUCCESS)
+        return 0;
+    if (ExitWindowsEx(EWX_REBOOT, reason))
+        return 0;
+    return GetLastError();
 }
 
 UINT PatchThreadProc(LPVOID param)

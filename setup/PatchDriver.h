@@ -13,6 +13,10 @@
 #include "SetupOptions.h"
 #include "WinHandle.h"
 
+#include <functional>
+
+struct RepairCounts; // Mendex.h
+
 // What the run needs of its window. Called on the run's thread.
 class PatchHost
 {
@@ -37,6 +41,13 @@ const DWORD kUpdatePauseMs = 1500;
 const int kVerifyReportSize = 64 * 1024;
 // The size of the buffer for the report of the undo.
 const int kUndoReportSize = 256 * 1024;
+// The size of the buffer for the files in use that the update reports.
+const int kInUseReportSize = 64 * 1024;
+
+// Restarts the computer to finish an update: enables the shutdown privilege
+// and starts a planned restart for an installation. Returns 0 once the
+// restart has begun, else the error that stopped it.
+DWORD RestartComputer();
 
 class PatchRun
 {
@@ -64,6 +75,14 @@ public:
     DWORD m_pauseMs = kUpdatePauseMs; // the wait before the update call
     // The run undoes the newest kept run: no search, no update.
     bool m_undo = false;
+    // Files in use are asked about, and a restart is offered, only
+    // interactively; m_restart says whether a needed restart is asked for,
+    // left or started without asking.
+    SetupMode m_mode = SetupMode::Interactive;
+    SetupRestart m_restart = SetupRestart::Default;
+    // Starts the restart that finishes an update (0: it has begun, else the
+    // error); the tests put their own here.
+    std::function<DWORD()> m_startRestart = RestartComputer;
 
     UniqueModule m_hResLib;  // "patchres.dll", as data
     UniqueModule m_hScoutex; // "Scoutex.dll" while it is loaded
@@ -86,6 +105,7 @@ private:
     enum class Resources { Keep, Unload };
     enum class Search { Found, NotFound, Raised };
     enum class Check { Matches, DoesNotMatch, NotVerified, Raised };
+    enum class InUse { GoOn, Cancel, Raised };
 
     // Every step begins here: logged, or Cancelled thrown when a cancel was
     // requested. The log thus never holds a step after "cancel requested".
@@ -93,6 +113,7 @@ private:
     void progress(int pos);
     void status(const char* text);
     int showText(UINT id, const char* caption, UINT type);
+    int showMessage(const char* text, const char* caption, UINT type);
     HMODULE loadLibrary(UniqueModule& module, const char* name);
     void outcome(int exitCode, const char* what);
     UINT finish(Resources resources, UINT threadResult);
@@ -104,12 +125,16 @@ private:
     template <class Fn> Fn mendexExport(const char* name);
     UINT noMendex();
     void logReport(const char* report, const char* prefix);
+    void logInUse(const char* report);
+    void composeInUse(const char* report, FwText& text);
     void dropResources();
     void takeRecord();
     UINT runSteps();
     UINT undoSteps();
     Search enumerate(int (*search)(InstallRecord*));
-    Check verify();
+    InUse filesInUse(int (*repair)(InstallRecord*, int, RepairCounts*, char*, int));
+    Check verify(int& mismatches);
+    UINT restartEnd();
     void startProbe();
 
     PatchHost& m_host;

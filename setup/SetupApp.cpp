@@ -32,6 +32,18 @@ const char* modeName(SetupMode mode)
     }
 }
 
+const char* restartName(SetupRestart restart)
+{
+    switch (restart) {
+    case SetupRestart::Never:
+        return ", norestart";
+    case SetupRestart::Force:
+        return ", forcerestart";
+    default:
+        return "";
+    }
+}
+
 // Tells the user why Setup ends before its run, in text id of the resource
 // library beside Setup (read as data).
 void showRefusal(const char* setupDir, UINT id)
@@ -83,13 +95,18 @@ int CSetupApp::runPatch(CSetupDlg& dlg)
     }
     log.Line("Setup started, command line: %s", GetCommandLineA());
     if (!options.valid()) {
-        log.Line("unknown switch: %s", options.badSwitch.c_str());
+        log.Line("%s: %s",
+                 options.contradicts ? "switch contradicts an earlier one" : "unknown switch",
+                 options.badSwitch.c_str());
         log.Line("%s", kSetupUsage);
         return kExitBadSwitch;
     }
     dlg.m_mode = options.mode;
+    run.m_mode = options.mode;
     run.m_undo = options.undo;
-    log.Line("mode: %s%s", modeName(options.mode), options.undo ? ", undo" : "");
+    run.m_restart = options.restart;
+    log.Line("mode: %s%s%s", modeName(options.mode), options.undo ? ", undo" : "",
+             restartName(options.restart));
     // Nobody is there to answer a crash dialog: a program that fails ends.
     if (options.mode != SetupMode::Interactive)
         SetErrorMode(GetErrorMode() | SEM_NOGPFAULTERRORBOX);

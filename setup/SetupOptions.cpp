@@ -3,17 +3,22 @@
 
 #include <vector>
 
-const char kSetupUsage[] = "Usage: Setup [/undo] [/quiet | /passive] [/log FILE | /log:FILE] [/?]\n"
-                           "  /undo      puts back what the last update changed; no update\n"
-                           "  /quiet     no window; the update runs without asking\n"
-                           "  /passive   the progress window only; the update runs without asking\n"
-                           "  /log FILE  appends a run log to FILE\n"
-                           "  /?         shows this text\n"
-                           "Exit codes: 0 updated (or undone), 1602 cancelled, 1603 failed,\n"
-                           "1604 some files not restored or the installation does not match\n"
-                           "(undo: files changed since the update were kept), 1605 no installed\n"
-                           "release, or no run to undo, 1618 busy (retry later), 1622 log file\n"
-                           "cannot be written, 1639 unknown switch";
+const char kSetupUsage[] =
+    "Usage: Setup [/undo] [/quiet | /passive] [/norestart | /forcerestart]\n"
+    "             [/log FILE | /log:FILE] [/?]\n"
+    "  /undo          puts back what the last update changed; no update\n"
+    "  /quiet         no window; the update runs without asking\n"
+    "  /passive       the progress window only; the update runs without asking\n"
+    "  /norestart     never restarts and does not ask to (unattended: the default)\n"
+    "  /forcerestart  restarts without asking when a restart finishes the update\n"
+    "  /log FILE      appends a run log to FILE\n"
+    "  /?             shows this text\n"
+    "Exit codes: 0 updated (or undone), 1602 cancelled, 1603 failed,\n"
+    "1604 some files not restored or the installation does not match\n"
+    "(undo: files changed since the update were kept), 1605 no installed\n"
+    "release, or no run to undo, 1618 busy (retry later), 1622 log file\n"
+    "cannot be written, 1639 unknown or contradicting switch, 1641 updated\n"
+    "and restarting, 3010 updated, a restart finishes it";
 
 namespace
 {
@@ -78,6 +83,15 @@ SetupOptions parseSetupOptions(const char* commandLine)
         } else if (sameWord(name, "passive")) {
             if (options.mode != SetupMode::Quiet)
                 options.mode = SetupMode::Passive;
+        } else if (sameWord(name, "norestart") || sameWord(name, "forcerestart")) {
+            const SetupRestart restart =
+                sameWord(name, "norestart") ? SetupRestart::Never : SetupRestart::Force;
+            if (options.restart != SetupRestart::Default && options.restart != restart &&
+                options.valid()) {
+                options.badSwitch = arg;
+                options.contradicts = true;
+            }
+            options.restart = restart;
         } else if (sameWord(name, "undo")) {
             options.undo = true;
         } else if (sameWord(name, "?")) {

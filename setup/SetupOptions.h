@@ -13,6 +13,8 @@ const int kExitNotFound = 1605;   // no installed release, or no run to undo
 const int kExitBusy = 1618;       // product running or another Setup running: retry
 const int kExitLogFailed = 1622;  // the run log named by /log cannot be written
 const int kExitBadSwitch = 1639;
+const int kExitRestartStarted = 1641; // updated; Setup started the restart that finishes it
+const int kExitRestartNeeded = 3010;  // updated; a restart finishes it (files were in use)
 
 enum class SetupMode {
     Interactive, // windows and message boxes
@@ -20,12 +22,22 @@ enum class SetupMode {
     Quiet,       // no window at all
 };
 
+// Whether Setup restarts the computer when files in use are replaced at the
+// next restart. Setup never restarts by itself.
+enum class SetupRestart {
+    Default, // interactive: asks; unattended: never
+    Never,   // /norestart
+    Force,   // /forcerestart: restarts without asking
+};
+
 struct SetupOptions {
     SetupMode mode = SetupMode::Interactive;
+    SetupRestart restart = SetupRestart::Default;
     bool help = false;
-    bool undo = false;     // puts back what the newest kept run changed
-    std::string logPath;   // empty: no run log
-    std::string badSwitch; // the first switch not understood
+    bool undo = false;        // puts back what the newest kept run changed
+    std::string logPath;      // empty: no run log
+    std::string badSwitch;    // the first switch not understood, or that contradicts an earlier one
+    bool contradicts = false; // badSwitch is understood but contradicts an earlier switch
     bool valid() const { return badSwitch.empty(); }
 };
 

@@ -1,10 +1,10 @@
 // fwauto: drives Setup's windows as a user would, for the window tests and
 // the demonstration. Runs in the same Wine prefix as Setup.exe.
 //
-//   fwauto box CAPTION OK|Cancel|none [MS]
-//                                      waits for a message box with that
+//   fwauto box CAPTION BUTTON [MS]     waits for a message box with that
 //                                      caption, prints its text, presses the
-//                                      button (none: leaves it up); the
+//                                      button (OK, Cancel, TryAgain, Continue,
+//                                      Yes, No; none: leaves it up); the
 //                                      caption * takes any message box
 //   fwauto wait TITLE [MS]             waits for the progress window
 //   fwauto gone TITLE [MS]             waits until the progress window is gone
@@ -140,7 +140,19 @@ int box(const std::string& caption, const std::string& button, DWORD ms)
         std::printf("%s\n", t.c_str());
     if (button == "none")
         return 0;
-    press(w, button == "Cancel" ? IDCANCEL : IDOK);
+    const struct {
+        const char* name;
+        int id;
+    } buttons[] = {{"Cancel", IDCANCEL},
+                   {"TryAgain", IDTRYAGAIN},
+                   {"Continue", IDCONTINUE},
+                   {"Yes", IDYES},
+                   {"No", IDNO}};
+    int id = IDOK;
+    for (const auto& b : buttons)
+        if (button == b.name)
+            id = b.id;
+    press(w, id);
     // Gone before the next command looks for a box of the same caption.
     for (DWORD start = GetTickCount(); IsWindow(w) && GetTickCount() - start < ms;)
         Sleep(20);

@@ -332,8 +332,10 @@ TEST_F(PatchDriver, FullRunOldestFirstChoosesTheNewest)
                                           "search zeroed",
                                           "unload Scoutex.dll",
                                           "load Mendex.dll",
-                                          "repair Pixora Scan|3.0|C:\\Pixora Scan\\3.0|1:200|"
-                                          "scoutex loaded=0",
+                                          "repairex options=1|Pixora Scan|3.0|C:\\Pixora "
+                                          "Scan\\3.0|1:200|capacity=65536|scoutex loaded=0",
+                                          "repairex options=2|Pixora Scan|3.0|C:\\Pixora "
+                                          "Scan\\3.0|1:200|capacity=65536|scoutex loaded=0",
                                           "verify Pixora Scan|3.0|C:\\Pixora Scan\\3.0|"
                                           "capacity=65536",
                                           "unload Mendex.dll"};
@@ -359,7 +361,8 @@ TEST_F(PatchDriver, NewestFirstKeepsTheNewestAndAnOlderOneChangesNothing)
     repair("0");
     EXPECT_EQ(run(), 0u);
     EXPECT_EQ(statusAt(100), "...Pixora Scan 3.0");
-    EXPECT_EQ(calls()[6], "repair Pixora Scan|3.0|C:\\Pixora Scan\\3.0|2:0|scoutex loaded=0");
+    EXPECT_EQ(calls()[7], "repairex options=2|Pixora Scan|3.0|C:\\Pixora Scan\\3.0|2:0|"
+                          "capacity=65536|scoutex loaded=0");
 }
 
 TEST_F(PatchDriver, EqualTimesChooseTheOneReportedLast)
@@ -368,7 +371,8 @@ TEST_F(PatchDriver, EqualTimesChooseTheOneReportedLast)
     repair("0");
     EXPECT_EQ(run(), 0u);
     EXPECT_EQ(statusAt(100), "...Pixora Lite 1.0");
-    EXPECT_EQ(calls()[6], "repair Pixora Lite|1.0|C:\\Pixora Lite\\1.0|5:5|scoutex loaded=0");
+    EXPECT_EQ(calls()[7], "repairex options=2|Pixora Lite|1.0|C:\\Pixora Lite\\1.0|5:5|"
+                          "capacity=65536|scoutex loaded=0");
 }
 
 TEST_F(PatchDriver, ProductWindowOpenStopsBeforeTheUpdate)
@@ -531,6 +535,293 @@ TEST_F(PatchDriver, CompletedUpdateIsCheckedAndEndsAsTheCheckFinds)
             EXPECT_LT(calls.find("verify "), calls.find("unload Mendex.dll"));
         }
         EXPECT_TRUE(appears(dir / "devprobe.log"));
+        EXPECT_FALSE(h.run.m_hMendex);
+    }
+}
+
+// Files in use, with a Mendex.dll that has RepairPixoraAppEx: before the
+// first change it is asked which files that the update must replace or
+// delete are in use. Interactively the box lists each program that holds one
+// once: Try Again looks again, Continue and unattended runs leave them for
+// the restart, Cancel changes nothing. Files left for the restart end the run
+// with 3010 (the check counts them as not matching: only findings beyond
+// them are 1604), or 1641 once Setup has started the restart: asked for
+// interactively, without asking by /forcerestart, never by /norestart or
+// unattended. An older library updates as before.
+TEST_F(PatchDriver, FilesInUseAreAskedAboutAndLeftForTheRestart)
+{
+    const std::string kit = "C:\\Kit\\PXOCR.DLL";
+    const std::string stray = "C:\\Kit\\STRAY.TMP";
+    const std::string busyKit = "busy\t" + kit + "\tPXSCAN.EXE (pid 42)\tPXTWAIN.EXE (pid 7)\n";
+    const std::string busyBoth = "busy\t" + kit + "\tPXSCAN.EXE (pid 42)\nbusy\t" + stray +
+                                 "\tanother program\tPXSCAN.EXE (pid 42)\n";
+    auto busyBox = [](const std::string& holders) {
+        return "box Pixora Update|310|" + text(IDS_FILES_IN_USE) + "\n\n" + holders + "\n\n" +
+               text(IDS_CLOSE_PROGRAMS);
+    };
+    const std::string askBox =
+        "box Pixora Update|36|" + text(IDS_RESTART_NEEDED) + "\n\n" + text(IDS_RESTART_QUESTION);
+    const std::string leftBox = "box Pixora Update|64|" + text(IDS_RESTART_NEEDED);
+    const std::string forceBox = leftBox + "\n\n" + text(IDS_RESTARTING);
+    const std::string failedBox = "box Pixora Update|48|" + text(IDS_RESTART_FAILED);
+    const std::string doneBox = "box Pixora Update|64|" + text(IDS_UPDATE_DONE);
+    const std::string noticeBox = "box Pixora Update|64|" + text(IDS_ERROR_NOTICE);
+    const std::string restartLine = "restart\t" + kit + "\tPXSCAN.EXE (pid 42)\n";
+    const std::string atRestart = "at restart: " + kit + " (in use by PXSCAN.EXE (pid 42))";
+    const char* scripted = "ScriptedLibrary.dll";
+    struct Row {
+        const char* what;
+        std::string repairex; // repairex.txt
+        const char* verify;   // verify.txt; null: none
+        const char* library;  // the stand-in for Mendex.dll
+        SetupMode mode;
+        SetupRestart restart;
+        std::vector<int> answers; // after the confirmation
+        DWORD restartError;       // what starting the restart returns
+        int exitCode;
+        const char* outcome;
+        std::vector<std::string> boxes;  // after the confirmation
+        int restarts;                    // restarts started
+        std::vector<int> options;        // of the calls of RepairPixoraAppEx, in order
+        std::vector<std::string> logged; // run log lines, in this order
+    };
+    const Row rows[] = {
+        {"busy, Try Again, free",
+         "find 1\n" + busyKit + "find 0\nrun 0 2 1 0 0\n",
+         nullptr,
+         scripted,
+         SetupMode::Interactive,
+         SetupRestart::Default,
+         {IDTRYAGAIN},
+         0,
+         kExitUpdated,
+         "updated",
+         {busyBox("PXSCAN.EXE (pid 42)\nPXTWAIN.EXE (pid 7)"), doneBox},
+         0,
+         {1, 1, 2},
+         {"step: look for files in use", "files in use: 1",
+          "in use: " + kit + " (in use by PXSCAN.EXE (pid 42), PXTWAIN.EXE (pid 7))",
+          "files in use: try again", "step: look for files in use", "files in use: 0",
+          "step: update", "update result 0",
+          "update counts: restored 2, deleted 1, scheduled 0, failed 0"}},
+        {"busy, Continue, no restart now",
+         "find 2\n" + busyBoth + "run 0 1 0 2 0\n" + restartLine + "restart\t" + stray +
+             "\tanother program\n",
+         "2\nfile C:\\Kit\\PXOCR.DLL: expected size 1 time 2, found size 3 time 4\nunlisted file "
+         "C:\\Kit\\STRAY.TMP\n",
+         scripted,
+         SetupMode::Interactive,
+         SetupRestart::Default,
+         {IDCONTINUE, IDNO},
+         0,
+         kExitRestartNeeded,
+         "updated, a restart finishes it",
+         {busyBox("PXSCAN.EXE (pid 42)\nanother program"), askBox},
+         0,
+         {1, 2},
+         {"files in use: 2",
+          "in use: " + stray + " (in use by another program, PXSCAN.EXE (pid 42))",
+          "files in use: continue, left for the restart", "update result 0",
+          "update counts: restored 1, deleted 0, scheduled 2, failed 0", atRestart,
+          "at restart: " + stray + " (in use by another program)", "verify result 2",
+          "the check's 2 finding(s) are within the 2 file(s) left for the restart",
+          "restart now: no"}},
+        {"busy, Cancel",
+         "find 1\n" + busyKit + "run 0 1 0 0 0\n",
+         nullptr,
+         scripted,
+         SetupMode::Interactive,
+         SetupRestart::Default,
+         {IDCANCEL},
+         0,
+         kExitCancelled,
+         "cancelled, files in use",
+         {busyBox("PXSCAN.EXE (pid 42)\nPXTWAIN.EXE (pid 7)")},
+         0,
+         {1},
+         {"files in use: 1", "files in use: cancel", "step: unload Mendex.dll"}},
+        {"/quiet: no box, left for the restart",
+         "find 1\n" + busyKit + "run 0 0 0 1 0\n" + restartLine,
+         "1\nfile C:\\Kit\\PXOCR.DLL: missing\n",
+         scripted,
+         SetupMode::Quiet,
+         SetupRestart::Default,
+         {},
+         0,
+         kExitRestartNeeded,
+         "updated, a restart finishes it",
+         {leftBox},
+         0,
+         {1, 2},
+         {"files in use: 1", "files in use: left for the restart", atRestart}},
+        {"in use only during the run, restart now",
+         "run 0 0 0 1 0\n" + restartLine,
+         nullptr,
+         scripted,
+         SetupMode::Interactive,
+         SetupRestart::Default,
+         {IDYES},
+         0,
+         kExitRestartStarted,
+         "updated, the restart that finishes it has begun",
+         {askBox},
+         1,
+         {1, 2},
+         {"files in use: 0", atRestart, "restart now: yes", "restart the computer"}},
+        {"/passive /forcerestart",
+         "find 1\n" + busyKit + "run 0 0 0 1 0\n" + restartLine,
+         nullptr,
+         scripted,
+         SetupMode::Passive,
+         SetupRestart::Force,
+         {},
+         0,
+         kExitRestartStarted,
+         "updated, the restart that finishes it has begun",
+         {forceBox},
+         1,
+         {1, 2},
+         {"files in use: left for the restart", "restart the computer"}},
+        {"/quiet /forcerestart, the restart cannot be started",
+         "run 0 0 0 1 0\n" + restartLine,
+         nullptr,
+         scripted,
+         SetupMode::Quiet,
+         SetupRestart::Force,
+         {},
+         ERROR_ACCESS_DENIED,
+         kExitRestartNeeded,
+         "updated, a restart finishes it",
+         {forceBox, failedBox},
+         1,
+         {1, 2},
+         {"restart the computer", "the restart could not be started (error 5)"}},
+        {"/norestart, the look cannot be made",
+         "find -1\nrun 0 0 0 1 0\n" + restartLine,
+         nullptr,
+         scripted,
+         SetupMode::Interactive,
+         SetupRestart::Never,
+         {},
+         0,
+         kExitRestartNeeded,
+         "updated, a restart finishes it",
+         {leftBox},
+         0,
+         {1, 2},
+         {"files in use: -1", "step: update", atRestart}},
+        {"the check finds more than the files left for the restart",
+         "run 0 0 0 1 0\n" + restartLine,
+         "2\nfile C:\\Kit\\PXOCR.DLL: missing\nfile C:\\Scan\\PXSCAN.EXE: missing\n",
+         scripted,
+         SetupMode::Interactive,
+         SetupRestart::Default,
+         {},
+         0,
+         kExitIncomplete,
+         "the installation does not match",
+         {noticeBox},
+         0,
+         {1, 2},
+         {atRestart, "verify result 2", "does not match: file C:\\Scan\\PXSCAN.EXE: missing"}},
+        {"a file in use neither replaced nor left for the restart",
+         "run -15 0 0 1 1\n" + restartLine + "failed\t" + stray + "\tPXTWAIN.EXE (pid 7)\n",
+         nullptr,
+         scripted,
+         SetupMode::Quiet,
+         SetupRestart::Force,
+         {},
+         0,
+         kExitIncomplete,
+         "some files could not be restored",
+         {noticeBox},
+         0,
+         {1, 2},
+         {"update result -15", atRestart,
+          "failed, in use: " + stray + " (in use by PXTWAIN.EXE (pid 7))"}},
+        {"an older library",
+         "find 1\n" + busyKit + "run 0 0 0 1 0\n",
+         nullptr,
+         "ScriptedOldLibrary.dll",
+         SetupMode::Interactive,
+         SetupRestart::Force,
+         {},
+         0,
+         kExitUpdated,
+         "updated",
+         {doneBox},
+         0,
+         {},
+         {"Mendex.dll without RepairPixoraAppEx: files in use are not looked for", "step: update",
+          "update result 0"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir("in use");
+        for (const char* file : {"patchres.dll", "devprobe.exe"})
+            copyIn(file, dir / file);
+        copyIn("ScriptedLibrary.dll", dir / "Scoutex.dll");
+        copyIn(row.library, dir / "Mendex.dll");
+        writeFile(dir / "search.txt", "0|Pixora Scan|3.0|1|1\n");
+        writeFile(dir / "repair.txt", "0");
+        writeFile(dir / "repairex.txt", row.repairex);
+        if (row.verify)
+            writeFile(dir / "verify.txt", row.verify);
+        Harness h(dir.path() + "\\", dir / "run.log");
+        h.run.m_mode = row.mode;
+        h.run.m_restart = row.restart;
+        h.host.answers = {IDOK};
+        h.host.answers.insert(h.host.answers.end(), row.answers.begin(), row.answers.end());
+        int restarts = 0;
+        const DWORD restartError = row.restartError;
+        h.run.m_startRestart = [&restarts, restartError] {
+            ++restarts;
+            return restartError;
+        };
+        const bool cancelled = row.exitCode == kExitCancelled;
+        EXPECT_EQ(h.run.Run(), cancelled ? static_cast<UINT>(-1) : 0u);
+        EXPECT_EQ(h.run.m_exitCode, row.exitCode);
+        EXPECT_EQ(restarts, row.restarts);
+        std::vector<std::string> boxes = h.host.withPrefix("box ");
+        ASSERT_FALSE(boxes.empty());
+        boxes.erase(boxes.begin()); // the confirmation
+        EXPECT_EQ(boxes, row.boxes);
+        EXPECT_EQ(h.host.events().back(), "end 1");
+        const std::string restartStatus = text(IDS_RESTART_STATUS);
+        std::string status = "<not reached>";
+        for (const std::string& e : h.host.withPrefix("progress 180 "))
+            status = e.substr(13);
+        EXPECT_EQ(status, cancelled                         ? "<not reached>"
+                          : row.exitCode == kExitUpdated    ? text(IDS_UPDATE_DONE)
+                          : row.exitCode == kExitIncomplete ? text(IDS_UPDATE_FAILED)
+                                                            : restartStatus);
+        const std::vector<std::string> cancelledProgress = {"20", "40", "80", "100"};
+        EXPECT_EQ(progress(h.host), cancelled ? cancelledProgress : kFullProgress);
+        const std::vector<std::string> log = logLines(dir / "run.log");
+        std::size_t at = 0;
+        for (const std::string& wanted : row.logged) {
+            while (at < log.size() && log[at] != wanted)
+                ++at;
+            EXPECT_LT(at, log.size()) << "no \"" << wanted << "\" in its place in the log";
+        }
+        const std::string outcome =
+            std::string("outcome: ") + row.outcome + ", exit code " + std::to_string(row.exitCode);
+        EXPECT_NE(std::find(log.begin(), log.end(), outcome), log.end()) << outcome;
+        std::vector<int> options;
+        bool older = false;
+        for (const std::string& call : lines(readFile(dir / "calls.txt"))) {
+            if (call.rfind("repairex options=", 0) == 0)
+                options.push_back(std::atoi(call.c_str() + 17));
+            older = older || call.rfind("repair Pixora Scan|", 0) == 0;
+        }
+        EXPECT_EQ(options, row.options);
+        EXPECT_EQ(older, row.options.empty());
+        if (cancelled) {
+            Sleep(300);
+            EXPECT_FALSE(fileExists(dir / "devprobe.log"));
+        } else {
+            EXPECT_TRUE(appears(dir / "devprobe.log"));
+        }
         EXPECT_FALSE(h.run.m_hMendex);
     }
 }
@@ -807,7 +1098,8 @@ TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
     const bool throwUnwinds = true;
 #endif
     struct Row {
-        const char* call;   // "search", "repair", "verify" or "undo"
+        const char* call;   // "search", "busy" (the look for files in use), "repair",
+                            // "verify" or "undo"
         const char* how;    // the scripted breakdown
         const char* logged; // what the log tells of it
         bool unloaded;      // the library is unloaded afterwards
@@ -818,6 +1110,7 @@ TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
         {"search", "fault", "Scoutex.dll raised exception 0xC0000005 at Scoutex.dll+0x", false},
         {"search", "abort", "Scoutex.dll aborted", false},
         {"search", "terminate", "Scoutex.dll aborted", false},
+        {"busy", "fault", "Mendex.dll raised exception 0xC0000005 at Mendex.dll+0x", false},
         {"repair", "throw",
          throwUnwinds ? "Mendex.dll threw a C++ exception" : "Mendex.dll aborted", throwUnwinds},
         {"repair", "fault", "Mendex.dll raised exception 0xC0000005 at Mendex.dll+0x", false},
@@ -847,7 +1140,10 @@ TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
                   inSearch ? std::string(row.how) + "\n" : "0|Pixora Scan|3.0|1|1\n");
         const bool inVerify = std::string(row.call) == "verify";
         const bool inUndo = std::string(row.call) == "undo";
-        writeFile(dir / "repair.txt", inSearch || inVerify ? "0" : row.how);
+        const bool inBusy = std::string(row.call) == "busy";
+        writeFile(dir / "repair.txt", inSearch || inVerify || inBusy ? "0" : row.how);
+        if (inBusy)
+            writeFile(dir / "repairex.txt", std::string("find ") + row.how + "\n");
         if (inVerify)
             writeFile(dir / "verify.txt", row.how);
         if (inUndo)
@@ -858,7 +1154,7 @@ TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
             h.run.m_undo = inUndo;
             const auto worker = startRun(h.run);
             ASSERT_EQ(WaitForSingleObject(worker->Handle(), 30000), WAIT_OBJECT_0);
-            EXPECT_EQ(threadResult(*worker), inSearch ? static_cast<DWORD>(-1) : 0u);
+            EXPECT_EQ(threadResult(*worker), inSearch || inBusy ? static_cast<DWORD>(-1) : 0u);
             EXPECT_EQ(h.run.m_exitCode, kExitFailed);
             const auto boxes = h.host.withPrefix("box ");
             ASSERT_EQ(boxes.size(), 2u);
@@ -883,7 +1179,9 @@ TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
         EXPECT_EQ(calls.find("load Mendex.dll") != std::string::npos, !inSearch);
         // The undo neither searches nor updates.
         EXPECT_EQ(calls.find("load Scoutex.dll") != std::string::npos, !inUndo);
-        EXPECT_EQ(calls.find("repair ") != std::string::npos, !inSearch && !inUndo);
+        // Nothing is changed after the look for files in use broke down.
+        EXPECT_EQ(calls.find("repairex options=2|") != std::string::npos,
+                  !inSearch && !inUndo && !inBusy);
         EXPECT_FALSE(fileExists(dir / "devprobe.log"));
         if (broken)
             FreeLibrary(broken); // the test's own clean-up: the folder goes
@@ -1085,10 +1383,13 @@ TEST_F(PatchDriver, UnknownSetupDirectoryLoadsNothingAndFails)
 
 TEST(PatchTexts, EveryTextTheDriverShowsIsInTheResourceLibrary)
 {
-    for (UINT id : {IDS_UPDATE_DONE, IDS_SEARCHING, IDS_CONFIRM, IDS_PRODUCT_RUNNING,
-                    IDS_LOAD_FAILED, IDS_ERROR_NOTICE, IDS_UPDATE_FAILED, IDS_ALREADY_RUNNING,
-                    IDS_LOG_FAILED, IDS_UNDO_CONFIRM, IDS_UNDOING, IDS_UNDO_DONE, IDS_UNDO_KEPT,
-                    IDS_UNDO_NOTHING, IDS_UNDO_FAILED})
+    for (UINT id :
+         {IDS_UPDATE_DONE,    IDS_SEARCHING,      IDS_CONFIRM,          IDS_PRODUCT_RUNNING,
+          IDS_LOAD_FAILED,    IDS_ERROR_NOTICE,   IDS_UPDATE_FAILED,    IDS_ALREADY_RUNNING,
+          IDS_LOG_FAILED,     IDS_UNDO_CONFIRM,   IDS_UNDOING,          IDS_UNDO_DONE,
+          IDS_UNDO_KEPT,      IDS_UNDO_NOTHING,   IDS_UNDO_FAILED,      IDS_FILES_IN_USE,
+          IDS_CLOSE_PROGRAMS, IDS_RESTART_NEEDED, IDS_RESTART_QUESTION, IDS_RESTARTING,
+          IDS_RESTART_FAILED, IDS_RESTART_STATUS})
         EXPECT_FALSE(text(id).empty()) << "text " << id;
 }
 

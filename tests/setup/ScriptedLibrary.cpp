@@ -19,10 +19,22 @@
 //   undo.txt    UndoPixoraRun, as verify.txt: the first line its result (or
 //               a breakdown), every further line a line of its report; no
 //               file: 2 (no run to undo) with an empty report
-// Built a second time without VerifyPixoraApp and UndoPixoraRun, as an older
-// Mendex.dll is (FW_SCRIPTED_WITHOUT_VERIFY).
+//   repairex.txt  RepairPixoraAppEx, in blocks, each a header line and the
+//               lines of its report (tabs as the report has them) up to the
+//               next header:
+//                 find RESULT   the answer of one call with kRepairFindBusy:
+//                               the first block for the first call, and so
+//                               on (or a breakdown); a call beyond them: 0
+//                 run RESULT RESTORED DELETED SCHEDULED FAILED
+//                               any other call: its result (or a
+//                               breakdown) and counts
+//               without a run block (or the file): the other calls as
+//               repair.txt says, counts zero, no report
+// Built a second time without VerifyPixoraApp, UndoPixoraRun and
+// RepairPixoraAppEx, as an older Mendex.dll is (FW_SCRIPTED_WITHOUT_VERIFY).
 #include "FwDialog.h"
 #include "InstallRecord.h"
+#include "Mendex.h"
 
 #include <windows.h>
 
@@ -190,15 +202,12 @@ extern "C" SCRIPTED_EXPORT int IsOVPixoraSWInstalled(InstallRecord* record)
     return result;
 }
 
-extern "C" SCRIPTED_EXPORT int RepairPixoraApp(InstallRecord* record)
+namespace
 {
-    char line[1400];
-    std::snprintf(line, sizeof line, "repair %s|%s|%s|%lu:%lu|scoutex loaded=%d",
-                  record->productName, record->productVersion, record->programDir,
-                  static_cast<unsigned long>(record->installTimeHigh),
-                  static_cast<unsigned long>(record->installTimeLow),
-                  GetModuleHandleA("Scoutex.dll") != nullptr ? 1 : 0);
-    note(line);
+
+// The call of RepairPixoraApp as repair.txt scripts it.
+int scriptedRepair()
+{
     const std::string script = readLine("repair.txt", 0);
     if (script.find("block") != std::string::npos) {
         UniqueKernelHandle entered(CreateEventA(nullptr, TRUE, FALSE, "FwTestRepairEntered"));
@@ -209,6 +218,20 @@ extern "C" SCRIPTED_EXPORT int RepairPixoraApp(InstallRecord* record)
     }
     breakDown(script.substr(0, script.find(' ')));
     return std::atoi(script.c_str());
+}
+
+} // namespace
+
+extern "C" SCRIPTED_EXPORT int RepairPixoraApp(InstallRecord* record)
+{
+    char line[1400];
+    std::snprintf(line, sizeof line, "repair %s|%s|%s|%lu:%lu|scoutex loaded=%d",
+                  record->productName, record->productVersion, record->programDir,
+                  static_cast<unsigned long>(record->installTimeHigh),
+                  static_cast<unsigned long>(record->installTimeLow),
+                  GetModuleHandleA("Scoutex.dll") != nullptr ? 1 : 0);
+    note(line);
+    return scriptedRepair();
 }
 
 #ifndef FW_SCRIPTED_WITHOUT_VERIFY
@@ -249,6 +272,53 @@ extern "C" int UndoPixoraRun(const char* run, int options, char* report, int cap
         copyText(report, static_cast<std::size_t>(capacity), text.c_str());
     }
     return std::atoi(script[0].c_str());
+}
+#endif
+
+#ifndef FW_SCRIPTED_WITHOUT_VERIFY
+extern "C" int RepairPixoraAppEx(InstallRecord* record, int options, RepairCounts* counts,
+                                 char* report, int capacity)
+{
+    char line[1400];
+    std::snprintf(line, sizeof line,
+                  "repairex options=%d|%s|%s|%s|%lu:%lu|capacity=%d|scoutex loaded=%d", options,
+                  record->productName, record->productVersion, record->programDir,
+                  static_cast<unsigned long>(record->installTimeHigh),
+                  static_cast<unsigned long>(record->installTimeLow), capacity,
+                  GetModuleHandleA("Scoutex.dll") != nullptr ? 1 : 0);
+    note(line);
+    if (counts)
+        *counts = RepairCounts{};
+    if (report && capacity > 0)
+        report[0] = '\0';
+    // The block of this call: the n-th "find" block, or the "run" block.
+    const bool find = (options & kRepairFindBusy) != 0;
+    const std::string header = find ? "find" : "run";
+    static int findCalls = 0;
+    const int wanted = find ? findCalls++ : 0;
+    const std::vector<std::string> script = readLines("repairex.txt");
+    std::size_t at = 0;
+    for (int seen = 0; at < script.size(); ++at)
+        if (script[at].rfind(header + " ", 0) == 0 && seen++ == wanted)
+            break;
+    if (at == script.size())
+        return find ? 0 : scriptedRepair();
+    std::string text;
+    for (std::size_t i = at + 1; i < script.size(); ++i) {
+        if (script[i].rfind("find ", 0) == 0 || script[i].rfind("run ", 0) == 0)
+            break;
+        text += script[i] + "\n";
+    }
+    char result[64] = {};
+    RepairCounts done{};
+    std::sscanf(script[at].c_str() + header.size() + 1, "%63s %d %d %d %d", result, &done.restored,
+                &done.deleted, &done.scheduled, &done.failed);
+    breakDown(result);
+    if (counts && !find)
+        *counts = done;
+    if (report && capacity > 0)
+        copyText(report, static_cast<std::size_t>(capacity), text.c_str());
+    return std::atoi(result);
 }
 #endif
 

@@ -14,6 +14,7 @@ TEST(SetupOptions, NoArgumentsRunInteractively)
     EXPECT_FALSE(o.help);
     EXPECT_TRUE(o.logPath.empty());
     EXPECT_FALSE(o.undo);
+    EXPECT_EQ(o.restart, SetupRestart::Default);
     EXPECT_TRUE(parseSetupOptions(nullptr).valid());
 }
 
@@ -53,6 +54,34 @@ TEST(SetupOptions, UndoCombinesWithTheModesAndTheLogAsTheUpdateDoes)
     EXPECT_FALSE(parseSetupOptions("/quiet /log x.log").undo);
     EXPECT_EQ(parseSetupOptions("/undone").badSwitch, "/undone");
     EXPECT_EQ(parseSetupOptions("/undo:all").badSwitch, "/undo:all");
+}
+
+// The restart switches combine with every other; the two together
+// contradict each other: the later one is the bad switch.
+TEST(SetupOptions, NoRestartOrForceRestartButNotBoth)
+{
+    struct Row {
+        const char* line;
+        SetupRestart restart;
+        const char* badSwitch;
+        bool contradicts;
+    };
+    const Row rows[] = {
+        {"/norestart", SetupRestart::Never, "", false},
+        {"/quiet -NoRestart /norestart", SetupRestart::Never, "", false},
+        {"/ForceRestart /passive /log x.log", SetupRestart::Force, "", false},
+        {"/norestart /quiet /forcerestart", SetupRestart::Force, "/forcerestart", true},
+        {"-forcerestart /NORESTART /bogus", SetupRestart::Never, "/NORESTART", true},
+        {"/bogus /norestart /forcerestart", SetupRestart::Force, "/bogus", false},
+        {"/norestarts", SetupRestart::Default, "/norestarts", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        const SetupOptions o = parseSetupOptions(row.line);
+        EXPECT_EQ(o.restart, row.restart);
+        EXPECT_EQ(o.badSwitch, row.badSwitch);
+        EXPECT_EQ(o.contradicts, row.contradicts);
+    }
 }
 
 TEST(SetupOptions, LogTakesTheNextArgumentOrTheTextAfterTheColon)

@@ -9,7 +9,11 @@
 #      run leaves wrong without failing: the check after the update finds
 #      it); a second Setup; an unknown switch; Enter during the run;
 #   4. /undo, interactive and quiet, with the stand-in Mendex.dll of the
-#      driver test scripted to keep a changed file.
+#      driver test scripted to keep a changed file;
+#   5. files in use, with the stand-in scripted to find a program holding
+#      one: the box that names it, Try Again once it is free, Continue (a
+#      restart finishes the update: not now), Cancel, /quiet; never a
+#      restart (the prefix is shared).
 # Keeps screenshots in the build tree (tests/setup/gui-*.png).
 #   gui-test.sh BUILD_DIR WINE_LOADER
 set -u
@@ -332,5 +336,79 @@ case "$calls" in
 esac
 setup_exe="C:\\$base\\Pixora Patch\\Setup.exe"
 
-echo "screenshots: $out/gui-progress.png $out/gui-about.png $out/gui-closing.png"
+echo "-- files in use, with a stand-in Mendex.dll"
+busy_medium="$root/Busy Medium"
+mkdir -p "$busy_medium"
+cp "$bin/Setup.exe" "$bin/patchres.dll" "$bin/devprobe.exe" "$busy_medium/"
+cp "$bin/ScriptedLibrary.dll" "$busy_medium/Mendex.dll"
+cp "$bin/ScriptedLibrary.dll" "$busy_medium/Scoutex.dll"
+printf '0|Pixora Scan|3.0|1|1\n' >"$busy_medium/search.txt"
+printf '0\n' >"$busy_medium/repair.txt"
+busy_line=$(printf 'busy\tC:\\Kit\\PXOCR.DLL\tPXSCAN.EXE (pid 42)')
+restart_line=$(printf 'restart\tC:\\Kit\\PXOCR.DLL\tPXSCAN.EXE (pid 42)')
+setup_exe="C:\\$base\\Busy Medium\\Setup.exe"
+# busy_run SCRIPT ARGS: Setup with ARGS, the stand-in scripted by SCRIPT
+# (repairex.txt), its calls noted afresh.
+busy_run() {
+    printf '%s\n' "$1" >"$busy_medium/repairex.txt"
+    rm -f "$busy_medium/calls.txt"
+    shift
+    start_run "$@"
+}
+busy_calls() { tr -d '\r' <"$busy_medium/calls.txt" 2>/dev/null; }
+
+busy_run "$(printf 'find 1\n%s\nfind 0\nrun 0 1 0 0 0' "$busy_line")" /log "C:\\$base\\busy.log"
+auto box "Pixora Update" OK 30000 >/dev/null
+box=$(auto box "Pixora Update" none 30000)
+expect "files in use: the box names the program" "$box" "PXSCAN.EXE (pid 42)"
+expect "files in use: the box says what to do" "$box" "choose Try Again"
+import -window root "$out/gui-in-use.png" 2>/dev/null
+auto box "Pixora Update" TryAgain 10000 >/dev/null
+expect "Try Again, the file is free: closing message" "$(auto box "Pixora Update" OK 30000)" \
+    "is up to date"
+run_result
+expect "Try Again, the file is free: exit code 0" "$result" "exit 0"
+expect "Try Again: looked twice, then updated" "$(busy_calls | grep -c '^repairex options=1|')" "2"
+log=$(tr -d '\r' <"$root/busy.log" 2>/dev/null)
+expect "files in use: the run log names the file and the program" "$log" \
+    "in use: C:\\Kit\\PXOCR.DLL (in use by PXSCAN.EXE (pid 42))"
+
+busy_run "$(printf 'find 1\n%s\nrun 0 0 0 1 0\n%s' "$busy_line" "$restart_line")" \
+    /log "C:\\$base\\continue.log"
+auto box "Pixora Update" OK 30000 >/dev/null
+auto box "Pixora Update" Continue 30000 >/dev/null
+closing=$(auto box "Pixora Update" none 30000)
+expect "Continue: the closing message says a restart finishes the update" "$closing" \
+    "they are replaced when the computer restarts"
+expect "Continue: the closing message asks" "$closing" "Restart the computer now?"
+auto box "Pixora Update" No 10000 >/dev/null
+run_result
+expect "Continue, no restart now: exit code 3010" "$result" "exit 3010"
+log=$(tr -d '\r' <"$root/continue.log" 2>/dev/null)
+expect "Continue: the run log lists the file left for the restart" "$log" \
+    "at restart: C:\\Kit\\PXOCR.DLL (in use by PXSCAN.EXE (pid 42))"
+expect "Continue: the outcome" "$log" "outcome: updated, a restart finishes it, exit code 3010"
+
+busy_run "$(printf 'find 1\n%s\nrun 0 1 0 0 0' "$busy_line")"
+auto box "Pixora Update" OK 30000 >/dev/null
+auto box "Pixora Update" Cancel 30000 >/dev/null
+run_result
+expect "Cancel in the box of files in use: exit code 1602" "$result" "exit 1602"
+case "$(busy_calls)" in
+*"repairex options=2"*) fw_fail "Cancel in the box of files in use: the update ran" ;;
+*) fw_pass "Cancel in the box of files in use: nothing updated" ;;
+esac
+
+busy_run "$(printf 'find 1\n%s\nrun 0 0 0 1 0\n%s' "$busy_line" "$restart_line")" /quiet
+run_result
+expect "/quiet with a file in use: exit code 3010" "$result" "exit 3010"
+expect "/quiet with a file in use: no window" "$result" "windows 0"
+start_run /norestart /quiet /forcerestart /log "C:\\$base\\contradict.log"
+run_result
+expect "/norestart with /forcerestart: exit code 1639" "$result" "exit 1639"
+expect "/norestart with /forcerestart: the run log says why" "$(cat "$root/contradict.log" 2>/dev/null)" \
+    "switch contradicts an earlier one: /forcerestart"
+setup_exe="C:\\$base\\Pixora Patch\\Setup.exe"
+
+echo "screenshots: $out/gui-progress.png $out/gui-about.png $out/gui-closing.png $out/gui-in-use.png"
 exit $fw_status
