@@ -44,7 +44,8 @@ struct RepairCounts {
     int restored;  // files replaced now
     int deleted;   // unlisted files deleted now
     int scheduled; // files replaced or deleted at the next restart
-    int failed;    // files that could not be replaced or deleted
+    int failed;    // files whose copy or deletion failed (a file without a
+                   // resolve line is not tried: not counted)
 };
 int RepairPixoraAppEx(InstallRecord* record, int options, RepairCounts* counts, char* report,
                       int capacity);

@@ -459,14 +459,20 @@ int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper, RunCount
                 if (file.restore) {
                     FileIdentity placed;
                     std::string waiting;
+                    // A file without a resolve line is not restored, and is
+                    // no failed copy either: it counts as neither.
+                    int stepResult = kOk;
                     const Restored done = restoreFile(
-                        plan.productKey, file.entry, runResult, session,
+                        plan.productKey, file.entry, stepResult, session,
                         [&keeper, i] { return keeper.beforeRestore(i); }, &placed, &waiting);
+                    if (stepResult != kOk)
+                        runResult = stepResult;
                     keeper.afterRestore(
                         i, done,
                         placed.volume || placed.indexLow || placed.indexHigh ? &placed : nullptr,
                         waiting);
-                    tally(done, count.restored);
+                    if (done != Restored::no || stepResult != kOk)
+                        tally(done, count.restored);
                     if (done == Restored::inUse || done == Restored::atRestart)
                         busy(file.entry.path, done);
                 }

@@ -302,6 +302,23 @@ int main(int argc, char** argv)
         DestroyWindow(held);
         return 0;
     }
+    if (cmd == "lock" && argc >= 4) {
+        // fwauto lock MS PATH...: holds the files open, sharing nothing,
+        // for MS milliseconds (or until ended); says "locked N" once held.
+        std::vector<UniqueFile> files;
+        for (int i = 3; i < argc; ++i) {
+            files.emplace_back(
+                CreateFileA(argv[i], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            if (!files.back()) {
+                std::printf("cannot lock %s\n", argv[i]);
+                return 1;
+            }
+        }
+        std::printf("locked %zu\n", files.size());
+        std::fflush(stdout);
+        Sleep(timeout(argc, argv, 2, 20000));
+        return 0;
+    }
     if (cmd == "regdump" && argc >= 4) {
         HKEY root = title == "HKCU" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
         dumpKey(root, argv[3], title + "\\" + argv[3]);

@@ -410,5 +410,32 @@ expect "/norestart with /forcerestart: the run log says why" "$(cat "$root/contr
     "switch contradicts an earlier one: /forcerestart"
 setup_exe="C:\\$base\\Pixora Patch\\Setup.exe"
 
+echo "-- a program file in use, with the real libraries: finished by the restart"
+fresh_install
+cp "$bin/fixwise.exe" "$medium/"
+filter="$apps/VEXsoft/PLUGINS12/PXFILTER.DLL"
+lock_out="$out/gui-lock-$$.txt"
+"$wine" "$bin/fwauto.exe" lock 60000 "C:\\$base\\Program Files\\Pixora\\VEXsoft\\PLUGINS12\\PXFILTER.DLL" \
+    </dev/null >"$lock_out" 2>/dev/null &
+lock_pid=$!
+i=0
+while ! grep -q locked "$lock_out" 2>/dev/null && [ $i -lt 100 ]; do
+    i=$((i + 1))
+    sleep 0.1
+done
+exit_code "/quiet with a program file held open" 3010 /quiet /log "C:\\$base\\held.log"
+expect "held file: the old one stays until the restart" "$(cat "$filter" 2>/dev/null)" "build 3.0.0"
+expect "held file: the run log names it for the restart" "$(tr -d '\r' <"$root/held.log" 2>/dev/null)" \
+    "at restart: C:\\$base\\Program Files\\Pixora\\VEXsoft\\PLUGINS12\\PXFILTER.DLL (in use by another program)"
+planned=$(cd "$medium" && "$wine" fixwise.exe plan </dev/null 2>/dev/null | tr -d '\r'; echo "exit $?")
+expect "held file: the plan shows the replacement waiting" "$planned" "replaced at the next restart"
+kill "$lock_pid" 2>/dev/null
+wait "$lock_pid" 2>/dev/null
+"$wine" wineboot -r </dev/null >/dev/null 2>&1
+same_file "held file: replaced by the restart, byte for byte" "$filter" "$medium/SOURCE/VEX/PXFILTER.DLL"
+(cd "$medium" && "$wine" fixwise.exe plan </dev/null >/dev/null 2>&1)
+expect "held file: after the restart the plan finds nothing to do" "exit $?" "exit 0"
+rm -f "$lock_out"
+
 echo "screenshots: $out/gui-progress.png $out/gui-about.png $out/gui-closing.png $out/gui-in-use.png"
 exit $fw_status
