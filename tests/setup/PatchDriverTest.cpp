@@ -176,6 +176,31 @@ std::vector<std::string> logLines(const std::string& path)
     return out;
 }
 
+// The status line that the run showed at progress 180.
+std::string statusAt180(FakeHost& host)
+{
+    std::string status = "<not reached>";
+    for (const std::string& e : host.withPrefix("progress 180 "))
+        status = e.substr(13);
+    return status;
+}
+
+// The run log holds the lines of logged in this order, and its outcome.
+template <typename Lines>
+void expectLogged(const std::vector<std::string>& log, const Lines& logged, const char* outcome,
+                  int exitCode)
+{
+    std::size_t at = 0;
+    for (const std::string& wanted : logged) {
+        while (at < log.size() && log[at] != wanted)
+            ++at;
+        EXPECT_LT(at, log.size()) << "no \"" << wanted << "\" in its place in the log";
+    }
+    const std::string line =
+        std::string("outcome: ") + outcome + ", exit code " + std::to_string(exitCode);
+    EXPECT_NE(std::find(log.begin(), log.end(), line), log.end()) << line;
+}
+
 // The run on a thread of its own, as the window starts it.
 std::unique_ptr<FwThread> startRun(PatchRun& run)
 {
@@ -508,24 +533,14 @@ TEST_F(PatchDriver, CompletedUpdateIsCheckedAndEndsAsTheCheckFinds)
         EXPECT_EQ(h.run.Run(), 0u);
         EXPECT_EQ(h.run.m_exitCode, row.exitCode);
         EXPECT_EQ(progress(h.host), kFullProgress);
-        std::string status = "<not reached>";
-        for (const std::string& e : h.host.withPrefix("progress 180 "))
-            status = e.substr(13);
+        const std::string status = statusAt180(h.host);
         EXPECT_EQ(status, text(row.status));
         const auto boxes = h.host.withPrefix("box ");
         ASSERT_FALSE(boxes.empty());
         EXPECT_EQ(boxes.back(), "box Pixora Update|64|" + text(row.closing));
         EXPECT_EQ(h.host.events().back(), "end 1");
         const std::vector<std::string> log = logLines(dir / "run.log");
-        std::size_t at = 0;
-        for (const std::string& wanted : row.logged) {
-            while (at < log.size() && log[at] != wanted)
-                ++at;
-            EXPECT_LT(at, log.size()) << "no \"" << wanted << "\" in its place in the log";
-        }
-        const std::string outcome =
-            std::string("outcome: ") + row.outcome + ", exit code " + std::to_string(row.exitCode);
-        EXPECT_NE(std::find(log.begin(), log.end(), outcome), log.end()) << outcome;
+        expectLogged(log, row.logged, row.outcome, row.exitCode);
         const std::string calls = readFile(dir / "calls.txt");
         EXPECT_EQ(calls.find("verify Pixora Scan|3.0|C:\\Pixora Scan\\3.0|capacity=65536\n") !=
                       std::string::npos,
@@ -788,9 +803,7 @@ TEST_F(PatchDriver, FilesInUseAreAskedAboutAndLeftForTheRestart)
         EXPECT_EQ(boxes, row.boxes);
         EXPECT_EQ(h.host.events().back(), "end 1");
         const std::string restartStatus = text(IDS_RESTART_STATUS);
-        std::string status = "<not reached>";
-        for (const std::string& e : h.host.withPrefix("progress 180 "))
-            status = e.substr(13);
+        const std::string status = statusAt180(h.host);
         EXPECT_EQ(status, cancelled                         ? "<not reached>"
                           : row.exitCode == kExitUpdated    ? text(IDS_UPDATE_DONE)
                           : row.exitCode == kExitIncomplete ? text(IDS_UPDATE_FAILED)
@@ -798,15 +811,7 @@ TEST_F(PatchDriver, FilesInUseAreAskedAboutAndLeftForTheRestart)
         const std::vector<std::string> cancelledProgress = {"20", "40", "80", "100"};
         EXPECT_EQ(progress(h.host), cancelled ? cancelledProgress : kFullProgress);
         const std::vector<std::string> log = logLines(dir / "run.log");
-        std::size_t at = 0;
-        for (const std::string& wanted : row.logged) {
-            while (at < log.size() && log[at] != wanted)
-                ++at;
-            EXPECT_LT(at, log.size()) << "no \"" << wanted << "\" in its place in the log";
-        }
-        const std::string outcome =
-            std::string("outcome: ") + row.outcome + ", exit code " + std::to_string(row.exitCode);
-        EXPECT_NE(std::find(log.begin(), log.end(), outcome), log.end()) << outcome;
+        expectLogged(log, row.logged, row.outcome, row.exitCode);
         std::vector<int> options;
         bool older = false;
         for (const std::string& call : lines(readFile(dir / "calls.txt"))) {
@@ -889,15 +894,7 @@ TEST_F(PatchDriver, UndoEndsAsTheUndoOfTheNewestKeptRunSays)
                                                  "end 1"};
         EXPECT_EQ(h.host.events(), events);
         const std::vector<std::string> log = logLines(dir / "run.log");
-        std::size_t at = 0;
-        for (const std::string& wanted : row.logged) {
-            while (at < log.size() && log[at] != wanted)
-                ++at;
-            EXPECT_LT(at, log.size()) << "no \"" << wanted << "\" in its place in the log";
-        }
-        const std::string outcome =
-            std::string("outcome: ") + row.outcome + ", exit code " + std::to_string(row.exitCode);
-        EXPECT_NE(std::find(log.begin(), log.end(), outcome), log.end()) << outcome;
+        expectLogged(log, row.logged, row.outcome, row.exitCode);
         for (const std::string& line : log)
             EXPECT_NE(line, "undo: ") << "an empty report line is not logged";
         // The newest kept run, without options, into the whole buffer.
