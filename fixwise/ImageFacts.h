@@ -11,6 +11,9 @@ struct ImageFacts {
     std::uint16_t magic = 0;       // optional header: 0x10B PE32, 0x20B PE32+
     std::uint32_t symbolCount = 0; // COFF symbols left in the image
     bool library = false;          // a DLL
+    bool signedImage = false;      // it carries an Authenticode signature (certificate table)
+    // The file version of its version resource ("1.4.0.0"); "" when it has none.
+    std::string fileVersion;
 };
 
 const std::uint16_t kMachineI386 = 0x14C;

@@ -32,7 +32,7 @@ const Command kCommands[] = {
 
 void printUsage()
 {
-    std::fprintf(stderr, "usage: fixwise COMMAND ...\n");
+    std::fprintf(stderr, "usage: fixwise COMMAND ... | fixwise --version\n");
     for (const Command& c : kCommands)
         std::fprintf(stderr, "  fixwise %s\n", c.usage);
 }
@@ -44,6 +44,10 @@ int main(int argc, char** argv)
     if (argc < 2) {
         printUsage();
         return kExitCannotRun;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("fixwise %s\n", FIXWISE_VERSION);
+        return kExitClean;
     }
     for (const Command& c : kCommands) {
         if (std::strcmp(argv[1], c.name) == 0)

@@ -66,6 +66,34 @@ std::string imageProblem(const std::string& path, bool library)
     return "";
 }
 
+// The version that every deliverable in bin carries; "" (each problem
+// told) when one carries none or they disagree.
+std::string deliverablesVersion(const std::string& bin)
+{
+    std::string version;
+    std::string first;
+    bool agree = true;
+    for (const Deliverable& d : kDeliverables) {
+        std::string problem;
+        const std::optional<ImageFacts> image = readImageFacts(hostPath(bin, d.name), problem);
+        const std::string mine = image ? image->fileVersion : "";
+        if (mine.empty()) {
+            std::fprintf(stderr, "fixwise medium: %s carries no version\n",
+                         hostPath(bin, d.name).c_str());
+            agree = false;
+        } else if (version.empty()) {
+            version = mine;
+            first = d.name;
+        } else if (mine != version) {
+            std::fprintf(stderr, "fixwise medium: %s is version %s, %s is %s\n",
+                         hostPath(bin, d.name).c_str(), mine.c_str(), first.c_str(),
+                         version.c_str());
+            agree = false;
+        }
+    }
+    return agree ? version : "";
+}
+
 bool emptyOrMissing(const std::string& dir)
 {
     if (!isDirectory(dir))
@@ -125,6 +153,10 @@ int runMedium(int argc, char** argv)
     }
     if (bad)
         return refuse("the deliverables in " + bin + " are not the 32-bit release builds");
+    // One build: every deliverable of the same version.
+    const std::string version = deliverablesVersion(bin);
+    if (version.empty())
+        return refuse("the deliverables in " + bin + " are not of one version");
 
     if (!makeFolders(out))
         return usage("cannot make the folder " + out);
@@ -158,7 +190,7 @@ int runMedium(int argc, char** argv)
     if (!sums || !writeWholeFile(hostPath(out, kSumsName), *sums))
         return refuse("cannot write " + std::string(kSumsName) +
                       (failed.empty() ? "" : ": cannot read " + failed));
-    std::printf("medium %s: %zu files, listed with their SHA-256 in %s\n", out.c_str(), count,
-                kSumsName);
+    std::printf("medium %s: version %s, %zu files, listed with their SHA-256 in %s\n", out.c_str(),
+                version.c_str(), count, kSumsName);
     return kExitClean;
 }

@@ -350,11 +350,12 @@ TEST_F(AuthorTest, AppendingKeepsOtherSectionsAndAddsLanguages)
     EXPECT_EQ(doc["warnings"], 1) << checked.text;
 }
 
-// Minimal images: the headers that tell a 32-bit x86 program or DLL.
+// Minimal images: the headers that tell a 32-bit x86 program or DLL, and a
+// resource section holding a version (none when version is 0).
 std::string fakeImage(bool library, std::uint16_t machine = 0x14C, bool symbols = false,
-                      std::uint16_t magic = 0x10B)
+                      std::uint16_t magic = 0x10B, std::uint32_t version = 0x00010000)
 {
-    std::string b(0x200, '\0');
+    std::string b(0x300, '\0');
     auto put = [&b](std::size_t at, std::uint32_t value, int width) {
         for (int i = 0; i < width; ++i)
             b[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -364,11 +365,38 @@ std::string fakeImage(bool library, std::uint16_t machine = 0x14C, bool symbols 
     put(0x3C, 0x80, 4);
     b.replace(0x80, 4, std::string("PE\0\0", 4));
     put(0x84, machine, 2);
+    put(0x86, 1, 2); // one section
     put(0x8C, symbols ? 0x180 : 0, 4);
     put(0x90, symbols ? 12 : 0, 4);
     put(0x94, 0xE0, 2);
     put(0x96, 0x0102 | (library ? 0x2000 : 0), 2);
     put(0x98, magic, 2);
+    if (version != 0 && magic == 0x10B) {
+        put(0x98 + 92, 16, 4);          // data directories
+        put(0x98 + 96 + 16, 0x1000, 4); // resources at RVA 0x1000
+        put(0x98 + 96 + 20, 0x100, 4);
+        const std::size_t section = 0x98 + 0xE0;
+        b.replace(section, 5, ".rsrc");
+        put(section + 12, 0x1000, 4); // its RVA, raw size and file offset
+        put(section + 16, 0x100, 4);
+        put(section + 20, 0x200, 4);
+        // Type 16, name 1, language 0x409, each a directory of one id entry.
+        const std::size_t r = 0x200;
+        put(r + 14, 1, 2);
+        put(r + 16, 16, 4);
+        put(r + 20, 0x80000000u | 0x18, 4);
+        put(r + 0x18 + 14, 1, 2);
+        put(r + 0x18 + 16, 1, 4);
+        put(r + 0x18 + 20, 0x80000000u | 0x30, 4);
+        put(r + 0x30 + 14, 1, 2);
+        put(r + 0x30 + 16, 0x409, 4);
+        put(r + 0x30 + 20, 0x48, 4);
+        put(r + 0x48, 0x1000 + 0x60, 4); // the data: RVA and size
+        put(r + 0x48 + 4, 0x40, 4);
+        put(r + 0x60 + 8, 0xFEEF04BDu, 4); // VS_FIXEDFILEINFO
+        put(r + 0x60 + 16, version, 4);
+        put(r + 0x60 + 20, 2, 4);
+    }
     return b;
 }
 
@@ -407,6 +435,7 @@ TEST_F(MediumTest, HoldsExactlyTheDeliverablesAndTheData)
 {
     ProgramRun run = medium();
     ASSERT_EQ(run.exitCode, 0) << run.text;
+    EXPECT_NE(run.text.find("version 1.0.0.2,"), std::string::npos) << run.text;
     ProgramRun listed = runFixwise("check " + shellWord(path("medium")) + " --json");
     EXPECT_EQ(nlohmann::json::parse(listed.text)["errors"], 0) << listed.text;
     FILE* find =
@@ -459,6 +488,8 @@ TEST_F(MediumTest, RefusesBinariesThatAreNoStripped32BitBuilds)
         {"with symbols", fakeImage(true, 0x14C, true)},
         {"a program for a DLL", fakeImage(false)},
         {"no image", "plain text"},
+        {"another version", fakeImage(true, 0x14C, false, 0x10B, 0x00020000)},
+        {"no version", fakeImage(true, 0x14C, false, 0x10B, 0)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,0 +1,16 @@
+# One version for every deliverable: the project's. Each Windows deliverable
+# gets a version resource made from it:
+#   fixwise_version_resource(TARGET FILE_NAME "Description")
+function(fixwise_version_resource target file_name description)
+  string(REPLACE "." "," FW_VI_COMMAS "${PROJECT_VERSION}")
+  set(FW_VI_NAME "${file_name}")
+  set(FW_VI_DESCRIPTION "${description}")
+  if(file_name MATCHES "\\.dll$")
+    set(FW_VI_TYPE "VFT_DLL")
+  else()
+    set(FW_VI_TYPE "VFT_APP")
+  endif()
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/VersionInfo.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
