@@ -266,7 +266,7 @@ private:
                 return host;
             why = what +
                   " holds characters outside ASCII: the engines read the data in the ANSI "
-                  "code page of the customer's Windows; pass --codepage N with that code page";
+                  "code page of the customers' Windows; pass --codepage N with that code page";
             return std::nullopt;
         }
         if (!validIn(host, hostCodePage())) {
