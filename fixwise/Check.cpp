@@ -107,20 +107,21 @@ std::string nameAroundFirstNonAscii(const std::string& line)
     return line.substr(from, to == std::string::npos ? std::string::npos : to - from);
 }
 
-// Text of a code page as UTF-8, quoted; bytes outside ASCII as \xNN when
-// it is none or the code page is not known (0).
+// Text of a code page as this program prints text (UTF-8 natively), quoted;
+// bytes outside ASCII as \xNN when it cannot be or the code page is not
+// known (0).
 std::string shownText(const std::string& text, unsigned codePage)
 {
-    std::optional<std::string> utf8;
-    if (codePage && (utf8 = convertText(text, codePage, kUtf8CodePage)))
-        return "\"" + *utf8 + "\"";
-    std::string shown = "\"";
+    std::optional<std::string> shown;
+    if (codePage && (shown = convertText(text, codePage, hostCodePage())))
+        return "\"" + *shown + "\"";
+    std::string escaped = "\"";
     for (char c : text) {
         char hex[8];
         std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
-        shown += static_cast<unsigned char>(c) < 0x80 ? std::string(1, c) : std::string(hex);
+        escaped += static_cast<unsigned char>(c) < 0x80 ? std::string(1, c) : std::string(hex);
     }
-    return shown + "\"";
+    return escaped + "\"";
 }
 
 // "1252, 1250" of the code pages that pass; "" when none does.
@@ -347,7 +348,7 @@ private:
     }
 
     // Every line of a data file is read in the ANSI code page of the
-    // customer's Windows, and its names are taken in it by the A-functions.
+    // customers' Windows, and its names are taken in it by the A-functions.
     void checkCodePage(const char* file, const std::string& text)
     {
         LineReader reader(text);
@@ -367,8 +368,7 @@ private:
                                  " holds non-ASCII bytes in UTF-8, but the engines read it in "
                                  "the ANSI code page of the customers' Windows: " +
                                  canHold(line) +
-                                 "; write it in that code page and pass "
-                                 "--codepage N");
+                                 "; write it in that code page and pass --codepage N");
             else
                 findings.add(file, at, Severity::Warning,
                              shownText(name, 0) + " holds non-ASCII bytes: " + validInList(line) +
