@@ -1,9 +1,14 @@
 // fixwise author --product KEY --lang LANG --out DIR [--anchor NAME]
-//                MACRO=FOLDER...
+//                [--codepage N] MACRO=FOLDER...
 // Writes the update script section, the resolve section and the SOURCE
 // copies of a reference installation: one File entry per file below the
 // folders that the macros stand for, with its exact size and last-write
 // time. Nothing is written unless every file can be listed and restored.
+// The data files hold the names in the ANSI code page of the customer's
+// Windows (--codepage; ASCII only without it), the SOURCE tree holds them
+// as the file system here spells them: the same names once the engine's
+// A-functions have read the data in that code page.
+#include "CodePage.h"
 #include "Commands.h"
 #include "FileFacts.h"
 
@@ -26,7 +31,7 @@ namespace
 {
 
 constexpr const char* kUsage = "usage: fixwise author --product KEY --lang LANG --out DIR "
-                               "[--anchor NAME] MACRO=FOLDER...\n";
+                               "[--anchor NAME] [--codepage N] MACRO=FOLDER...\n";
 // The folder of the medium that holds the good copies.
 constexpr const char* kSourceFolder = "SOURCE";
 // A line of exactly the reader's limit is followed by an empty line, which
@@ -38,11 +43,16 @@ struct Mapping {
     std::string folder;
 };
 
+// The texts that go into the data files are in the data's code page; the
+// host forms are as the file system here and the command line spell them.
 struct AuthoredFile {
     std::string scriptPath; // "%VEXDIR%\sub\NAME.DLL"
     std::string hostFile;   // the reference file
     std::string name;       // the file name, as the resolve list looks it up
     std::string source;     // the source path of its resolve line
+    std::string hostName;   // the file name, host form
+    std::string hostSource; // the source path, host form
+    std::string shownPath;  // the script path, host form
     FileFacts facts;
     bool newResolveLine = true;
 };
@@ -52,6 +62,7 @@ struct Options {
     std::string language;
     std::string out;
     std::string anchor;
+    unsigned codePage = 0; // 0: ASCII names only
     std::vector<Mapping> mappings;
 };
 
@@ -93,6 +104,13 @@ std::string parseOptions(int argc, char** argv, Options& o)
             if (i + 1 >= argc)
                 return arg + " needs a value";
             *value = argv[++i];
+            continue;
+        }
+        if (arg == "--codepage") {
+            if (i + 1 >= argc)
+                return arg + " needs a value";
+            if (std::string why = parseCodePage(argv[++i], o.codePage); !why.empty())
+                return why;
             continue;
         }
         std::size_t eq = arg.find('=');
@@ -193,6 +211,17 @@ public:
     {
         if (std::string why = productKeyProblem(o_.product); !why.empty())
             return refuse(why);
+        std::string why;
+        std::optional<std::string> product = dataForm(o_.product, "the product key", why);
+        if (!product)
+            return refuse(why);
+        product_ = *product;
+        if (product_.find(']') != std::string::npos)
+            return refuse(codePageName() +
+                          " writes the product key with the byte of \"]\", where its header is "
+                          "cut");
+        if (product_.size() > kMaxWrittenLine - 2)
+            return refuse("the product key is too long for its header line");
         if (int code = collectFiles())
             return code;
         if (int code = placeAnchor())
@@ -208,7 +237,7 @@ public:
         for (AuthoredFile& f : files_) {
             if (!f.newResolveLine)
                 continue;
-            std::string copy = hostPath(o_.out, f.source);
+            std::string copy = hostPath(o_.out, f.hostSource);
             std::size_t cut = copy.find_last_of("\\/");
             if (!makeFolders(copy.substr(0, cut)) || !copyKeepingTime(f.hostFile, copy))
                 return refuse("cannot copy " + f.hostFile + " to " + copy +
@@ -220,14 +249,51 @@ public:
             return refuse(std::string("cannot write ") + kUpdateScriptName);
         std::printf("%zu File entries of [%s] for language %s in %s, anchor %s\n", files_.size(),
                     o_.product.c_str(), o_.language.c_str(), o_.out.c_str(),
-                    files_.front().scriptPath.c_str());
+                    files_.front().shownPath.c_str());
         return kExitClean;
     }
 
 private:
+    std::string codePageName() const { return "code page " + std::to_string(o_.codePage); }
+
+    // A name or path in the data's code page; none, with why set, when the
+    // data cannot hold it as the engines will read it.
+    std::optional<std::string> dataForm(const std::string& host, const std::string& what,
+                                        std::string& why) const
+    {
+        if (!o_.codePage) {
+            if (isAscii(host))
+                return host;
+            why = what +
+                  " holds characters outside ASCII: the engines read the data in the ANSI "
+                  "code page of the customers' Windows; pass --codepage N with that code page";
+            return std::nullopt;
+        }
+        if (!validIn(host, hostCodePage())) {
+            why = what + " is no valid text of code page " + std::to_string(hostCodePage()) +
+                  ", the code page of the file names here";
+            return std::nullopt;
+        }
+        std::optional<std::string> data = convertText(host, hostCodePage(), o_.codePage);
+        if (!data) {
+            why = codePageName() + " cannot hold " + what;
+            return std::nullopt;
+        }
+        // The engines cut a path at every byte of a backslash, also at the
+        // second byte of a character.
+        if (std::count(data->begin(), data->end(), '\\') !=
+            std::count(host.begin(), host.end(), '\\')) {
+            why = codePageName() + " writes " + what +
+                  " with the byte of \"\\\" inside a character, where the engines cut it";
+            return std::nullopt;
+        }
+        return data;
+    }
+
     int collectFiles()
     {
-        const std::string sourceBase = std::string(kSourceFolder) + "\\" + o_.product;
+        const std::string sourceBase = std::string(kSourceFolder) + "\\" + product_;
+        const std::string hostSourceBase = std::string(kSourceFolder) + "\\" + o_.product;
         std::map<std::string, std::size_t> byName; // resolve name key -> index
         std::vector<std::string> problems;
         for (const Mapping& m : o_.mappings) {
@@ -238,13 +304,25 @@ private:
                 return kExitCannotRun;
             }
             std::string macro = macroName(m.selector);
-            for (const std::string& relative : *found) {
+            const std::string macroFolder = "\\" + macro.substr(1, macro.size() - 2) + "\\";
+            for (const std::string& hostRelative : *found) {
                 AuthoredFile f;
+                f.hostFile = hostPath(m.folder, hostRelative);
+                f.shownPath = macro + "\\" + hostRelative;
+                std::size_t cut = hostRelative.rfind('\\');
+                f.hostName = cut == std::string::npos ? hostRelative : hostRelative.substr(cut + 1);
+                f.hostSource = hostSourceBase + macroFolder + hostRelative;
+                std::string why;
+                std::optional<std::string> data = dataForm(hostRelative, "its path", why);
+                if (!data) {
+                    problems.push_back(f.hostFile + ": " + why);
+                    continue;
+                }
+                const std::string& relative = *data;
                 f.scriptPath = macro + "\\" + relative;
-                f.hostFile = hostPath(m.folder, relative);
-                std::size_t cut = relative.rfind('\\');
+                cut = relative.rfind('\\');
                 f.name = cut == std::string::npos ? relative : relative.substr(cut + 1);
-                f.source = sourceBase + "\\" + macro.substr(1, macro.size() - 2) + "\\" + relative;
+                f.source = sourceBase + macroFolder + relative;
                 std::optional<FileFacts> facts = fileFacts(f.hostFile);
                 if (!facts) {
                     problems.push_back(f.hostFile + ": cannot be read");
@@ -285,8 +363,8 @@ private:
                 found = files_[i].scriptPath.compare(0, std::strlen(macroName(kMacroVexDir)),
                                                      macroName(kMacroVexDir)) == 0;
             else
-                found = equalsNoCase(files_[i].name.c_str(), o_.anchor.c_str()) ||
-                        equalsNoCase(files_[i].scriptPath.c_str(), o_.anchor.c_str());
+                found = equalsNoCase(files_[i].hostName.c_str(), o_.anchor.c_str()) ||
+                        equalsNoCase(files_[i].shownPath.c_str(), o_.anchor.c_str());
             if (found)
                 at = i;
         }
@@ -304,7 +382,7 @@ private:
         LineReader reader(script);
         UpdateScript entries;
         const auto langId = static_cast<std::uint16_t>(parseHex(o_.language.c_str()));
-        int result = readUpdateScript(reader, o_.product.c_str(), langId, &entries);
+        int result = readUpdateScript(reader, product_.c_str(), langId, &entries);
         freeUpdateScript(&entries);
         if (result == -1)
             return kExitClean;
@@ -320,23 +398,28 @@ private:
         {
             LineReader reader(resolve);
             SectionReader sections(reader);
-            if (!sections.seekSection(o_.product.c_str()))
+            if (!sections.seekSection(product_.c_str()))
                 return kExitClean;
             resolveHeaderLine_ = sections.lineNumber();
         }
         for (AuthoredFile& f : files_) {
             LineReader reader(resolve);
             char source[LineReader::kBufSize];
-            if (lookupResolveSource(reader, o_.product.c_str(), f.name.c_str(), source,
+            if (lookupResolveSource(reader, product_.c_str(), f.name.c_str(), source,
                                     sizeof source) != 0)
                 continue;
-            std::optional<FileFacts> there = fileFacts(hostPath(o_.out, source));
+            std::optional<std::string> hostSource =
+                o_.codePage ? convertText(source, o_.codePage, hostCodePage()) : source;
+            std::optional<FileFacts> there =
+                hostSource ? fileFacts(hostPath(o_.out, *hostSource)) : std::nullopt;
             if (!there || there->size != f.facts.size || there->writeTime != f.facts.writeTime)
                 return refuse(f.hostFile + ": section [" + o_.product + "] of " + kResolveListName +
-                              " names the source " + source + " for " + f.name +
+                              " names the source " + hostSource.value_or(source) + " for " +
+                              f.hostName +
                               ", which is missing or differs from it: one source serves every "
                               "language");
             f.source = source;
+            f.hostSource = *hostSource;
             f.newResolveLine = false;
         }
         return kExitClean;
@@ -352,7 +435,7 @@ private:
                 lines += resolveLine(f) + "\n";
         std::string text = endedText(existing.value_or(""));
         if (!resolveHeaderLine_)
-            return text + "[" + o_.product + "]\n" + lines;
+            return text + "[" + product_ + "]\n" + lines;
         std::size_t at = 0;
         for (std::size_t line = 0; line < resolveHeaderLine_ && at != std::string::npos; ++line) {
             at = text.find('\n', at);
@@ -364,13 +447,14 @@ private:
     std::string scriptText(const std::optional<std::string>& existing)
     {
         std::string text = endedText(existing.value_or(""));
-        text += "[" + o_.language + "]\n[" + o_.product + "]\n";
+        text += "[" + o_.language + "]\n[" + product_ + "]\n";
         for (const AuthoredFile& f : files_)
             text += fileRecord(f) + "\n";
         return text;
     }
 
     Options o_;
+    std::string product_; // the product key in the data's code page
     std::vector<AuthoredFile> files_;
     std::size_t resolveHeaderLine_ = 0; // line of the product's resolve header; 0: none
 };

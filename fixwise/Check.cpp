@@ -1,7 +1,10 @@
-// fixwise check [DIR] [--json]: reads libdata.src, Update.src and
-// Resolve.src of DIR with the engines' readers and reports every line they
-// will drop, misread or stop at, and what the three files disagree about.
+// fixwise check [DIR] [--json] [--codepage N]: reads libdata.src,
+// Update.src and Resolve.src of DIR with the engines' readers and reports
+// every line they will drop, misread or stop at, and what the three files
+// disagree about; and text that the ANSI code page of the customers'
+// Windows does not read as meant.
 #include "Check.h"
+#include "CodePage.h"
 #include "Commands.h"
 #include "FileFacts.h"
 #include "Findings.h"
@@ -14,6 +17,7 @@
 #include "Text.h"
 #include "UpdateScript.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
@@ -90,10 +94,52 @@ std::vector<ScriptSection> scriptSections(const std::string& text)
     return sections;
 }
 
+// The run of text around the first byte outside ASCII: the name it is in.
+std::string nameAroundFirstNonAscii(const std::string& line)
+{
+    constexpr const char* kEnds = "\\,=%\"[]";
+    std::size_t at = 0;
+    while (at < line.size() && static_cast<unsigned char>(line[at]) < 0x80)
+        ++at;
+    std::size_t from = line.find_last_of(kEnds, at);
+    std::size_t to = line.find_first_of(kEnds, at);
+    from = from == std::string::npos ? 0 : from + 1;
+    return line.substr(from, to == std::string::npos ? std::string::npos : to - from);
+}
+
+// Text of a code page as this program prints text (UTF-8 natively), quoted;
+// bytes outside ASCII as \xNN when it cannot be or the code page is not
+// known (0).
+std::string shownText(const std::string& text, unsigned codePage)
+{
+    std::optional<std::string> shown;
+    if (codePage && (shown = convertText(text, codePage, hostCodePage())))
+        return "\"" + *shown + "\"";
+    std::string escaped = "\"";
+    for (char c : text) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+        escaped += static_cast<unsigned char>(c) < 0x80 ? std::string(1, c) : std::string(hex);
+    }
+    return escaped + "\"";
+}
+
+// "1252, 1250" of the code pages that pass; "" when none does.
+template <typename Passes> std::string codePagesWhere(Passes passes)
+{
+    std::string list;
+    for (unsigned page : windowsCodePages())
+        if (passes(page))
+            list += (list.empty() ? "" : ", ") + std::to_string(page);
+    return list;
+}
+
 class Checker
 {
 public:
-    explicit Checker(std::string dir) : dir_(std::move(dir)) {}
+    Checker(std::string dir, const CheckOptions& options) : dir_(std::move(dir)), options_(options)
+    {
+    }
 
     void run()
     {
@@ -111,6 +157,9 @@ public:
                     findings.add(kLibDataName, line, Severity::Warning,
                                  "product [" + product + "] has no section in Update.src");
         }
+        for (const char* name : {kLibDataName, kUpdateScriptName, kResolveListName})
+            if (std::optional<std::string> text = readWholeFile(hostPath(dir_, name)))
+                checkCodePage(name, *text);
     }
 
     Findings findings;
@@ -258,8 +307,19 @@ private:
         }
     }
 
-    void checkSource(std::size_t line, const char* source, const FileEntry& entry)
+    void checkSource(std::size_t line, const char* dataSource, const FileEntry& entry)
     {
+        // The SOURCE tree spells the names as the file system here does.
+        // Without the code page a name outside ASCII cannot be told, and
+        // one that it cannot read is told by checkCodePage.
+        std::optional<std::string> hostSource;
+        if (options_.codePage)
+            hostSource = convertText(dataSource, options_.codePage, hostCodePage());
+        else if (isAscii(dataSource))
+            hostSource = dataSource;
+        if (!hostSource)
+            return;
+        const char* source = hostSource->c_str();
         std::optional<FileFacts> facts = fileFacts(hostPath(dir_, source));
         if (!facts) {
             findings.add(kResolveListName, line, Severity::Error,
@@ -285,6 +345,78 @@ private:
                 static_cast<std::uint32_t>(facts->writeTime), entry.timeHigh, entry.timeLow);
             findings.add(kResolveListName, line, Severity::Error, text);
         }
+    }
+
+    // Every line of a data file is read in the ANSI code page of the
+    // customers' Windows, and its names are taken in it by the A-functions.
+    void checkCodePage(const char* file, const std::string& text)
+    {
+        LineReader reader(text);
+        char piece[LineReader::kBufSize];
+        while (!reader.atEnd()) {
+            reader.readLine(piece);
+            const std::string line = piece;
+            if (isAscii(line))
+                continue;
+            const std::string name = nameAroundFirstNonAscii(line);
+            const std::size_t at = reader.lineNumber();
+            if (options_.codePage)
+                checkInCodePage(file, at, line, name);
+            else if (validIn(line, kUtf8CodePage))
+                findings.add(file, at, Severity::Warning,
+                             shownText(name, kUtf8CodePage) +
+                                 " holds non-ASCII bytes in UTF-8, but the engines read it in "
+                                 "the ANSI code page of the customers' Windows: " +
+                                 canHold(line) +
+                                 "; write it in that code page and pass --codepage N");
+            else
+                findings.add(file, at, Severity::Warning,
+                             shownText(name, 0) + " holds non-ASCII bytes: " + validInList(line) +
+                                 "; pass --codepage N with the ANSI code page of the "
+                                 "customers' Windows");
+        }
+    }
+
+    void checkInCodePage(const char* file, std::size_t at, const std::string& line,
+                         const std::string& name)
+    {
+        const unsigned page = options_.codePage;
+        const std::string pageName = "code page " + std::to_string(page);
+        std::optional<std::string> utf8 = convertText(line, page, kUtf8CodePage);
+        if (!utf8) {
+            findings.add(file, at, Severity::Error,
+                         shownText(name, 0) + " holds bytes that are not valid in " + pageName +
+                             ": the engines cannot read it as meant (" + validInList(line) + ")");
+            return;
+        }
+        // The engines cut paths at every byte of a backslash, also at the
+        // second byte of a character.
+        if (std::count(line.begin(), line.end(), '\\') !=
+            std::count(utf8->begin(), utf8->end(), '\\'))
+            findings.add(file, at, Severity::Error,
+                         shownText(name, page) +
+                             " holds the byte of \"\\\" inside a character of " + pageName +
+                             ": the engines cut the path there");
+        if (page != kUtf8CodePage && validIn(line, kUtf8CodePage))
+            findings.add(file, at, Severity::Warning,
+                         shownText(name, page) + " in " + pageName + " is also valid UTF-8 (" +
+                             shownText(name, kUtf8CodePage) +
+                             "): if it was written as UTF-8, the engines read another name");
+    }
+
+    static std::string canHold(const std::string& utf8)
+    {
+        std::string list = codePagesWhere(
+            [&utf8](unsigned page) { return convertText(utf8, kUtf8CodePage, page).has_value(); });
+        return list.empty() ? "no ANSI code page of Windows can hold it"
+                            : "code pages " + list + " can hold it";
+    }
+
+    static std::string validInList(const std::string& bytes)
+    {
+        std::string list = codePagesWhere([&bytes](unsigned page) { return validIn(bytes, page); });
+        return list.empty() ? "valid in none of the ANSI code pages of Windows"
+                            : "valid in code pages " + list;
     }
 
     std::set<std::string> checkLibData()
@@ -390,6 +522,7 @@ private:
     }
 
     std::string dir_;
+    CheckOptions options_;
     bool haveScript_ = false;
     bool haveLibData_ = false;
     std::map<std::string, std::size_t> scriptProductLines_;
@@ -399,11 +532,16 @@ private:
 
 } // namespace
 
-Findings checkFolder(const std::string& dir)
+Findings checkFolder(const std::string& dir, const CheckOptions& options)
 {
-    Checker checker(dir);
+    Checker checker(dir, options);
     checker.run();
     return std::move(checker.findings);
+}
+
+Findings checkFolder(const std::string& dir)
+{
+    return checkFolder(dir, CheckOptions{});
 }
 
 int runCheck(int argc, char** argv)
@@ -411,11 +549,17 @@ int runCheck(int argc, char** argv)
     std::string dir = ".";
     bool json = false;
     bool haveDir = false;
+    CheckOptions options;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
+        } else if (std::strcmp(argv[i], "--codepage") == 0 && i + 1 < argc) {
+            if (std::string why = parseCodePage(argv[++i], options.codePage); !why.empty()) {
+                std::fprintf(stderr, "fixwise check: %s\n", why.c_str());
+                return kExitCannotRun;
+            }
         } else if (argv[i][0] == '-' || haveDir) {
-            std::fprintf(stderr, "usage: fixwise check [DIR] [--json]\n");
+            std::fprintf(stderr, "usage: fixwise check [DIR] [--json] [--codepage N]\n");
             return kExitCannotRun;
         } else {
             dir = argv[i];
@@ -426,7 +570,7 @@ int runCheck(int argc, char** argv)
         std::fprintf(stderr, "fixwise: no folder %s\n", dir.c_str());
         return kExitCannotRun;
     }
-    Findings findings = checkFolder(dir);
+    Findings findings = checkFolder(dir, options);
     if (json)
         findings.printJson(stdout, dir);
     else

@@ -15,9 +15,11 @@ struct Command {
 
 const Command kCommands[] = {
     {"check", runCheck,
-     "check [DIR] [--json]   report what the engines will drop, misread or stop at"},
+     "check [DIR] [--json] [--codepage N]\n"
+     "                         report what the engines will drop, misread or stop at"},
     {"author", runAuthor,
-     "author --product KEY --lang LANG --out DIR [--anchor NAME] MACRO=FOLDER...\n"
+     "author --product KEY --lang LANG --out DIR [--anchor NAME] [--codepage N]\n"
+     "                 MACRO=FOLDER...\n"
      "                         write the data of a reference installation"},
     {"medium", runMedium,
      "medium --out DIR [--bin BIN] DATA\n"

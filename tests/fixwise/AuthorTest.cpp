@@ -117,9 +117,9 @@ protected:
                           shellWord(path("out")) + " " + args + " 2>&1");
     }
 
-    ProgramRun check(const std::string& relative)
+    ProgramRun check(const std::string& relative, const std::string& options = "")
     {
-        return runFixwise("check " + shellWord(path(relative)) + " --json");
+        return runFixwise("check " + shellWord(path(relative)) + " --json " + options);
     }
 
     // A catalogue section for the product, which author leaves to the
@@ -136,8 +136,14 @@ protected:
     std::string root_;
 };
 
+// A name outside ASCII: UTF-8 in the file system here, code page 1252 in the
+// data files.
+constexpr const char* kAccented = "R\xC3\xA9sum\xC3\xA9.DLL";
+constexpr const char* kAccented1252 = "R\xE9sum\xE9.DLL";
+
 // A reference installation of a few hundred files in nested folders: sizes
-// from empty to 64 KiB, whole-second and sub-second times.
+// from empty to 64 KiB, whole-second and sub-second times, and one name
+// outside ASCII.
 class AuthorTest : public Folder
 {
 protected:
@@ -173,6 +179,10 @@ protected:
                                  std::string(kSourceBase) + macro + "/" + relative});
             }
         }
+        file(std::string("ref/VEXDIR/lvl0_1/") + kAccented, "accented", 1600000000, 4200);
+        refs_.push_back({std::string("ref/VEXDIR/lvl0_1/") + kAccented,
+                         std::string("%VEXDIR%\\lvl0_1\\") + kAccented1252,
+                         std::string(kSourceBase) + "VEXDIR/lvl0_1/" + kAccented});
     }
 
     std::string mappings() const
@@ -197,10 +207,18 @@ protected:
 TEST_F(AuthorTest, ReferenceTreeGivesExactRecordsSourcesAndACleanCheck)
 {
     makeReference();
-    ProgramRun run = author("--lang 409 --anchor f051.dll " + mappings());
+    // Not without the code page the names outside ASCII are for.
+    ProgramRun ascii = author("--lang 409 " + mappings());
+    EXPECT_EQ(ascii.exitCode, 1) << ascii.text;
+    EXPECT_NE(ascii.text.find(std::string(kAccented) + ": its path holds characters outside ASCII"),
+              std::string::npos)
+        << ascii.text;
+    EXPECT_FALSE(exists(path("out/Update.src")));
+
+    ProgramRun run = author("--lang 409 --codepage 1252 --anchor f051.dll " + mappings());
     ASSERT_EQ(run.exitCode, 0) << run.text;
     catalogue("out");
-    ProgramRun checked = check("out");
+    ProgramRun checked = check("out", "--codepage 1252");
     nlohmann::json doc = nlohmann::json::parse(checked.text);
     EXPECT_EQ(checked.exitCode, 0) << checked.text;
     EXPECT_EQ(doc["errors"], 0) << checked.text;
@@ -231,6 +249,10 @@ TEST_F(AuthorTest, ReferenceTreeGivesExactRecordsSourcesAndACleanCheck)
                      "DLL\n"),
         std::string::npos)
         << resolve;
+    EXPECT_NE(resolve.find(std::string("\n") + kAccented1252 +
+                           "=SOURCE\\Pixora Scan\\3.0\\VEXDIR\\lvl0_1\\" + kAccented1252 + "\n"),
+              std::string::npos)
+        << resolve;
 }
 
 TEST_F(AuthorTest, TheFirstToolkitFileIsTheAnchorUnlessOneIsNamed)
@@ -255,6 +277,7 @@ TEST_F(AuthorTest, RefusalsWriteNothing)
         const char* what;
         const char* hostRelative;
         int exitCode;
+        const char* options = "";
     } cases[] = {
         {"file names that collide in the resolve list", "ref/vex/deep/a.dll", 1},
         {"a comma in a path", "ref/vex/x,y/B.DLL", 1},
@@ -262,6 +285,11 @@ TEST_F(AuthorTest, RefusalsWriteNothing)
         {"a name that reads as a resolve comment", "ref/vex/;B.DLL", 1},
         {"a name with an equal sign", "ref/vex/B=1.DLL", 1},
         {"a path longer than the engine opens", nullptr, 1},
+        {"a name outside ASCII without a code page", "ref/vex/R\xC3\xA9sum\xC3\xA9.DLL", 1},
+        {"a name that the code page cannot hold", "ref/vex/R\xC3\xA9sum\xC3\xA9.DLL", 1,
+         " --codepage 1251"},
+        {"a name with a backslash byte inside a character", "ref/vex/\xE3\x82\xBD.DLL", 1,
+         " --codepage 932"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -275,7 +303,7 @@ TEST_F(AuthorTest, RefusalsWriteNothing)
                 deep += "/" + std::string(40, static_cast<char>('a' + i));
             file(deep + "/B.DLL", "b");
         }
-        ProgramRun run = author("--lang 409" + vex);
+        ProgramRun run = author("--lang 409" + std::string(c.options) + vex);
         EXPECT_EQ(run.exitCode, c.exitCode) << run.text;
         EXPECT_FALSE(exists(path("out/Update.src"))) << run.text;
         EXPECT_FALSE(exists(path("out/Resolve.src")));
@@ -290,6 +318,7 @@ TEST_F(AuthorTest, UsageErrorsGiveTwo)
     EXPECT_EQ(author("--lang 40g" + vex).exitCode, 2);
     EXPECT_EQ(author("--lang 409 TEMP=" + shellWord(path("ref/vex"))).exitCode, 2);
     EXPECT_EQ(author("--lang 409" + vex + vex).exitCode, 2);
+    EXPECT_EQ(author("--lang 409 --codepage 1200" + vex).exitCode, 2);
     EXPECT_EQ(author("--lang 409").exitCode, 2);
     EXPECT_EQ(author("--lang 409 VEXDIR=" + shellWord(path("nothere"))).exitCode, 2);
     EXPECT_EQ(runFixwise("author --product 'NoVersion' --lang 409 --out " + shellWord(path("out")) +

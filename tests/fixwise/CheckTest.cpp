@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -66,7 +67,7 @@ protected:
         for (const auto& [name, text] : files_)
             std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
         mkdir((dir_ + "/SOURCE").c_str(), 0755);
-        std::string source = dir_ + "/SOURCE/SCAN.EXE";
+        std::string source = dir_ + "/SOURCE/" + sourceName_;
         if (!source_.empty()) {
             std::ofstream(source, std::ios::binary) << source_;
             std::system(("touch -d @" + std::to_string(sourceTime_) + " '" + source + "'").c_str());
@@ -75,10 +76,10 @@ protected:
 
     static CheckRun runCheck(const std::string& args) { return runFixwise("check " + args); }
 
-    CheckRun check()
+    CheckRun check(const std::string& options = "")
     {
         write();
-        CheckRun run = runCheck("'" + dir_ + "' --json");
+        CheckRun run = runCheck("'" + dir_ + "' --json " + options);
         run.doc = nlohmann::json::parse(run.text);
         return run;
     }
@@ -110,6 +111,7 @@ protected:
     std::string dir_;
     std::map<std::string, std::string> files_;
     std::string source_;
+    std::string sourceName_ = "SCAN.EXE"; // as the file system here spells it
     long long sourceTime_ = kGoodTime;
 };
 
@@ -135,6 +137,7 @@ TEST_F(CheckTest, CannotRunGivesTwo)
 {
     EXPECT_EQ(runCheck("'" + dir_ + "/missing' 2>/dev/null").exitCode, 2);
     EXPECT_EQ(runCheck("--frobnicate 2>/dev/null").exitCode, 2);
+    EXPECT_EQ(runCheck("'" + dir_ + "' --codepage 1200 2>/dev/null").exitCode, 2);
 }
 
 TEST_F(CheckTest, RecordBreakingTheGrammar)
@@ -296,6 +299,69 @@ TEST_F(CheckTest, CatalogueEntriesTheLookupCannotTake)
         SCOPED_TRACE(files_["libdata.src"]);
         // (A name not found also leaves the section's end as a finding.)
         expectAmong("libdata.src", row.line, "error");
+    }
+}
+
+// A file name outside ASCII, in the data as written and in SOURCE as UTF-8:
+// the engines read it in the ANSI code page of the customers' Windows.
+TEST_F(CheckTest, NamesOutsideAsciiInTheCodePage)
+{
+    const std::string utf8 = "R\xC3\xA9sum\xC3\xA9.DLL";
+    const std::string cp1252 = "R\xE9sum\xE9.DLL";
+    struct Finding { // in the order they are printed: by file, line and text
+        const char* file;
+        std::size_t line;
+        const char* severity;
+        const char* text; // a part of it
+    };
+    const struct {
+        const char* what;
+        std::string name; // in the data files
+        const char* options;
+        std::vector<Finding> findings;
+    } rows[] = {
+        {"UTF-8 without a code page",
+         utf8,
+         "",
+         {{"Resolve.src", 2, "warning", "code pages 1252, 1250, "},
+          {"Update.src", 3, "warning", "in UTF-8, but the engines read it in the ANSI code page"}}},
+        {"code page 1252 without a code page",
+         cp1252,
+         "",
+         {{"Resolve.src", 2, "warning", "; pass --codepage N"},
+          {"Update.src", 3, "warning", "valid in code pages 1252, 1250, "}}},
+        {"code page 1252 in it", cp1252, "--codepage 1252", {}},
+        {"a byte that code page 1252 leaves undefined",
+         "R\x81sum\xE9.DLL",
+         "--codepage 1252",
+         {{"Resolve.src", 2, "error", "not valid in code page 1252"},
+          {"Update.src", 3, "error", "not valid in code page 1252"}}},
+        {"UTF-8 read in code page 1252",
+         utf8,
+         "--codepage 1252",
+         {{"Resolve.src", 2, "warning", "is also valid UTF-8"},
+          {"Resolve.src", 2, "error", "is missing"},
+          {"Update.src", 3, "warning", "is also valid UTF-8"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        files_["Update.src"] = "[409]\n[Scan\\1.0]\nFile=%APPDIR%" + row.name +
+                               ",size:0-5,time:" + goodTimeWords() + "\n";
+        files_["Resolve.src"] = "[Scan\\1.0]\n" + row.name + "=SOURCE\\" + row.name + "\n";
+        sourceName_ = utf8;
+        CheckRun run = check(row.options);
+        ASSERT_EQ(run.doc["findings"].size(), row.findings.size()) << run.text;
+        bool error = false;
+        for (std::size_t i = 0; i < row.findings.size(); ++i) {
+            const nlohmann::json& f = run.doc["findings"][i];
+            const Finding& want = row.findings[i];
+            EXPECT_EQ(f["file"], want.file) << run.text;
+            EXPECT_EQ(f["line"], want.line) << run.text;
+            EXPECT_EQ(f["severity"], want.severity) << run.text;
+            EXPECT_NE(f["text"].get<std::string>().find(want.text), std::string::npos) << run.text;
+            error = error || std::string(want.severity) == "error";
+        }
+        EXPECT_EQ(run.exitCode, error ? 1 : 0) << run.text;
     }
 }
 

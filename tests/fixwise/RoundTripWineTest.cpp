@@ -1,7 +1,9 @@
 // From a reference installation to a repaired one: fixwise.exe authors the
 // data of a generated reference tree, checks it clean, and the built
 // Mendex.dll, run over a damaged copy of the tree, brings every file back
-// byte for byte and to the 100 ns.
+// byte for byte and to the 100 ns. The tree holds a name outside ASCII,
+// authored and read in the ANSI code page of the prefix.
+#include "AnsiText.h"
 #include "MendexWineSupport.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +43,18 @@ DWORD runProgram(const std::string& program, const std::string& arguments)
 std::string commandWord(const std::string& text)
 {
     return "\"" + text + "\"";
+}
+
+// The ANSI code page, as fixwise --codepage takes it.
+std::string codePageWord()
+{
+    return std::to_string(GetACP());
+}
+
+// A toolkit file whose name is outside ASCII, in the ANSI code page.
+std::string accentedName()
+{
+    return ansiText("R\xC3\xA9sum\xC3\xA9.DLL");
 }
 
 bool sameStamp(const Stamp& a, const Stamp& b)
@@ -120,6 +134,12 @@ protected:
                 makeFile(refPath(folder + name), bytes, time);
             }
         }
+        // Restored when wrong, and kept by the clean-up of its folder.
+        ASSERT_EQ(utf8(accentedName()), "R\xC3\xA9sum\xC3\xA9.DLL") << "code page " << GetACP();
+        accented_ = folders[0] + "\\" + accentedName();
+        files_.push_back(accented_);
+        if (make)
+            makeFile(refPath(accented_), "accented", 0x01D9000012345671ull);
     }
 
     static std::uint64_t timeOf(const std::string& path)
@@ -155,6 +175,9 @@ protected:
                 ++damaged_;
             }
         }
+        wintest::writeFile(inst_ / accented_, "wrong size");
+        setWriteTime(inst_ / accented_, timeOf(refPath(accented_)));
+        ++damaged_;
         makeFile(instDirs_.vex + "\\STRAY.DLL", "stray");
         makeFile(instDirs_.vex + "\\LOCKED.TMP", "read-only stray");
         SetFileAttributesA((instDirs_.vex + "\\LOCKED.TMP").c_str(), FILE_ATTRIBUTE_READONLY);
@@ -189,6 +212,7 @@ protected:
     }
 
     int damaged_ = 0;
+    std::string accented_; // relative to the root, in the ANSI code page
 };
 
 // The folders of a round trip within one test: made before the base that
@@ -209,8 +233,8 @@ protected:
         std::snprintf(lang, sizeof lang, "%x", GetSystemDefaultLangID());
         return static_cast<int>(runProgram(
             "fixwise.exe", "author --product \"Scan Suite\\2.0\" --lang " + std::string(lang) +
-                               " --anchor R000.DAT --out " + commandWord(patch_) +
-                               " %VEXDIR%=" + commandWord(refDirs_.vex) +
+                               " --anchor R000.DAT --codepage " + codePageWord() + " --out " +
+                               commandWord(patch_) + " %VEXDIR%=" + commandWord(refDirs_.vex) +
                                " %APPDIR%=" + commandWord(refDirs_.app) +
                                " %OCRDIR%=" + commandWord(refDirs_.ocr)));
     }
@@ -221,7 +245,9 @@ TEST_F(RoundTrip, AuthoredDataRepairsADamagedInstallation)
     reference(true);
     ASSERT_EQ(author(), 0);
     writeFile(patch_ + "\\libdata.src", kCatalogue);
-    ASSERT_EQ(runProgram("fixwise.exe", "check " + commandWord(patch_)), 0u);
+    ASSERT_EQ(
+        runProgram("fixwise.exe", "check " + commandWord(patch_) + " --codepage " + codePageWord()),
+        0u);
     installDamaged();
     ASSERT_GT(damaged_, 100);
     repairAndCompare();
@@ -259,6 +285,7 @@ TEST_F(NativeAuthoredData, Reference)
     char lang[16];
     std::snprintf(lang, sizeof lang, "%x", GetSystemDefaultLangID());
     writeFile(g_nativeFolder + "\\lang.txt", lang);
+    writeFile(g_nativeFolder + "\\codepage.txt", codePageWord());
 }
 
 TEST_F(NativeAuthoredData, Repair)
