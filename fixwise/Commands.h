@@ -7,6 +7,7 @@
 int runCheck(int argc, char** argv);
 int runAuthor(int argc, char** argv);
 int runMedium(int argc, char** argv);
+int runVerify(int argc, char** argv);
 int runPlan(int argc, char** argv);
 int runUndo(int argc, char** argv);
 

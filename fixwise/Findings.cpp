@@ -28,9 +28,14 @@ static const char* severityName(Severity s)
 
 void Findings::printText(std::FILE* out) const
 {
+    // A finding of a whole file has no line number, as GCC prints it.
     for (const Finding& f : items_)
-        std::fprintf(out, "%s:%zu: %s: %s\n", f.file.c_str(), f.line, severityName(f.severity),
-                     f.text.c_str());
+        if (f.line == 0)
+            std::fprintf(out, "%s: %s: %s\n", f.file.c_str(), severityName(f.severity),
+                         f.text.c_str());
+        else
+            std::fprintf(out, "%s:%zu: %s: %s\n", f.file.c_str(), f.line, severityName(f.severity),
+                         f.text.c_str());
     std::fprintf(out, "%zu error(s), %zu warning(s)\n", errors(), warnings());
 }
 

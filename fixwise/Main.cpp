@@ -24,6 +24,9 @@ const Command kCommands[] = {
     {"medium", runMedium,
      "medium --out DIR [--bin BIN] DATA\n"
      "                         lay out a patch medium from checked data"},
+    {"verify", runVerify,
+     "verify [MEDIUM] [--json] [--ca FILE] [--codepage N]\n"
+     "                         check a copied medium: digests, signatures, versions, data"},
     {"plan", runPlan,
      "plan [--json] [--record FIELD=VALUE]...\n"
      "                         show what an update run would do here (Windows)"},

@@ -4,15 +4,19 @@
 // once the check of DATA reports no error. The medium is checked again as
 // laid out.
 #include "Check.h"
+#include "CodePage.h"
 #include "Commands.h"
 #include "Digest.h"
 #include "FileFacts.h"
 #include "ImageFacts.h"
+#include "Signing.h"
 
 #include "ResolveList.h"
 #include "UpdateScript.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -22,7 +26,9 @@
 namespace
 {
 
-constexpr const char* kUsage = "usage: fixwise medium --out DIR [--bin BIN] DATA\n";
+constexpr const char* kUsage =
+    "usage: fixwise medium --out DIR [--bin BIN] [--codepage N]\n"
+    "                      [--sign PFX [--password-file FILE] [--timestamp URL]] DATA\n";
 
 struct Deliverable {
     const char* name;
@@ -94,6 +100,48 @@ std::string deliverablesVersion(const std::string& bin)
     return agree ? version : "";
 }
 
+// The deliverables signed, in a temporary folder of their own that goes
+// with this object.
+class SignedCopies
+{
+public:
+    SignedCopies() = default;
+    ~SignedCopies()
+    {
+        std::error_code ignored;
+        if (!folder_.empty())
+            std::filesystem::remove_all(folder_, ignored);
+    }
+    SignedCopies(const SignedCopies&) = delete;
+    SignedCopies& operator=(const SignedCopies&) = delete;
+
+    // Signs every deliverable of bin into the folder; why when one fails.
+    std::string make(const SigningKey& key, const std::string& bin)
+    {
+        std::error_code error;
+        const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+        for (int attempt = 0; attempt < 100 && folder_.empty() && !error; ++attempt) {
+            const std::filesystem::path candidate =
+                base /
+                ("fixwise-signing-" + std::to_string(std::rand()) + "-" + std::to_string(attempt));
+            if (std::filesystem::create_directory(candidate, error))
+                folder_ = candidate.string();
+        }
+        if (folder_.empty())
+            return "cannot make a temporary folder to sign in";
+        for (const Deliverable& d : kDeliverables) {
+            std::string why;
+            if (!signImage(key, hostPath(bin, d.name), hostPath(folder_, d.name), why))
+                return std::string("cannot sign ") + d.name + ": " + why;
+        }
+        return "";
+    }
+    const std::string& folder() const { return folder_; }
+
+private:
+    std::string folder_;
+};
+
 bool emptyOrMissing(const std::string& dir)
 {
     if (!isDirectory(dir))
@@ -116,12 +164,25 @@ int runMedium(int argc, char** argv)
     std::string out;
     std::string bin;
     std::string data;
+    CheckOptions options;
+    SigningKey key;
     for (int i = 0; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg == "--out" || arg == "--bin") {
+        if (arg == "--out" || arg == "--bin" || arg == "--sign" || arg == "--password-file" ||
+            arg == "--timestamp" || arg == "--codepage") {
             if (i + 1 >= argc)
                 return usage(arg + " needs a value");
-            (arg == "--out" ? out : bin) = argv[++i];
+            const std::string value = argv[++i];
+            if (arg == "--codepage") {
+                if (std::string why = parseCodePage(value, options.codePage); !why.empty())
+                    return usage(why);
+                continue;
+            }
+            (arg == "--out"             ? out
+             : arg == "--bin"           ? bin
+             : arg == "--sign"          ? key.pfx
+             : arg == "--password-file" ? key.passwordFile
+                                        : key.timestampUrl) = value;
         } else if (arg[0] == '-' || !data.empty()) {
             return usage("unknown argument " + arg);
         } else {
@@ -130,6 +191,8 @@ int runMedium(int argc, char** argv)
     }
     if (out.empty() || data.empty())
         return usage("--out and DATA are needed");
+    if (key.pfx.empty() && (!key.passwordFile.empty() || !key.timestampUrl.empty()))
+        return usage("--password-file and --timestamp go with --sign");
     if (bin.empty())
         bin = programFolder();
     if (!isDirectory(data))
@@ -137,7 +200,7 @@ int runMedium(int argc, char** argv)
     if (!emptyOrMissing(out))
         return usage("the folder " + out + " is not empty: a medium holds nothing else");
 
-    Findings findings = checkFolder(data);
+    Findings findings = checkFolder(data, options);
     findings.printText(stdout);
     if (findings.errors())
         return refuse("the check of " + data + " reports errors: no medium is laid out");
@@ -157,6 +220,17 @@ int runMedium(int argc, char** argv)
     const std::string version = deliverablesVersion(bin);
     if (version.empty())
         return refuse("the deliverables in " + bin + " are not of one version");
+
+    // Signed, every binary is signed before anything is laid out: a key
+    // that cannot sign writes nothing.
+    SignedCopies signedCopies;
+    if (!key.pfx.empty()) {
+        if (std::string why = signingKeyProblem(key); !why.empty())
+            return refuse(why + ": nothing is signed, no medium is laid out");
+        if (std::string why = signedCopies.make(key, bin); !why.empty())
+            return refuse(why + ": no medium is laid out");
+        bin = signedCopies.folder();
+    }
 
     if (!makeFolders(out))
         return usage("cannot make the folder " + out);
@@ -180,7 +254,7 @@ int runMedium(int argc, char** argv)
         ++count;
     }
     // The copies must serve as the sources did: same sizes, same times.
-    if (checkFolder(out).errors())
+    if (checkFolder(out, options).errors())
         return refuse("the laid-out medium " + out + " does not check clean");
     // What a copy of the medium is checked against.
     std::string failed;
@@ -190,7 +264,7 @@ int runMedium(int argc, char** argv)
     if (!sums || !writeWholeFile(hostPath(out, kSumsName), *sums))
         return refuse("cannot write " + std::string(kSumsName) +
                       (failed.empty() ? "" : ": cannot read " + failed));
-    std::printf("medium %s: version %s, %zu files, listed with their SHA-256 in %s\n", out.c_str(),
-                version.c_str(), count, kSumsName);
+    std::printf("medium %s: version %s%s, %zu files, listed with their SHA-256 in %s\n",
+                out.c_str(), version.c_str(), key.pfx.empty() ? "" : ", signed", count, kSumsName);
     return kExitClean;
 }
