@@ -23,6 +23,34 @@ bool signImage(const SigningKey&, const std::string&, const std::string&, std::s
     return false;
 }
 
+namespace
+{
+
+// The signer's certificate of a verification's state: its name and serial
+// number; "" when it cannot be had.
+std::string signerOf(HANDLE state)
+{
+    CRYPT_PROVIDER_DATA* provider = state ? WTHelperProvDataFromStateData(state) : nullptr;
+    CRYPT_PROVIDER_SGNR* signer =
+        provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    if (!signer || signer->csCertChain == 0 || !signer->pasCertChain ||
+        !signer->pasCertChain[0].pCert)
+        return "";
+    PCCERT_CONTEXT cert = signer->pasCertChain[0].pCert;
+    char name[256] = "";
+    CertGetNameStringA(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, sizeof name);
+    std::string serial;
+    const CRYPT_INTEGER_BLOB& number = cert->pCertInfo->SerialNumber;
+    for (DWORD i = number.cbData; i > 0; --i) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", number.pbData[i - 1]);
+        serial += hex;
+    }
+    return std::string(name) + " (serial " + serial + ")";
+}
+
+} // namespace
+
 SignatureCheck checkSignature(const std::string& path, const std::string&)
 {
     SignatureCheck check;
@@ -41,14 +69,20 @@ SignatureCheck checkSignature(const std::string& path, const std::string&)
     data.dwStateAction = WTD_STATEACTION_VERIFY;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    check.signer = signerOf(data.hWVTStateData);
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     check.valid = result == ERROR_SUCCESS;
     if (!check.valid) {
-        char text[64];
-        std::snprintf(text, sizeof text, "WinVerifyTrust says 0x%08lX",
-                      static_cast<unsigned long>(result));
-        check.why = text;
+        char code[32];
+        std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));
+        if (result == TRUST_E_BAD_DIGEST)
+            check.why = "its signature does not match its contents (changed after signing)";
+        else if (result == TRUST_E_NOSIGNATURE)
+            check.why = "its signature cannot be read";
+        else
+            check.why = std::string("its signature's certificate is not trusted (WinVerifyTrust ") +
+                        code + ")";
     }
     return check;
 }

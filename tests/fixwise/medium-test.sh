@@ -3,13 +3,17 @@
 # stripped 32-bit deliverables and the example data, and fixwise verify of
 # copies of it: clean as laid out; each kind of damage reported on its own
 # line. A throwaway self-signed certificate (and an expired one) is made
-# here with openssl. Keys that cannot sign write nothing.
-#   medium-test.sh FIXWISE STRIP BIN WORK
+# here with openssl. Keys that cannot sign write nothing. With WINE_RUN the
+# damaged copies are verified by the Windows fixwise.exe as well (WORK is
+# then a folder of the prefix's C:, WIN_WORK its Windows path).
+#   medium-test.sh FIXWISE STRIP BIN WORK [WINE_RUN WIN_WORK]
 set -u
 fixwise=$1
 strip=$2
 bin=$3
 work=$4
+wine_run=${5:-}
+win_work=${6:-}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../tools/fwenv.sh"
 expect() { fw_expect "$@"; }
@@ -74,6 +78,10 @@ expect "version" "$("$fixwise" --version)" "fixwise 1.0.0.2"
 verify() { "$fixwise" verify "$1" --ca "$keys/good.pem" 2>&1; echo "exit $?"; }
 expect "as laid out: clean" "$(verify "$work/medium")" "0 error(s)"
 expect "as laid out: exit 0" "$(verify "$work/medium")" "exit 0"
+if [ -n "$wine_run" ]; then
+    expect "as laid out, on Windows: clean" \
+        "$("$wine_run" "$bin/fixwise.exe" verify "$win_work\\medium" | tr -d '\r')" "0 error(s)"
+fi
 expect "without the certificate: untrusted" "$("$fixwise" verify "$work/medium" 2>&1)" \
     "Mendex.dll: error: its signature's certificate is not trusted"
 
@@ -86,6 +94,9 @@ damaged() {
     found=$(verify "$work/copy")
     expect "$1: reported" "$found" "$2"
     expect "$1: exit 1" "$found" "exit 1"
+    [ -n "$wine_run" ] || return 0
+    found=$("$wine_run" "$bin/fixwise.exe" verify "$win_work\\copy" | tr -d '\r'; echo "exit $?")
+    expect "$1, on Windows: reported" "$found" "$2"
 }
 damaged "one byte of Mendex.dll" "SHA256SUMS:1: error: Mendex.dll has another SHA-256" \
     "printf 'X' | dd of=Mendex.dll bs=1 seek=4000 conv=notrunc 2>/dev/null"
@@ -97,7 +108,7 @@ damaged "a SOURCE file's time" "Resolve.src:2: error: resolve source" \
 damaged "a file deleted" "SOURCE/APP/PXSCAN.EXE is missing" "rm SOURCE/APP/PXSCAN.EXE"
 damaged "a stray file" "notes.txt: error: is not listed in SHA256SUMS" "echo x >notes.txt"
 damaged "a binary signed with another certificate" \
-    "devprobe.exe: error: is signed by /CN=Fixwise test other" \
+    "devprobe.exe: error: is signed by " \
     "osslsigncode sign -pkcs12 '$keys/other.pfx' -h sha256 -in devprobe.exe -out d.exe >/dev/null &&
      mv d.exe devprobe.exe && sha256sum devprobe.exe >/dev/null"
 exit $fw_status
