@@ -10,7 +10,7 @@ objdump=$1
 bin=$2
 format=$3
 . "$(dirname "$0")/../../tools/fwenv.sh"
-system_dlls=" advapi32.dll comctl32.dll gdi32.dll imagehlp.dll kernel32.dll msvcrt.dll shell32.dll user32.dll "
+system_dlls=" advapi32.dll bcrypt.dll comctl32.dll crypt32.dll gdi32.dll imagehlp.dll kernel32.dll msvcrt.dll shell32.dll user32.dll wintrust.dll "
 
 # check FILE EXPORTS...: the image's format, imports and exact exports.
 check() {
