@@ -161,6 +161,11 @@ int runVerify(int argc, char** argv)
         std::fprintf(stderr, "fixwise verify: cannot read %s\n", caFile.c_str());
         return kExitCannotRun;
     }
+#ifdef _WIN32
+    if (!caFile.empty())
+        std::fprintf(stderr, "fixwise verify: --ca is not used on Windows: the machine's trusted "
+                             "roots decide\n");
+#endif
     Findings findings = checkFolder(medium, options);
     checkSums(medium, findings);
     checkBinaries(medium, caFile, findings);
