@@ -138,3 +138,24 @@ std::string machineName(std::uint16_t machine)
     std::snprintf(hex, sizeof hex, "machine 0x%X", machine);
     return hex;
 }
+
+std::string
+commonVersion(const std::vector<std::pair<std::string, std::string>>& versions,
+              const std::function<void(const std::string&, const std::string&)>& problem)
+{
+    const std::pair<std::string, std::string>* first = nullptr;
+    bool agree = true;
+    for (const auto& image : versions) {
+        if (image.second.empty()) {
+            problem(image.first, "carries no version");
+            agree = false;
+        } else if (!first) {
+            first = &image;
+        } else if (image.second != first->second) {
+            problem(image.first,
+                    "is version " + image.second + ", " + first->first + " is " + first->second);
+            agree = false;
+        }
+    }
+    return agree && first ? first->second : "";
+}

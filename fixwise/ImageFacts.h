@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct ImageFacts {
     std::uint16_t machine = 0;     // 0x14C: 32-bit x86 (i386); 0x8664: x86-64
@@ -26,3 +29,21 @@ std::optional<ImageFacts> readImageFacts(const std::string& path, std::string& p
 
 // "32-bit x86" or "64-bit x86-64", or the machine number in hexadecimal.
 std::string machineName(std::uint16_t machine);
+
+// The binaries of a patch medium, and whether each is a DLL.
+struct Deliverable {
+    const char* name;
+    bool library;
+};
+inline constexpr Deliverable kDeliverables[] = {
+    {"Setup.exe", false},   {"Scoutex.dll", true},   {"Mendex.dll", true},
+    {"patchres.dll", true}, {"devprobe.exe", false},
+};
+
+// The one version that images carry, given as (name, file version) in
+// order; "" when one carries none or another than the first, each such
+// image told to problem(name, "carries no version" or "is version V, FIRST
+// is W").
+std::string
+commonVersion(const std::vector<std::pair<std::string, std::string>>& versions,
+              const std::function<void(const std::string&, const std::string&)>& problem);

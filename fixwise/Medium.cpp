@@ -30,14 +30,6 @@ constexpr const char* kUsage =
     "usage: fixwise medium --out DIR [--bin BIN] [--codepage N]\n"
     "                      [--sign PFX [--password-file FILE] [--timestamp URL]] DATA\n";
 
-struct Deliverable {
-    const char* name;
-    bool library;
-};
-const Deliverable kDeliverables[] = {
-    {"Setup.exe", false},   {"Scoutex.dll", true},   {"Mendex.dll", true},
-    {"patchres.dll", true}, {"devprobe.exe", false},
-};
 const char* const kDataFiles[] = {"libdata.src", kUpdateScriptName, kResolveListName};
 constexpr const char* kSourceFolder = "SOURCE";
 
@@ -76,28 +68,15 @@ std::string imageProblem(const std::string& path, bool library)
 // told) when one carries none or they disagree.
 std::string deliverablesVersion(const std::string& bin)
 {
-    std::string version;
-    std::string first;
-    bool agree = true;
+    std::vector<std::pair<std::string, std::string>> versions;
     for (const Deliverable& d : kDeliverables) {
         std::string problem;
         const std::optional<ImageFacts> image = readImageFacts(hostPath(bin, d.name), problem);
-        const std::string mine = image ? image->fileVersion : "";
-        if (mine.empty()) {
-            std::fprintf(stderr, "fixwise medium: %s carries no version\n",
-                         hostPath(bin, d.name).c_str());
-            agree = false;
-        } else if (version.empty()) {
-            version = mine;
-            first = d.name;
-        } else if (mine != version) {
-            std::fprintf(stderr, "fixwise medium: %s is version %s, %s is %s\n",
-                         hostPath(bin, d.name).c_str(), mine.c_str(), first.c_str(),
-                         version.c_str());
-            agree = false;
-        }
+        versions.emplace_back(d.name, image ? image->fileVersion : "");
     }
-    return agree ? version : "";
+    return commonVersion(versions, [&bin](const std::string& name, const std::string& text) {
+        std::fprintf(stderr, "fixwise medium: %s %s\n", hostPath(bin, name).c_str(), text.c_str());
+    });
 }
 
 // The deliverables signed, in a temporary folder of their own that goes

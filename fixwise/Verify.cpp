@@ -14,7 +14,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -25,8 +24,6 @@ namespace
 
 constexpr const char* kUsage =
     "usage: fixwise verify [MEDIUM] [--json] [--ca FILE] [--codepage N]\n";
-const char* const kBinaries[] = {"Setup.exe", "Scoutex.dll", "Mendex.dll", "patchres.dll",
-                                 "devprobe.exe"};
 
 std::string slashed(std::string path)
 {
@@ -77,12 +74,13 @@ void checkSums(const std::string& medium, Findings& findings)
 // by one certificate.
 void checkBinaries(const std::string& medium, const std::string& caFile, Findings& findings)
 {
-    std::map<std::string, std::string> versions; // by version: the first binary of it
+    std::vector<std::pair<std::string, std::string>> versions; // (name, version)
     std::vector<std::string> signedOnes;
     std::vector<std::string> unsignedOnes;
     std::string signer;
     std::string signerOf;
-    for (const char* name : kBinaries) {
+    for (const Deliverable& d : kDeliverables) {
+        const char* name = d.name;
         const std::string path = hostPath(medium, name);
         std::string problem;
         const std::optional<ImageFacts> image = readImageFacts(path, problem);
@@ -90,10 +88,7 @@ void checkBinaries(const std::string& medium, const std::string& caFile, Finding
             findings.add(name, 0, Severity::Error, problem);
             continue;
         }
-        if (image->fileVersion.empty())
-            findings.add(name, 0, Severity::Error, "carries no version");
-        else
-            versions.emplace(image->fileVersion, name);
+        versions.emplace_back(name, image->fileVersion);
         if (!image->signedImage) {
             unsignedOnes.push_back(name);
             continue;
@@ -112,13 +107,9 @@ void checkBinaries(const std::string& medium, const std::string& caFile, Finding
                          "is signed by " + check.signer + ", " + signerOf + " by " + signer);
         }
     }
-    if (versions.size() > 1) {
-        std::string list;
-        for (const auto& [version, name] : versions)
-            list += (list.empty() ? "" : ", ") + name + " " + version;
-        findings.add(versions.begin()->second, 0, Severity::Error,
-                     "the deliverables are of more than one version: " + list);
-    }
+    commonVersion(versions, [&findings](const std::string& name, const std::string& text) {
+        findings.add(name, 0, Severity::Error, text);
+    });
     if (!signedOnes.empty())
         for (const std::string& name : unsignedOnes)
             findings.add(name, 0, Severity::Error,

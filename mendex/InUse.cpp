@@ -117,7 +117,7 @@ bool isInUseFailure(unsigned long error, const char* path)
     return file || GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-const std::vector<InUseFinder::Loaded>& InUseFinder::loaded()
+const InUseFinder::Loaded& InUseFinder::loaded()
 {
     if (listed_)
         return loaded_;
@@ -140,13 +140,14 @@ const std::vector<InUseFinder::Loaded>& InUseFinder::loaded()
         const std::string holder = holderOf(process.szExeFile, process.th32ProcessID);
         MODULEENTRY32 module;
         module.dwSize = sizeof module;
+        std::string key;
         for (BOOL m = Module32First(modules.get(), &module); m;
              m = Module32Next(modules.get(), &module)) {
             module.szExePath[sizeof module.szExePath - 1] = '\0';
-            Loaded entry;
-            normalPathText(module.szExePath, entry.path);
-            entry.holder = holder;
-            loaded_.push_back(std::move(entry));
+            normalPathText(module.szExePath, key);
+            std::vector<std::string>& holders = loaded_[key];
+            if (holders.empty() || holders.back() != holder)
+                holders.push_back(holder);
         }
     }
     return loaded_;
@@ -154,20 +155,13 @@ const std::vector<InUseFinder::Loaded>& InUseFinder::loaded()
 
 std::vector<std::string> InUseFinder::loadedBy(const char* path)
 {
-    std::vector<std::string> holders;
     char full[MAX_PATH + 1];
     const DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
     std::string key;
     normalPathText(n == 0 || n >= sizeof full ? path : full, key);
-    for (const Loaded& entry : loaded())
-        if (entry.path == key) {
-            bool known = false;
-            for (const std::string& h : holders)
-                known = known || h == entry.holder;
-            if (!known)
-                holders.push_back(entry.holder);
-        }
-    return holders;
+    const Loaded& images = loaded();
+    const auto found = images.find(key);
+    return found == images.end() ? std::vector<std::string>() : found->second;
 }
 
 bool InUseFinder::isHeldOpen(const char* path)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The holder named when nothing tells which program holds a file.
@@ -32,15 +33,13 @@ public:
     std::vector<std::string> holdersOf(const char* path);
 
 private:
-    struct Loaded {
-        std::string path; // normalPathText of the image's path
-        std::string holder;
-    };
-    const std::vector<Loaded>& loaded();
+    // The holders of each loaded image, by normalPathText of its path.
+    using Loaded = std::unordered_map<std::string, std::vector<std::string>>;
+    const Loaded& loaded();
     std::vector<std::string> loadedBy(const char* path);
 
     bool listed_ = false;
-    std::vector<Loaded> loaded_;
+    Loaded loaded_;
 };
 
 // The holders joined by ", " (as the log and the plan show them).

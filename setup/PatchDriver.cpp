@@ -572,24 +572,19 @@ UINT PatchRun::restartEnd()
 {
     FwText text;
     text.LoadString(IDS_RESTART_NEEDED);
-    FwText more;
-    bool restart = false;
-    if (m_restart == SetupRestart::Force) {
-        more.LoadString(IDS_RESTARTING);
+    const bool ask = m_restart == SetupRestart::Default && m_mode == SetupMode::Interactive;
+    if (m_restart == SetupRestart::Force || ask) {
+        FwText more;
+        more.LoadString(ask ? IDS_RESTART_QUESTION : IDS_RESTARTING);
         text += "\n\n";
         text += more.c_str();
-        showMessage(text.c_str(), kCaptionUpdate, MB_ICONINFORMATION);
-        restart = true;
-    } else if (m_restart == SetupRestart::Default && m_mode == SetupMode::Interactive) {
-        more.LoadString(IDS_RESTART_QUESTION);
-        text += "\n\n";
-        text += more.c_str();
+    }
+    bool restart = m_restart == SetupRestart::Force;
+    if (ask) {
         restart = showMessage(text.c_str(), kCaptionUpdate, MB_YESNO | MB_ICONQUESTION) == IDYES;
         m_log.Line("restart now: %s", restart ? "yes" : "no");
     } else {
-        outcome(kExitRestartNeeded, "updated, a restart finishes it");
         showMessage(text.c_str(), kCaptionUpdate, MB_ICONINFORMATION);
-        return finish(Resources::Unload, kThreadDone);
     }
     if (!restart) {
         outcome(kExitRestartNeeded, "updated, a restart finishes it");
