@@ -99,6 +99,15 @@ std::vector<std::string> restartManagerHolders(const char* path)
     return holders;
 }
 
+// The file opened for deletion only, sharing everything: refused with a
+// sharing violation when another handle shares no deletion.
+UniqueFile openForDeletion(const char* path)
+{
+    return UniqueFile(CreateFileA(path, DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
 } // namespace
 
 bool isInUseFailure(unsigned long error, const char* path)
@@ -111,10 +120,7 @@ bool isInUseFailure(unsigned long error, const char* path)
     // Denied, yet the file opens for deletion: no lack of rights but a
     // mapped image, which cannot be replaced while it is mapped. Or it does
     // not open for deletion because another handle shares nothing.
-    UniqueFile file(CreateFileA(path, DELETE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return file || GetLastError() == ERROR_SHARING_VIOLATION;
+    return static_cast<bool>(openForDeletion(path)) || GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 const InUseFinder::Loaded& InUseFinder::loaded()
@@ -166,9 +172,7 @@ std::vector<std::string> InUseFinder::loadedBy(const char* path)
 
 bool InUseFinder::isHeldOpen(const char* path)
 {
-    UniqueFile file(CreateFileA(path, DELETE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueFile file = openForDeletion(path);
     if (!file)
         return GetLastError() == ERROR_SHARING_VIOLATION;
     file.reset();
