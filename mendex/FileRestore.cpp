@@ -121,7 +121,10 @@ void removeScratch(const std::string& folder) noexcept
 }
 
 // True when folder is a plain directory holding the marker and nothing but
-// the marker and a temporary copy, all plain files.
+// the marker and a temporary copy, all plain files. An empty one is a
+// leftover too: a run stopped between making the folder and its marker, or
+// between removing the marker and the folder, leaves it so, and removing an
+// empty folder loses nothing.
 bool isLeftoverScratch(const std::string& folder)
 {
     WIN32_FIND_DATAA data;
@@ -129,9 +132,11 @@ bool isLeftoverScratch(const std::string& folder)
     if (!find)
         return false;
     bool marked = false;
+    bool empty = true;
     do {
         if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0)
             continue;
+        empty = false;
         if (data.dwFileAttributes &
             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY))
             return false;
@@ -140,7 +145,7 @@ bool isLeftoverScratch(const std::string& folder)
         else if (!samePathText(data.cFileName, kShortTempName))
             return false;
     } while (FindNextFileA(find.get(), &data));
-    return marked;
+    return marked || empty;
 }
 
 // Removes the scratch folders that interrupted runs left in dir.

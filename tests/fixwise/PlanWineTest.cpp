@@ -444,8 +444,16 @@ TEST_F(Plan, AKilledRunIsPutBackByUndo)
             const Outcome undone = runUndo(killed);
             EXPECT_NE(undone.code, 1u) << undone.out;
         }
-        EXPECT_EQ(snapshot({inst_.path()}), before)
-            << "killed " << delay << " ms after the start, of " << length << " ms";
+        const auto after = snapshot({inst_.path()});
+        std::string changes;
+        for (const std::string& path : differing(after, before)) {
+            auto entry = [&](const std::map<std::string, std::string>& s) {
+                return s.count(path) ? s.at(path).substr(0, 40) : std::string("<none>");
+            };
+            changes += "\n  " + path + ": " + entry(before) + " -> " + entry(after);
+        }
+        EXPECT_TRUE(changes.empty()) << "killed " << delay << " ms after the start, of " << length
+                                     << " ms, run '" << killed << "':" << changes;
     }
 }
 

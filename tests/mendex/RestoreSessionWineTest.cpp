@@ -84,12 +84,14 @@ TEST_F(Session, RestoresLeaveNoScratchFolderBehind)
 TEST_F(Session, RemovesWhatAnInterruptedRunLeftInEveryListedFolder)
 {
     // Marked scratch folders with nothing but the run's own files in them,
-    // in folders where nothing needs restoring.
+    // and an empty one (a run stopped before its marker), in folders where
+    // nothing needs restoring.
     makeDirs(inst_ / "~mdx.dir");
     makeFile(inst_ / "~mdx.dir\\~mdx.own", "");
     makeFile(inst_ / "~mdx.dir\\~mdx.tmp", "half a copy");
     makeDirs(inst_ / "SUB\\~mdx3.dir");
     makeFile(inst_ / "SUB\\~mdx3.dir\\~mdx.own", "");
+    makeDirs(inst_ / "SUB\\~mdx4.dir");
     CurrentDir cd(patch_.path());
     {
         RestoreSession session;
