@@ -101,7 +101,6 @@ int CSetupApp::runPatch(CSetupDlg& dlg)
         log.Line("%s", kSetupUsage);
         return kExitBadSwitch;
     }
-    dlg.m_mode = options.mode;
     run.m_mode = options.mode;
     run.m_undo = options.undo;
     run.m_restart = options.restart;

@@ -133,7 +133,7 @@ void CSetupDlg::OnCancel()
 
 int CSetupDlg::ShowMessage(const char* text, const char* caption, UINT type)
 {
-    if (m_mode != SetupMode::Interactive)
+    if (m_run.m_mode != SetupMode::Interactive)
         return IDOK;
     return MessageBox(text, caption, type);
 }

@@ -31,13 +31,11 @@ public:
     FwThread* m_pWorker = nullptr;
     FwProgressCtrl m_progress;
     HICON m_hIcon = nullptr;
-    // How the run shows itself.
-    SetupMode m_mode = SetupMode::Interactive;
     RunLog m_log;
     PatchRun m_run{*this, m_log};
 
-    // The host of the run. Outside interactive mode no box is shown and the
-    // confirmation is taken as given.
+    // The host of the run. Outside interactive mode (the run's) no box is
+    // shown and the confirmation is taken as given.
     void SetProgress(int pos) override;
     void SetStatus(const char* text) override;
     int ShowMessage(const char* text, const char* caption, UINT type) override;

@@ -147,7 +147,10 @@ TEST_F(Session, NothingIsWrittenThroughAPlantedLink)
     makeFile(elsewhere / "LETTER.TXT", "dear user");
     UnixLink scratch(elsewhere.path(), inst_ / "~mdx.dir");
     UnixLink temporary(elsewhere / "LETTER.TXT", inst_ / "B.DLL.~mdx");
-    if (!scratch.made() || !temporary.made())
+    // An empty folder reached through a link looks like a stopped run's.
+    TempDir empty("session-empty");
+    UnixLink emptyScratch(empty.path(), inst_ / "~mdx1.dir");
+    if (!scratch.made() || !temporary.made() || !emptyScratch.made())
         GTEST_SKIP() << "links cannot be made from the Linux side here";
     CurrentDir cd(patch_.path());
     int result = kOk;
@@ -164,8 +167,10 @@ TEST_F(Session, NothingIsWrittenThroughAPlantedLink)
               (std::vector<std::string>{"LETTER.TXT", "~mdx.own", "~mdx.tmp"}));
     EXPECT_EQ(readFile(elsewhere / "~mdx.tmp"), "a user's own file");
     EXPECT_EQ(readFile(elsewhere / "LETTER.TXT"), "dear user");
-    EXPECT_EQ(listDir(inst_.path()), (std::vector<std::string>{"A.DLL", "B.DLL", "B.DLL.~mdx",
-                                                               "GONE.DLL", "SUB", "~mdx.dir"}));
+    EXPECT_TRUE(dirExists(empty.path()));
+    EXPECT_EQ(listDir(inst_.path()),
+              (std::vector<std::string>{"A.DLL", "B.DLL", "B.DLL.~mdx", "GONE.DLL", "SUB",
+                                        "~mdx.dir", "~mdx1.dir"}));
 }
 
 TEST_F(Session, TargetOf255CharactersIsRestored)

@@ -1344,7 +1344,7 @@ TEST_F(PatchDriver, TheWindowAsHostShowsCancellingUntilTheRunEnds)
     search("0|Pixora Scan|3.0|1|1\n");
     repair("0");
     CSetupDlg dlg;
-    dlg.m_mode = SetupMode::Passive; // no message boxes
+    dlg.m_run.m_mode = SetupMode::Passive; // no message boxes
     ASSERT_TRUE(dlg.m_log.Open((dir_ / "window.log").c_str()));
     copyText(dlg.m_run.m_szSetupDir, setupDir().c_str());
     dlg.m_run.m_pauseMs = 60000;
