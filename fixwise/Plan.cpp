@@ -19,14 +19,12 @@ int runPlan(int, char**)
 
 #include "AnsiText.h"
 #include "FileFacts.h"
-#include "FindExport.h"
-#include "ImageFacts.h"
 #include "InstallRecord.h"
+#include "Installations.h"
 #include "RegistryWriter.h"
 #include "ResultCodes.h"
 #include "RunPlan.h"
 #include "RunRecord.h"
-#include "Scoutex.h"
 #include "Text.h"
 #include "WinHandle.h"
 
@@ -44,44 +42,14 @@ int runPlan(int, char**)
 namespace
 {
 
-const char kUsage[] = "usage: fixwise plan [--json] [--record FIELD=VALUE]...\n"
-                      "  FIELD: product (NAME\\VERSION), programDir, toolkitDir,\n"
-                      "         toolkitVersion, ocrPath, pluginDir\n";
+const std::string kUsage =
+    std::string("usage: fixwise plan [--json] [--record FIELD=VALUE]...\n") + kRecordFields;
 
 struct Options {
     bool json = false;
     bool byHand = false;
     InstallRecord record{};
 };
-
-bool setField(InstallRecord& r, const std::string& field, const std::string& value)
-{
-    if (field == "product") {
-        const std::size_t slash = value.find('\\');
-        if (slash == std::string::npos || slash == 0 || slash + 1 == value.size())
-            return false;
-        copyText(r.productName, value.substr(0, slash).c_str());
-        copyText(r.productVersion, value.substr(slash + 1).c_str());
-        return true;
-    }
-    struct {
-        const char* name;
-        char* text;
-        std::size_t cap;
-    } const fields[] = {
-        {"programDir", r.programDir, sizeof r.programDir},
-        {"toolkitDir", r.toolkitDir, sizeof r.toolkitDir},
-        {"toolkitVersion", r.toolkitVersion, sizeof r.toolkitVersion},
-        {"ocrPath", r.ocrPath, sizeof r.ocrPath},
-        {"pluginDir", r.pluginDir, sizeof r.pluginDir},
-    };
-    for (const auto& f : fields)
-        if (field == f.name) {
-            copyText(f.text, f.cap, value.c_str());
-            return true;
-        }
-    return false;
-}
 
 bool parseOptions(int argc, char** argv, Options& options)
 {
@@ -90,72 +58,15 @@ bool parseOptions(int argc, char** argv, Options& options)
         if (arg == "--json") {
             options.json = true;
         } else if (arg == "--record" && i + 1 < argc) {
-            const std::string assignment = argv[++i];
-            const std::size_t eq = assignment.find('=');
-            if (eq == std::string::npos ||
-                !setField(options.record, assignment.substr(0, eq), assignment.substr(eq + 1))) {
-                std::fprintf(stderr, "fixwise plan: bad --record '%s'\n", assignment.c_str());
+            if (!takeRecordField("plan", argv[++i], options.record))
                 return false;
-            }
             options.byHand = true;
         } else {
             std::fprintf(stderr, "fixwise plan: unknown argument '%s'\n", arg.c_str());
             return false;
         }
     }
-    if (options.byHand && options.record.productName[0] == '\0') {
-        std::fprintf(stderr, "fixwise plan: --record needs product=NAME\\VERSION\n");
-        return false;
-    }
-    return true;
-}
-
-// Every installation that Scoutex finds, in its order; the chosen one is the
-// newest (a later one wins on equal times), as Setup chooses. False with a
-// message when the search cannot run.
-bool findInstallations(std::vector<InstallRecord>& found, std::size_t& chosen)
-{
-    const std::string path = hostPath(programFolder(), "Scoutex.dll");
-    UniqueModule scoutex(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-    auto next = findExport<IsOVPixoraSWInstalledFn>(scoutex.get(), "IsOVPixoraSWInstalled");
-    if (!next) {
-        // A library of the other architecture cannot be loaded at all: say
-        // which fixwise.exe is needed instead of a bare failure.
-        std::string problem;
-        const std::optional<ImageFacts> image = readImageFacts(path, problem);
-        const std::uint16_t own = sizeof(void*) == 4 ? kMachineI386 : kMachineX64;
-        if (image && image->machine != own)
-            std::fprintf(stderr,
-                         "fixwise plan: %s is a %s library and this fixwise.exe is %s: use "
-                         "the fixwise.exe built for %s\n",
-                         path.c_str(), machineName(image->machine).c_str(),
-                         machineName(own).c_str(), machineName(image->machine).c_str());
-        else
-            std::fprintf(stderr, "fixwise plan: cannot use %s\n", path.c_str());
-        return false;
-    }
-    std::uint64_t best = 0;
-    for (;;) {
-        InstallRecord record{};
-        const int result = next(&record);
-        if (result == kNoMoreProducts)
-            break;
-        if (result != kOk) {
-            std::fprintf(stderr, "fixwise plan: the search failed (%d)%s\n", result,
-                         result == kDataFileOpen ? ": no libdata.src in the current folder" : "");
-            return false;
-        }
-        found.push_back(record);
-        if (found.size() == 1 || installTime(record) >= best) {
-            best = installTime(record);
-            chosen = found.size() - 1;
-        }
-    }
-    if (found.empty()) {
-        std::fprintf(stderr, "fixwise plan: no installed release found\n");
-        return false;
-    }
-    return true;
+    return !options.byHand || recordHasProduct("plan", options.record);
 }
 
 // A FILETIME count as "YYYY-MM-DD hh:mm:ss.fffffff" (UTC).
@@ -471,7 +382,7 @@ int runPlan(int argc, char** argv)
 {
     Options options;
     if (!parseOptions(argc, argv, options)) {
-        std::fputs(kUsage, stderr);
+        std::fputs(kUsage.c_str(), stderr);
         return kExitCannotRun;
     }
     try {
@@ -479,7 +390,7 @@ int runPlan(int argc, char** argv)
         std::size_t chosen = 0;
         if (options.byHand)
             found.push_back(options.record);
-        else if (!findInstallations(found, chosen))
+        else if (!findInstallations("plan", found, chosen))
             return kExitCannotRun;
         InstallRecord record = found[chosen];
         found.erase(found.begin() + static_cast<std::ptrdiff_t>(chosen));

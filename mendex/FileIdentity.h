@@ -29,3 +29,9 @@ bool identityOf(HANDLE handle, FileIdentity& out);
 // never through a link and never on a file with further hard links (whose
 // attributes are shared). False when the entry stays.
 bool removeFileEntry(const char* path);
+
+// True when path names a folder itself, not through a link: it is no
+// reparse point, and the path that the file system gives for it (by handle)
+// is path, letter case aside. A folder reached through a link somewhere on
+// the way is not.
+bool isFolderItself(const char* path);

@@ -101,4 +101,24 @@ enum UndoResult : int {
 int UndoPixoraRun(const char* run, int options, char* report, int capacity);
 
 typedef int (*UndoPixoraRunFn)(const char*, int, char*, int);
+
+// UndoPixoraRun, with the installations that the search engine finds on
+// the machine now (count records; none when count is 0). A run is undone
+// only when every step of its record is something that this patch could
+// have done to the installation of its product among them: a file in that
+// installation's program, toolkit or OCR folder (or the toolkit folder the
+// run adopted, when it did, and it has the toolkit folder's name and is no
+// protected place) or a file the update script lists, no link on the way;
+// a kept file named as the keeper names them ("files\N\M"); a value of the
+// hive, key and name that the script's section for the product
+// (Update.src of the current directory) writes. Otherwise the run is
+// refused whole, nothing of it applied: kFailed, and the report says which
+// step and why. UndoPixoraRun refuses every run (it gives no installation)
+// but lists them. A record that cannot be read is passed over when no run
+// is named (the newest readable one not undone is taken), listed as
+// unreadable with the reason, and, named, is kUndoNothing.
+int UndoPixoraRunEx(const char* run, int options, const InstallRecord* installations, int count,
+                    char* report, int capacity);
+
+typedef int (*UndoPixoraRunExFn)(const char*, int, const InstallRecord*, int, char*, int);
 }

@@ -365,6 +365,8 @@ std::string runDocument(const KeptRun& run)
     for (const RecordField& f : recordFields(fields))
         j.member(f.name).text(utf8(f.text));
     j.member("installTime").number(installTime(run.record)).close('}');
+    if (!run.adopted.empty())
+        j.member("adopted").text(utf8(run.adopted));
     j.member("started").text(run.started).member("ended").text(run.ended);
     j.member("completed").boolean(run.completed).member("undone").boolean(run.undone);
     j.member("undoneAt").text(run.undoneAt);
@@ -390,6 +392,7 @@ bool parseRunDocument(const std::string& text, KeptRun& run)
         run.record.installTimeLow = static_cast<std::uint32_t>(time);
         run.record.installTimeHigh = static_cast<std::uint32_t>(time >> 32);
     }
+    run.adopted = ansiText(doc.value("adopted", ""));
     run.started = doc.value("started", "");
     run.ended = doc.value("ended", "");
     run.completed = doc.value("completed", false);
@@ -464,12 +467,14 @@ bool isKeptFileName(const char* name)
     return n > 0 && (name[n] == '\0' || std::strcmp(name + n, ".changed") == 0);
 }
 
-// Removes a run's folder: what a run writes there, then the folder; any
-// other entry keeps it.
 // Removes the kept files in folder (plain files of a kept file's name) and
 // the numbered folders of them below it, then folder when that empties it.
+// A folder reached through a link is left as it is: what it leads to is no
+// run's.
 void removeKeptFiles(const std::string& folder, bool below)
 {
+    if (!isFolderItself(folder.c_str()))
+        return;
     WIN32_FIND_DATAA data;
     UniqueFind find(FindFirstFileA(joined(folder, "*").c_str(), &data));
     if (find) {
@@ -488,8 +493,12 @@ void removeKeptFiles(const std::string& folder, bool below)
         RemoveDirectoryA(folder.c_str());
 }
 
+// Removes a run's folder: what a run writes there, then the folder; any
+// other entry keeps it, and so does a folder reached through a link.
 void removeRunFolder(const std::string& folder)
 {
+    if (!isFolderItself(folder.c_str()))
+        return;
     removeKeptFiles(joined(folder, kFilesName), true);
     for (const char* name : {kRecordName, kRecordTemp, kNotesName})
         if (isPlainFile(joined(folder, name)))
@@ -627,17 +636,32 @@ std::vector<std::string> keptRunIds(const std::string& runs)
     return ids;
 }
 
-bool readKeptRun(const std::string& runs, const std::string& id, KeptRun& run)
+bool readKeptRun(const std::string& runs, const std::string& id, KeptRun& run, std::string* why)
 {
     run = KeptRun();
     run.id = id;
     run.folder = joined(runs, id);
     std::string text;
-    if (!isPlainFile(joined(run.folder, kMarkerName)) ||
-        !readWhole(joined(run.folder, kRecordName), text) || !parseRunDocument(text, run))
+    auto refuse = [why](const std::string& reason) {
+        if (why)
+            *why = reason;
         return false;
-    if (!run.completed && readWhole(joined(run.folder, kNotesName), text))
-        applyNotes(text, run);
+    };
+    if (!isPlainFile(joined(run.folder, kMarkerName)))
+        return refuse("no marker of a run");
+    if (!readWhole(joined(run.folder, kRecordName), text))
+        return refuse(std::string("its ") + kRecordName + " cannot be read");
+    try {
+        if (!parseRunDocument(text, run))
+            return refuse(std::string("its ") + kRecordName + " is not a run's record");
+        if (!run.completed && readWhole(joined(run.folder, kNotesName), text))
+            applyNotes(text, run);
+    } catch (const json::exception& e) {
+        // A member of another type than the record's own.
+        run.changes.clear();
+        return refuse(std::string("its ") + kRecordName + " holds a value of the wrong type (" +
+                      e.what() + ")");
+    }
     return true;
 }
 
@@ -812,6 +836,9 @@ RunKeeper::RunKeeper(const RunPlan& plan) : state_(new State(plan))
         return;
     s.runs = runsFolder();
     s.run.record = plan.record;
+    for (const PlannedFile& f : plan.files)
+        if (f.relocatesToolkit)
+            s.run.adopted = plan.record.toolkitDir;
     for (const PlannedFile& f : plan.files) {
         int n = -1;
         if (f.restore) {

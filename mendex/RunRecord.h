@@ -74,6 +74,9 @@ struct KeptRun {
     std::string id;     // the folder's name
     std::string folder; // its full path
     InstallRecord record{};
+    // The toolkit folder that the run adopted where it found an intact
+    // anchor elsewhere ("" when it did not).
+    std::string adopted;
     std::string started; // "YYYY-MM-DD hh:mm:ss" UTC
     std::string ended;   // "" until the run ended
     bool completed = false;
@@ -100,8 +103,10 @@ std::uint32_t keepRunsSetting();
 std::vector<std::string> keptRunIds(const std::string& runs);
 
 // Reads the kept run id of runs; an interrupted run's notes are applied.
-// False when it cannot be read.
-bool readKeptRun(const std::string& runs, const std::string& id, KeptRun& run);
+// False when it cannot be read (why, when given, then says why: no marker,
+// no record, not a record, a member of the wrong type).
+bool readKeptRun(const std::string& runs, const std::string& id, KeptRun& run,
+                 std::string* why = nullptr);
 
 // Writes run's record whole: to a new name, flushed, moved over the old one.
 bool writeKeptRun(const KeptRun& run);

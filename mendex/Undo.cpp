@@ -12,6 +12,7 @@
 #include "RegistryWriter.h"
 #include "ResultCodes.h"
 #include "RunRecord.h"
+#include "RunScope.h"
 #include "Text.h"
 #include "WinHandle.h"
 
@@ -33,7 +34,21 @@ struct Options {
     bool dryRun = false;
     bool force = false;
     bool json = false;
+    // The installations found on the machine now, which a run must lie
+    // within to be undone; checked is false when none were given (a list
+    // then shows no verdict, and no run is undone).
+    bool checked = false;
+    const InstallRecord* found = nullptr;
+    std::size_t foundCount = 0;
 };
+
+// "" when run may be undone, else why not.
+std::string whyRefused(const KeptRun& run, const Options& options)
+{
+    if (!options.checked)
+        return "no installation was given to check it against";
+    return whyOutOfScope(run, options.found, options.foundCount);
+}
 
 enum class Action { PutBack, Remove, Unchanged, Kept, Failed };
 
@@ -327,18 +342,23 @@ std::string listRuns(const std::string& runs, const Options& options)
                        "STATE        PRODUCT\n";
     for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
         KeptRun run;
-        if (!readKeptRun(runs, *id, run)) {
-            text += *id + "  (its record cannot be read)\n";
-            list.push_back({{"id", *id}, {"state", "unreadable"}});
+        std::string why;
+        if (!readKeptRun(runs, *id, run, &why)) {
+            text += *id + "  unreadable: " + why + "\n";
+            list.push_back({{"id", *id}, {"state", "unreadable"}, {"why", utf8(why)}});
             continue;
         }
         std::size_t n[4];
         countChanges(run, n);
+        const std::string refused = options.checked ? whyRefused(run, options) : "";
+        const std::string state = refused.empty() ? stateOf(run) : "refused";
         char line[1024];
         std::snprintf(line, sizeof line, "%-20s %-20s %8zu %7zu %7zu %6zu %-12s %s in %s\n",
-                      id->c_str(), run.started.c_str(), n[0], n[1], n[2], n[3],
-                      stateOf(run).c_str(), productOf(run).c_str(), run.record.programDir);
+                      id->c_str(), run.started.c_str(), n[0], n[1], n[2], n[3], state.c_str(),
+                      productOf(run).c_str(), run.record.programDir);
         text += line;
+        if (!refused.empty())
+            text += std::string(20, ' ') + " refused: " + refused + "\n";
         list.push_back({{"id", *id},
                         {"started", run.started},
                         {"ended", run.ended},
@@ -348,7 +368,9 @@ std::string listRuns(const std::string& runs, const Options& options)
                         {"deleted", n[1]},
                         {"created", n[2]},
                         {"values", n[3]},
-                        {"state", stateOf(run)}});
+                        {"state", state}});
+        if (!refused.empty())
+            list.back()["why"] = utf8(refused);
     }
     if (ids.empty())
         text = "no kept runs in " + runs + "\n";
@@ -359,20 +381,54 @@ std::string listRuns(const std::string& runs, const Options& options)
     return text;
 }
 
-// The run to undo: the one named, or the newest not yet undone.
-bool chooseRun(const std::string& runs, const char* wanted, KeptRun& run)
+// The run to undo: the one named, or the newest readable one not yet
+// undone (a record that cannot be read is passed over). False when there is
+// none; why then says why a named run cannot be had.
+bool chooseRun(const std::string& runs, const char* wanted, KeptRun& run, std::string& why)
 {
     const std::vector<std::string> ids = keptRunIds(runs);
     if (!isBlankText(wanted)) {
         for (const std::string& id : ids)
-            if (id == wanted)
-                return readKeptRun(runs, id, run);
+            if (id == wanted) {
+                if (readKeptRun(runs, id, run, &why))
+                    return true;
+                why = "run " + id + " cannot be read: " + why;
+                return false;
+            }
+        why = std::string("no kept run ") + wanted;
         return false;
     }
     for (auto id = ids.rbegin(); id != ids.rend(); ++id)
         if (readKeptRun(runs, *id, run) && !run.undone)
             return true;
+    why = "no kept run left to undo";
     return false;
+}
+
+// The report of a run that is not undone because it lies outside the
+// installations found: nothing of it is applied.
+int refuseRun(const KeptRun& run, const std::string& why, const Options& options,
+              std::string& report)
+{
+    const std::string summary = "refused: " + why + "; nothing was changed";
+    if (options.json) {
+        report = json{{"run", run.id},
+                      {"product", utf8(productOf(run))},
+                      {"programDir", utf8(run.record.programDir)},
+                      {"started", run.started},
+                      {"state", "refused"},
+                      {"why", utf8(why)},
+                      {"steps", json::array()},
+                      {"summary", utf8(summary)},
+                      {"result", static_cast<int>(kFailed)}}
+                     .dump(2, ' ', false, json::error_handler_t::replace) +
+                 "\n";
+        return kFailed;
+    }
+    report = "run " + run.id + ": " + productOf(run) + " in " + run.record.programDir +
+             ", started " + run.started + " UTC\n" + summary +
+             "\nIf the patch did not make this run, remove its folder " + run.folder + "\n";
+    return kFailed;
 }
 
 int undoRun(KeptRun& run, const Options& options, std::string& report)
@@ -477,21 +533,22 @@ int undo(const char* wanted, const Options& options, std::string& report)
         return kUndoDone;
     }
     KeptRun run;
-    if (runs.empty() || !chooseRun(runs, wanted, run)) {
-        const std::string why = !isBlankText(wanted) ? std::string("no kept run ") + wanted
-                                                     : "no kept run left to undo";
+    std::string why = "no kept run left to undo";
+    if (runs.empty() || !chooseRun(runs, wanted, run, why)) {
         report = options.json ? json{{"run", nullptr}, {"summary", utf8(why)}, {"result", 2}}.dump(
                                     2, ' ', false, json::error_handler_t::replace) +
                                     "\n"
                               : why + " in " + runs + "\n";
         return kUndoNothing;
     }
+    const std::string refused = whyRefused(run, options);
+    if (!refused.empty())
+        return refuseRun(run, refused, options, report);
     return undoRun(run, options, report);
 }
 
-} // namespace
-
-extern "C" int UndoPixoraRun(const char* run, int options, char* report, int capacity)
+int undoExport(const char* run, int options, const InstallRecord* found, int count, bool checked,
+               char* report, int capacity)
 {
     if (report && capacity > 0)
         report[0] = '\0';
@@ -504,6 +561,14 @@ extern "C" int UndoPixoraRun(const char* run, int options, char* report, int cap
         o.dryRun = (options & kUndoDryRun) != 0;
         o.force = (options & kUndoForce) != 0;
         o.json = (options & kUndoJson) != 0;
+        // Each record of the caller's, its texts terminated within their
+        // widths.
+        std::vector<InstallRecord> records;
+        for (int i = 0; checked && found && i < count; ++i)
+            records.push_back(terminatedCopy(found[i]));
+        o.checked = checked;
+        o.found = records.data();
+        o.foundCount = records.size();
         std::string text;
         const int result = undo(run, o, text);
         if (report && capacity > 0)
@@ -512,4 +577,17 @@ extern "C" int UndoPixoraRun(const char* run, int options, char* report, int cap
     } catch (...) {
         return kFailed;
     }
+}
+
+} // namespace
+
+extern "C" int UndoPixoraRun(const char* run, int options, char* report, int capacity)
+{
+    return undoExport(run, options, nullptr, 0, false, report, capacity);
+}
+
+extern "C" int UndoPixoraRunEx(const char* run, int options, const InstallRecord* installations,
+                               int count, char* report, int capacity)
+{
+    return undoExport(run, options, installations, count, true, report, capacity);
 }

@@ -293,17 +293,6 @@ bool PatchRun::confirmed(UINT textId)
     return false;
 }
 
-// Mendex.dll from Setup's own directory and its export name; null, the
-// library unloaded again, when either is missing (noMendex() then ends the
-// run).
-template <class Fn> Fn PatchRun::mendexExport(const char* name)
-{
-    const Fn found = findExport<Fn>(loadLibrary(m_hMendex, "Mendex.dll"), name);
-    if (!found)
-        m_hMendex.reset();
-    return found;
-}
-
 UINT PatchRun::noMendex()
 {
     return fail(kExitFailed, "Mendex.dll or its export missing", IDS_LOAD_FAILED, kCaptionNoMendex,
@@ -475,6 +464,7 @@ PatchRun::Search PatchRun::enumerate(IsOVPixoraSWInstalledFn search)
         const std::uint64_t time = installTime(m_current);
         m_log.Line("search result 0: %s %s in %s, time %llu", texts.name, texts.version, texts.dir,
                    static_cast<unsigned long long>(time));
+        m_found.push_back(m_current);
         if (time >= bestTime) {
             bestTime = time;
             found = true;
@@ -771,9 +761,9 @@ UINT PatchRun::runSteps()
     return finish(Resources::Unload, kThreadDone);
 }
 
-// The undo of the newest kept run, through Mendex: no installation is looked
-// for (the kept run names what it changed) and nothing is updated. Every line
-// of the report goes on the run log.
+// The undo of the newest kept run, through Mendex, within the installations
+// that Scoutex finds now (a kept run is undone only within its own); nothing
+// is updated. Every line of the report goes on the run log.
 UINT PatchRun::undoSteps()
 {
     if (!confirmed(IDS_UNDO_CONFIRM))
@@ -783,9 +773,28 @@ UINT PatchRun::undoSteps()
     status(text.c_str());
     progress(20);
 
-    const UndoPixoraRunFn undo = mendexExport<UndoPixoraRunFn>("UndoPixoraRun");
-    if (!undo)
+    const IsOVPixoraSWInstalledFn search = findExport<IsOVPixoraSWInstalledFn>(
+        loadLibrary(m_hScoutex, "Scoutex.dll"), "IsOVPixoraSWInstalled");
+    if (!search) {
+        m_hScoutex.reset();
+        return fail(kExitFailed, "Scoutex.dll or its export missing", IDS_LOAD_FAILED,
+                    kCaptionNoScoutex, Resources::Keep);
+    }
+    // None found is no failure here: the undo then refuses the run.
+    if (enumerate(search) == Search::Raised)
+        return raised(m_hScoutex, "Scoutex.dll", IDS_UNDO_FAILED, kThreadFailed);
+    step("unload Scoutex.dll");
+    m_hScoutex.reset();
+
+    // An older Mendex.dll without UndoPixoraRunEx undoes as it did.
+    HMODULE mendex = loadLibrary(m_hMendex, "Mendex.dll");
+    const UndoPixoraRunExFn undoEx = findExport<UndoPixoraRunExFn>(mendex, "UndoPixoraRunEx");
+    const UndoPixoraRunFn undo =
+        undoEx ? nullptr : findExport<UndoPixoraRunFn>(mendex, "UndoPixoraRun");
+    if (!undoEx && !undo) {
+        m_hMendex.reset();
         return noMendex();
+    }
     progress(100);
 
     step("undo");
@@ -793,7 +802,12 @@ UINT PatchRun::undoSteps()
     const ReportBuffer buffer(kUndoReportSize);
     char* const report = buffer.text();
     const int capacity = buffer.capacity();
-    auto call = [undo, report, capacity] { return undo(nullptr, 0, report, capacity); };
+    const InstallRecord* const found = m_found.data();
+    const int count = static_cast<int>(m_found.size());
+    auto call = [undoEx, undo, found, count, report, capacity] {
+        return undoEx ? undoEx(nullptr, 0, found, count, report, capacity)
+                      : undo(nullptr, 0, report, capacity);
+    };
     m_lastCall = callGuarded(call);
     if (m_lastCall.end != CallEnd::Returned)
         return raised(m_hMendex, "Mendex.dll", IDS_UNDO_FAILED, kThreadDone);

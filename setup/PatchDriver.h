@@ -14,6 +14,7 @@
 #include "WinHandle.h"
 
 #include <functional>
+#include <vector>
 
 struct RepairCounts; // Mendex.h
 
@@ -92,6 +93,9 @@ public:
                              // enumeration and the update: "name version"
     InstallRecord m_current; // the search's scratch record
     InstallRecord m_chosen;  // the newest installation, handed to the update
+    // Every installation found, in the search's order: an undo undoes a
+    // kept run only within its own.
+    std::vector<InstallRecord> m_found;
     // The process's exit code: the run's outcome.
     int m_exitCode = kExitCancelled;
     // How the last library call ended; a library that faulted or aborted in
@@ -122,7 +126,6 @@ private:
     UINT raised(UniqueModule& library, const char* name, UINT textId, UINT threadResult);
     void loadTexts();
     bool confirmed(UINT textId);
-    template <class Fn> Fn mendexExport(const char* name);
     UINT noMendex();
     void logReport(const char* report, const char* prefix);
     void logInUse(const char* report);

@@ -82,12 +82,6 @@ Outcome runFixwise(const std::string& args, const std::string& dir,
     return runTool("plan " + args, dir, program, errors);
 }
 
-// fixwise undo ARGS, its error output with the rest.
-Outcome runUndo(const std::string& args)
-{
-    return runTool("undo " + args, exeDir(), exeDir() + "fixwise.exe", true);
-}
-
 // The log's entries that start with prefix, with the prefix taken off.
 std::set<std::string> logged(const std::string& log, const std::string& prefix)
 {
@@ -158,6 +152,15 @@ protected:
         InstallRecord r = makeRecord(program_, toolkit);
         return PatchedInstallation::run(r);
     }
+    // fixwise undo ARGS in the patch's folder, for the installation that
+    // recordArgs gives, its error output with the rest.
+    Outcome runUndo(const std::string& args) const
+    {
+        return runTool("undo " + recordArgs() + " " + args, patch_.path(), exeDir() + "fixwise.exe",
+                       true);
+    }
+    std::vector<std::string> keptRuns();
+    std::string newRun(const std::vector<std::string>& before);
     void makeSevenChanges();
 };
 
@@ -244,8 +247,16 @@ TEST_F(Plan, ListsWhatTheRunThenDoesAndChangesNothing)
     EXPECT_EQ(snapshot({inst_.path(), patch_.path()}), after);
 }
 
+// Where the runs are kept.
+std::string runsFolderPath()
+{
+    char programData[MAX_PATH];
+    EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, programData), S_OK);
+    return std::string(programData) + "\\Orvantis\\Pixora Patch\\Runs";
+}
+
 // The runs kept on this machine, newest first, as fixwise undo lists them.
-std::vector<std::string> keptRuns()
+std::vector<std::string> Plan::keptRuns()
 {
     std::vector<std::string> ids;
     const Outcome list = runUndo("--list --json");
@@ -257,7 +268,7 @@ std::vector<std::string> keptRuns()
 }
 
 // The newest kept run that was not there before.
-std::string newRun(const std::vector<std::string>& before)
+std::string Plan::newRun(const std::vector<std::string>& before)
 {
     for (const std::string& id : keptRuns())
         if (std::find(before.begin(), before.end(), id) == before.end())
@@ -335,22 +346,39 @@ TEST_F(Plan, UndoPutsBackWhatTheRunChanged)
     ASSERT_EQ(run(), kOk);
     EXPECT_EQ(keptRuns(), older);
 
-    // KeepRuns 2: a run removes the oldest runs beyond the newest two.
+    // KeepRuns 2: a run removes the oldest runs beyond the newest two; an
+    // old run whose kept files are a link to another folder is pruned
+    // without going through it.
     settings.setDword("KeepRuns", 2);
+    TempDir elsewhere("plan-elsewhere");
+    makeDirs(elsewhere / "0");
+    for (const char* name : {"1", "0\\2", "3.changed"})
+        writeFile(elsewhere / name, "not a run's");
+    const std::string linkedId = "20000101T000000Z-1";
+    const std::string linked = runsFolderPath() + "\\" + linkedId;
+    makeDirs(linked);
+    writeFile(linked + "\\run.own", "a run");
+    writeFile(linked + "\\run.json", R"({"changes":[]})");
     std::vector<std::string> ours;
-    for (int i = 0; i < 3; ++i) {
-        makeFile(toolkit_ + "\\B.DLL", "BBBB");
-        older = keptRuns();
-        ASSERT_EQ(run(), kOk);
-        ours.push_back(newRun(older));
+    {
+        const UnixLink files(elsewhere.path(), linked + "\\files");
+        for (int i = 0; i < 3; ++i) {
+            makeFile(toolkit_ + "\\B.DLL", "BBBB");
+            older = keptRuns();
+            ASSERT_EQ(run(), kOk);
+            ours.push_back(newRun(older));
+        }
+        // The linked run stays, with what it leads to.
+        EXPECT_EQ(keptRuns(), (std::vector<std::string>{ours[2], ours[1], linkedId}));
+        EXPECT_EQ(listDir(elsewhere.path()), (std::vector<std::string>{"0", "1", "3.changed"}));
+        EXPECT_EQ(readFile(elsewhere / "0\\2"), "not a run's");
     }
+    removeTree(linked);
     EXPECT_EQ(keptRuns(), (std::vector<std::string>{ours[2], ours[1]}));
 
     // Where nothing can be kept, nothing is changed: failed copies,
     // deletions and writes, logged as such.
-    char programData[MAX_PATH];
-    ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, programData), S_OK);
-    const std::string runs = std::string(programData) + "\\Orvantis\\Pixora Patch\\Runs";
+    const std::string runs = runsFolderPath();
     ASSERT_TRUE(MoveFileA(runs.c_str(), (runs + ".aside").c_str()));
     writeFile(runs, "not a folder");
     makeFile(toolkit_ + "\\B.DLL", "BBBB");
@@ -368,6 +396,131 @@ TEST_F(Plan, UndoPutsBackWhatTheRunChanged)
               std::set<std::string>{std::string(kRegKey) + ",Mode"});
     DeleteFileA(runs.c_str());
     EXPECT_TRUE(MoveFileA((runs + ".aside").c_str(), runs.c_str()));
+}
+
+// A record that this patch did not write for this installation, planted in
+// the runs folder as the newest run: refused whole, whatever it names, and
+// nothing of it applied; a genuine run beside it is not undone past it. A
+// record that cannot be read is passed over, and named, is no run.
+TEST_F(Plan, UndoRefusesARecordThatReachesBeyondTheInstallation)
+{
+    ScratchKey settings(HKEY_LOCAL_MACHINE, "Software\\Orvantis\\Pixora Patch");
+    makeSevenChanges();
+    const std::vector<std::string> older = keptRuns();
+    ASSERT_EQ(run(), kOk);
+    const std::string genuine = newRun(older);
+    ASSERT_FALSE(genuine.empty());
+
+    TempDir victim("plan-victim");
+    const std::string target = victim / "win.ini";
+    makeFile(target, "the user's own", 0x01D0000000700000ull);
+    const std::string folder = runsFolderPath() + "\\29991231T235959Z-1";
+    const std::string planted = folder.substr(folder.rfind('\\') + 1);
+    const json record = {{"productName", "Scan Suite"},
+                         {"productVersion", "2.0"},
+                         {"programDir", program_},
+                         {"toolkitDir", toolkit_},
+                         {"toolkitVersion", "1.2"},
+                         {"ocrPath", ""},
+                         {"pluginDir", ""},
+                         {"installTime", 0}};
+    auto stampOf = [](const std::string& path) {
+        WIN32_FILE_ATTRIBUTE_DATA d{};
+        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d);
+        return json{{"size", d.nFileSizeLow},
+                    {"time", (static_cast<std::uint64_t>(d.ftLastWriteTime.dwHighDateTime) << 32) |
+                                 d.ftLastWriteTime.dwLowDateTime},
+                    {"attributes", d.dwFileAttributes}};
+    };
+    // A replacement that the undo of today would put back, as it would
+    // find it: the kept file planted, the file there as the run "left" it.
+    auto replaced = [&](const std::string& path, const std::string& backup) {
+        return json{{"kind", "replaced"},     {"path", path},
+                    {"made", true},           {"before", stampOf(folder + "\\files\\0\\1")},
+                    {"after", stampOf(path)}, {"backup", backup},
+                    {"copied", false},        {"identity", nullptr}};
+    };
+    auto value = [&](const std::string& key, const std::string& name) {
+        return json{{"kind", "value"},
+                    {"path", "HKLM\\" + key + "\\" + name},
+                    {"made", true},
+                    {"hive", 2147483650u},
+                    {"key", key},
+                    {"name", name},
+                    {"old", {{"type", 2}, {"data", "433a5c752e65786500"}}},
+                    {"new", {{"type", 1}, {"data", "00"}}},
+                    {"createdKey", ""}};
+    };
+    auto plant = [&](const json& changes) {
+        makeDirs(folder + "\\files\\0");
+        writeFile(folder + "\\run.own", "planted");
+        makeFile(folder + "\\files\\0\\1", "planted bytes", 0x01D0000000500000ull);
+        writeFile(folder + "\\run.json", json{{"product", "Scan Suite\\2.0"},
+                                              {"record", record},
+                                              {"started", "2999-12-31 23:59:59"},
+                                              {"ended", "2999-12-31 23:59:59"},
+                                              {"completed", true},
+                                              {"undone", false},
+                                              {"undoneAt", ""},
+                                              {"changes", changes}}
+                                             .dump());
+    };
+    const struct {
+        const char* what;
+        json changes;
+        const char* why;
+    } rows[] = {
+        {"a file outside", json::array({replaced(target, "files\\0\\1")}),
+         "not a file of the installation"},
+        {"a path that climbs out",
+         json::array(
+             {replaced(toolkit_ + "\\..\\..\\..\\" +
+                           victim.path().substr(victim.path().rfind('\\') + 1) + "\\win.ini",
+                       "files\\0\\1")}),
+         "not a file of the installation"},
+        {"a kept file that climbs out",
+         json::array({replaced(toolkit_ + "\\B.DLL", "files\\0\\..\\..\\..\\..\\x")}),
+         "is not one that the patch keeps"},
+        {"a good step, then a value the script does not write",
+         json::array({replaced(toolkit_ + "\\B.DLL", "files\\0\\1"),
+                      value("Software\\FixwiseTest\\Service", "ImagePath")}),
+         "not a value that the update script writes"},
+        {"a key made on the way that is not", json::array({[&] {
+             json v = value(kRegKey, "Mode");
+             v["createdKey"] = "Software\\FixwiseTest\\Elsewhere";
+             return v;
+         }()}),
+         "is not on the way to its key"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        plant(row.changes);
+        const auto before = snapshot({inst_.path(), victim.path()});
+        const Outcome named = runUndo("--json " + planted);
+        EXPECT_EQ(named.code, 1u) << named.out;
+        const json doc = json::parse(named.out);
+        EXPECT_EQ(doc["state"], "refused");
+        EXPECT_NE(doc["why"].get<std::string>().find(row.why), std::string::npos) << named.out;
+        // The newest run refused: the genuine one is not undone past it.
+        EXPECT_EQ(runUndo("").code, 1u);
+        const json listed = json::parse(runUndo("--list --json").out)["runs"];
+        EXPECT_EQ(listed[0]["state"], "refused");
+        EXPECT_EQ(listed[1]["id"], genuine);
+        EXPECT_EQ(listed[1]["state"], "completed");
+        EXPECT_EQ(snapshot({inst_.path(), victim.path()}), before);
+        EXPECT_EQ(readFile(target), "the user's own");
+    }
+
+    // A member of the wrong type: unreadable, passed over, and named no run.
+    writeFile(folder + "\\run.json", R"({"changes":[{"kind":"replaced","path":5}]})");
+    const json listed = json::parse(runUndo("--list --json").out)["runs"];
+    EXPECT_EQ(listed[0]["state"], "unreadable");
+    EXPECT_NE(listed[0]["why"].get<std::string>().find("wrong type"), std::string::npos);
+    EXPECT_EQ(runUndo(planted).code, 2u);
+    const Outcome undone = runUndo("--json");
+    EXPECT_EQ(undone.code, 0u) << undone.out;
+    EXPECT_EQ(json::parse(undone.out)["run"], genuine);
+    removeTree(folder);
 }
 
 // The run killed at instants spread over its length, then undone: every

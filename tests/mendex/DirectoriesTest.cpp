@@ -1,6 +1,7 @@
 // The directory texts of the update run: toolkit and OCR derivation, file
 // names, containment and the product key.
 #include "Directories.h"
+#include "StepForms.h"
 
 #include <gtest/gtest.h>
 
@@ -142,3 +143,55 @@ TEST(ProductKey, NameBackslashVersionCutToTheBuffer)
 }
 
 } // namespace
+
+// The forms of a kept run's steps that an undo takes: anything else in a
+// record was not written by the patch.
+TEST(StepForms, OnlyWhatTheKeeperWritesPasses)
+{
+    const struct {
+        const char* path;
+        bool plain;
+    } paths[] = {
+        {"C:\\Scan Kit\\VEXsoft\\PLUGINS12\\PXCORE.DLL", true},
+        {"z:\\a", true},
+        {"C:\\", false},                          // a drive's root
+        {"C:\\Kit\\..\\Windows\\win.ini", false}, // climbs out
+        {"C:\\Kit\\.\\A.DLL", false},
+        {"C:\\Kit\\\\A.DLL", false}, // an empty part
+        {"C:\\Kit\\", false},        // a trailing backslash
+        {"C:\\Kit\\A.DLL.", false},  // the file system drops the dot
+        {"C:\\Kit\\A.DLL ", false},
+        {"C:\\Kit/A.DLL", false},
+        {"C:\\Kit\\A.DLL:stream", false},
+        {"C:\\Kit\\*.DLL", false},
+        {"C:\\Kit\\nul.txt", false}, // a device in any folder
+        {"C:\\Kit\\COM1", false},
+        {"C:\\Kit\\COM0", true},
+        {"\\\\server\\share\\A.DLL", false}, // not local
+        {"\\\\?\\C:\\Kit\\A.DLL", false},
+        {"Kit\\A.DLL", false}, // relative
+        {"1:\\Kit", false},
+    };
+    for (const auto& row : paths)
+        EXPECT_EQ(isPlainLocalPath(row.path), row.plain) << row.path;
+    EXPECT_FALSE(isPlainLocalPath("C:\\" + std::string(257, 'a')));
+    EXPECT_TRUE(isPlainLocalPath("C:\\" + std::string(255, 'a')));
+
+    for (const char* kept : {"files\\0\\1", "files\\12\\2401"})
+        EXPECT_TRUE(isKeptFileForm(kept)) << kept;
+    for (const char* other : {"", "files\\0", "files\\0\\", "files\\..\\1", "files\\0\\1\\2",
+                              "files\\0\\..\\..\\..\\win.ini", "C:\\files\\0\\1", "FILES\\0\\1",
+                              "files\\0\\1.changed", "files\\-1\\1", "files\\0\\1 "})
+        EXPECT_FALSE(isKeptFileForm(other)) << other;
+
+    EXPECT_TRUE(isKeyOnTheWay("Software\\Vendor", "Software\\Vendor\\Kit"));
+    EXPECT_TRUE(isKeyOnTheWay("software\\VENDOR\\Kit", "Software\\Vendor\\Kit"));
+    EXPECT_FALSE(isKeyOnTheWay("Software\\Vend", "Software\\Vendor\\Kit"));
+    EXPECT_FALSE(isKeyOnTheWay("Software\\Vendor\\Kit\\Deeper", "Software\\Vendor\\Kit"));
+    EXPECT_FALSE(isKeyOnTheWay("", "Software"));
+
+    EXPECT_TRUE(isDirectlyIn("C:\\Kit\\A.DLL.~mdx", "c:\\kit"));
+    EXPECT_FALSE(isDirectlyIn("C:\\Kit\\Sub\\A.DLL", "C:\\Kit"));
+    EXPECT_FALSE(isDirectlyIn("C:\\Kits\\A.DLL", "C:\\Kit"));
+    EXPECT_FALSE(isDirectlyIn("C:\\Kit\\", "C:\\Kit"));
+}

@@ -525,7 +525,7 @@ TEST_F(PatchDriver, CompletedUpdateIsCheckedAndEndsAsTheCheckFinds)
             copyIn(file, dir / file);
         copyIn("ScriptedLibrary.dll", dir / "Scoutex.dll");
         copyIn(row.library, dir / "Mendex.dll");
-        writeFile(dir / "search.txt", "0|Pixora Scan|3.0|1|1\n");
+        writeFile(dir / "search.txt", "0|Pixora Scan|3.0|1|1\n0|Pixora Scan|2.5|0|1\n");
         writeFile(dir / "repair.txt", row.repair);
         if (row.verify)
             writeFile(dir / "verify.txt", row.verify);
@@ -777,7 +777,7 @@ TEST_F(PatchDriver, FilesInUseAreAskedAboutAndLeftForTheRestart)
             copyIn(file, dir / file);
         copyIn("ScriptedLibrary.dll", dir / "Scoutex.dll");
         copyIn(row.library, dir / "Mendex.dll");
-        writeFile(dir / "search.txt", "0|Pixora Scan|3.0|1|1\n");
+        writeFile(dir / "search.txt", "0|Pixora Scan|3.0|1|1\n0|Pixora Scan|2.5|0|1\n");
         writeFile(dir / "repair.txt", "0");
         writeFile(dir / "repairex.txt", row.repairex);
         if (row.verify)
@@ -831,11 +831,12 @@ TEST_F(PatchDriver, FilesInUseAreAskedAboutAndLeftForTheRestart)
     }
 }
 
-// /undo: after the confirmation Mendex alone is loaded and its undo called
-// for the newest kept run; its result gives the exit code, the status line
+// /undo: after the confirmation the installations are searched for, and
+// then Mendex is loaded and its undo called for the newest kept run, with
+// every installation found; its result gives the exit code, the status line
 // and the closing message, and every line of its report goes on the run
-// log. No installation is searched for, nothing updated, no hardware check
-// started. Cancel in the confirmation calls nothing.
+// log. Nothing updated, no hardware check started. Cancel in the
+// confirmation calls nothing.
 TEST_F(PatchDriver, UndoEndsAsTheUndoOfTheNewestKeptRunSays)
 {
     struct Row {
@@ -876,7 +877,7 @@ TEST_F(PatchDriver, UndoEndsAsTheUndoOfTheNewestKeptRunSays)
             copyIn(file, dir / file);
         copyIn("ScriptedLibrary.dll", dir / "Scoutex.dll");
         copyIn("ScriptedLibrary.dll", dir / "Mendex.dll");
-        writeFile(dir / "search.txt", "0|Pixora Scan|3.0|1|1\n");
+        writeFile(dir / "search.txt", "0|Pixora Scan|3.0|1|1\n0|Pixora Scan|2.5|0|1\n");
         writeFile(dir / "repair.txt", "0");
         if (row.undo)
             writeFile(dir / "undo.txt", row.undo);
@@ -897,11 +898,18 @@ TEST_F(PatchDriver, UndoEndsAsTheUndoOfTheNewestKeptRunSays)
         expectLogged(log, row.logged, row.outcome, row.exitCode);
         for (const std::string& line : log)
             EXPECT_NE(line, "undo: ") << "an empty report line is not logged";
-        // The newest kept run, without options, into the whole buffer.
+        // The newest kept run, without options, into the whole buffer,
+        // within both installations found.
         const std::vector<std::string> seq = {
+            "load Scoutex.dll",
+            "search zeroed",
+            "search zeroed",
+            "search zeroed",
+            "unload Scoutex.dll",
             "load Mendex.dll",
-            "undo <null>|options=0|capacity=" + std::to_string(kUndoReportSize) +
-                "|scoutex loaded=0",
+            "undoex <null>|options=0|capacity=" + std::to_string(kUndoReportSize) +
+                "|count=2|Pixora Scan\\3.0 in C:\\Pixora Scan\\3.0|Pixora Scan\\2.5 in "
+                "C:\\Pixora Scan\\2.5|scoutex loaded=0",
             "unload Mendex.dll"};
         EXPECT_EQ(lines(readFile(dir / "calls.txt")), seq);
         EXPECT_FALSE(h.run.m_hMendex);
@@ -1174,8 +1182,9 @@ TEST_F(PatchDriver, LibraryThatBreaksDownEndsTheRunWithTheFailureTextInEveryWay)
         const std::string calls = readFile(dir / "calls.txt");
         EXPECT_EQ(calls.find(std::string("unload ") + library) != std::string::npos, row.unloaded);
         EXPECT_EQ(calls.find("load Mendex.dll") != std::string::npos, !inSearch);
-        // The undo neither searches nor updates.
-        EXPECT_EQ(calls.find("load Scoutex.dll") != std::string::npos, !inUndo);
+        // The undo searches (its run is undone only within the installations
+        // found), but never updates.
+        EXPECT_NE(calls.find("load Scoutex.dll"), std::string::npos);
         // Nothing is changed after the look for files in use broke down.
         EXPECT_EQ(calls.find("repairex options=2|") != std::string::npos,
                   !inSearch && !inUndo && !inBusy);

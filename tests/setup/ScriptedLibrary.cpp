@@ -16,9 +16,10 @@
 //   verify.txt  VerifyPixoraApp: the first line is its result (or a
 //               breakdown, as above), every further line a line of its
 //               report; no file: 0 with an empty report
-//   undo.txt    UndoPixoraRun, as verify.txt: the first line its result (or
-//               a breakdown), every further line a line of its report; no
-//               file: 2 (no run to undo) with an empty report
+//   undo.txt    UndoPixoraRun and UndoPixoraRunEx, as verify.txt: the
+//               first line its result (or a breakdown), every further line
+//               a line of its report; no file: 2 (no run to undo) with an
+//               empty report
 //   repairex.txt  RepairPixoraAppEx, in blocks, each a header line and the
 //               lines of its report (tabs as the report has them) up to the
 //               next header:
@@ -30,7 +31,7 @@
 //                               breakdown) and counts
 //               without a run block (or the file): the other calls as
 //               repair.txt says, counts zero, no report
-// Built a second time without VerifyPixoraApp, UndoPixoraRun and
+// Built a second time without VerifyPixoraApp, UndoPixoraRun(Ex) and
 // RepairPixoraAppEx, as an older Mendex.dll is (FW_SCRIPTED_WITHOUT_VERIFY).
 #include "FwDialog.h"
 #include "InstallRecord.h"
@@ -254,13 +255,12 @@ extern "C" int VerifyPixoraApp(const InstallRecord* record, char* report, int ca
     return std::atoi(script[0].c_str());
 }
 
-extern "C" int UndoPixoraRun(const char* run, int options, char* report, int capacity)
+namespace
 {
-    char line[1400];
-    std::snprintf(line, sizeof line, "undo %s|options=%d|capacity=%d|scoutex loaded=%d",
-                  run ? run : "<null>", options, capacity,
-                  GetModuleHandleA("Scoutex.dll") != nullptr ? 1 : 0);
-    note(line);
+
+int scriptedUndo(const std::string& call, char* report, int capacity)
+{
+    note(call + "|scoutex loaded=" + (GetModuleHandleA("Scoutex.dll") != nullptr ? "1" : "0"));
     const std::vector<std::string> script = readLines("undo.txt");
     if (script.empty())
         return 2;
@@ -272,6 +272,31 @@ extern "C" int UndoPixoraRun(const char* run, int options, char* report, int cap
         copyText(report, static_cast<std::size_t>(capacity), text.c_str());
     }
     return std::atoi(script[0].c_str());
+}
+
+} // namespace
+
+extern "C" int UndoPixoraRun(const char* run, int options, char* report, int capacity)
+{
+    char line[1400];
+    std::snprintf(line, sizeof line, "undo %s|options=%d|capacity=%d", run ? run : "<null>",
+                  options, capacity);
+    return scriptedUndo(line, report, capacity);
+}
+
+// The installations given are noted as "NAME\VERSION in DIR", one after
+// another.
+extern "C" int UndoPixoraRunEx(const char* run, int options, const InstallRecord* installations,
+                               int count, char* report, int capacity)
+{
+    char line[1400];
+    std::snprintf(line, sizeof line, "undoex %s|options=%d|capacity=%d|count=%d",
+                  run ? run : "<null>", options, capacity, count);
+    std::string call = line;
+    for (int i = 0; installations && i < count; ++i)
+        call += std::string("|") + installations[i].productName + "\\" +
+                installations[i].productVersion + " in " + installations[i].programDir;
+    return scriptedUndo(call, report, capacity);
 }
 #endif
 
