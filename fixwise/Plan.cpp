@@ -236,10 +236,16 @@ void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
     if (plan.hasFiles && plan.cleanup.result != kOk)
         std::printf("!d    %s\n      clean-up %s\n", plan.cleanup.directory.c_str(),
                     plan.cleanup.result == kNotOnDisk ? "cannot list the folder"
-                    : plan.cleanup.toolkitFolder
-                        ? "refused: not a toolkit folder"
+                    : plan.cleanup.toolkitFolder      ? "refused: not a toolkit folder"
+                    : plan.cleanup.onlyPatchFiles
+                        ? "refused: the only files listed in it that it holds are those that "
+                          "earlier runs of the patch created there, so it is not known to be "
+                          "the toolkit folder"
                         : "refused: it holds none of the files listed in it, so it is not "
                           "known to be the toolkit folder");
+    if (plan.hasFiles && !plan.cleanup.toolkitFolder && plan.cleanup.restoresInto > 0)
+        std::printf("      the run restores %zu file(s) into it all the same\n",
+                    plan.cleanup.restoresInto);
     for (const PlannedValue& v : plan.registry) {
         if (!v.changes)
             continue;
@@ -349,6 +355,8 @@ void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
                       {"runs", plan.hasFiles},
                       {"refused", plan.hasFiles && plan.cleanup.result == kFailed},
                       {"toolkitFolder", plan.cleanup.toolkitFolder},
+                      {"onlyPatchFiles", plan.cleanup.onlyPatchFiles},
+                      {"restoresInto", plan.cleanup.restoresInto},
                       {"result", plan.cleanup.result},
                       {"deletes", deletes},
                       {"holders", deleteHolders}};

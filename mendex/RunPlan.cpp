@@ -27,6 +27,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -204,11 +205,22 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool 
         if (!rename.to.empty())
             waiting.push_back(rename.from);
     InUseFinder finder;
+    // Files that earlier runs of the patch created: such a file tells
+    // nothing of the folder it is in.
+    std::vector<std::string> created;
+    if (keepRunsSetting() > 0)
+        created = filesCreatedByKeptRuns(runsFolder());
+    auto createdByPatch = [&created](const char* path) {
+        std::string key;
+        normalPathText(path, key);
+        return std::find(created.begin(), created.end(), key) != created.end();
+    };
 
     // The first entry is the anchor: searched for across drives when wrong.
     bool anchor = searchDrives;
     bool relocated = false;
     bool heldListedFile = false;
+    bool heldPatchFile = false;
     for (FileEntry& entry : fileList) {
         const bool inToolkit = usesToolkitDir(entry);
         PlannedFile file;
@@ -260,7 +272,11 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool 
                 file.pending = true;
                 plan.pending.push_back(rename);
             }
-        heldListedFile = heldListedFile || (inToolkit && file.exists && !file.relocatesToolkit);
+        if (inToolkit && file.exists && !file.relocatesToolkit) {
+            const bool patchFile = createdByPatch(file.entry.path);
+            heldListedFile = heldListedFile || !patchFile;
+            heldPatchFile = heldPatchFile || patchFile;
+        }
         // The clean-up keeps the listed files by these final paths.
         copyText(entry.path, file.entry.path);
         plan.files.push_back(std::move(file));
@@ -273,6 +289,14 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool 
     // in it is deleted. (A protected place is refused as such.)
     plan.cleanup.toolkitFolder =
         relocated || heldListedFile || isProtectedDir(record.toolkitDir, record.programDir);
+    plan.cleanup.onlyPatchFiles = !plan.cleanup.toolkitFolder && heldPatchFile;
+    for (const PlannedFile& file : plan.files) {
+        std::string dir = file.entry.path;
+        dir.resize(dir.size() - std::strlen(fileNameOf(file.entry.path)));
+        if (file.restore && dir.size() > 1 &&
+            samePathText(dir.substr(0, dir.size() - 1).c_str(), record.toolkitDir))
+            ++plan.cleanup.restoresInto;
+    }
     if (!plan.cleanup.toolkitFolder)
         plan.cleanup.result = kFailed;
     else
@@ -426,6 +450,63 @@ void planCheck(const InstallRecord& record, RunPlan& plan, bool noteHolders)
     planRun(copy, plan, session, false, noteHolders);
 }
 
+namespace
+{
+
+// True when waiting is a copy that a run of the patch left beside target
+// for the next start: a name of the run's own in target's folder, holding
+// the script's file.
+bool isWaitingCopyOf(const std::string& waiting, const FileEntry& target)
+{
+    const char* name = fileNameOf(target.path);
+    const std::string dir(target.path, static_cast<std::size_t>(name - target.path));
+    if (waiting.size() <= dir.size() || !equalsNoCaseN(waiting.c_str(), dir.size(), dir.c_str()) ||
+        waiting.find('\\', dir.size()) != std::string::npos)
+        return false;
+    const std::string own = waiting.substr(dir.size());
+    const std::string stem = std::string(name) + ".~md";
+    const bool ours =
+        (own.size() > stem.size() && equalsNoCaseN(own.c_str(), stem.size(), stem.c_str())) ||
+        equalsNoCase(own.c_str(), "~mdx.tmp") ||
+        (own.size() == 2 && own[0] == '~' && own[1] >= '0' && own[1] <= '9');
+    FileEntry copy = target;
+    copyText(copy.path, waiting.c_str());
+    return ours && checkFile(copy) == kOk;
+}
+
+// A replacement of file (or a deletion of path) that an earlier run left
+// for the next start, taken back now that this run has made its own
+// change: one replacement per file. A waiting copy goes with it when it is
+// one that a run of the patch left.
+void takeBackEach(const RunPlan& plan, const FileEntry* file, const std::string& path,
+                  RunKeeper& keeper, std::size_t index)
+{
+    for (const PendingRename& rename : plan.pending) {
+        const bool same =
+            file ? !rename.to.empty() && samePathText(rename.to.c_str(), file->path)
+                 : rename.to.empty() && samePathText(rename.from.c_str(), path.c_str());
+        if (!same || !cancelAtRestart(rename.from.c_str()))
+            continue;
+        DiagLog("\n>Earlier change at the next restart taken back: %s", path.c_str());
+        if (file && isWaitingCopyOf(rename.from, *file))
+            DeleteFileA(rename.from.c_str());
+        keeper.tookBack(index, file == nullptr, rename.from);
+    }
+}
+
+void takeBackEarlier(const RunPlan& plan, const FileEntry* file, const std::string& path,
+                     RunKeeper& keeper, std::size_t index) noexcept
+{
+    try {
+        takeBackEach(plan, file, path, keeper, index);
+    } catch (...) {
+        // Short of memory: the earlier change waits on; it puts the same
+        // file in place.
+    }
+}
+
+} // namespace
+
 int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper, RunCounts* counts)
 {
     RunCounts none;
@@ -473,6 +554,8 @@ int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper, RunCount
                         waiting);
                     if (done != Restored::no || stepResult != kOk)
                         tally(done, count.restored);
+                    if (file.pending && (done == Restored::now || done == Restored::atRestart))
+                        takeBackEarlier(plan, &file.entry, file.entry.path, keeper, i);
                     if (done == Restored::inUse || done == Restored::atRestart)
                         busy(file.entry.path, done);
                 }
@@ -487,6 +570,8 @@ int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper, RunCount
         for (std::size_t i = 0; i < plan.cleanup.deletes.size(); ++i) {
             const std::string& path = plan.cleanup.deletes[i];
             const Restored done = keeper.removeStray(i, session.busyAtRestart);
+            if (done == Restored::now && i < plan.cleanup.pending.size() && plan.cleanup.pending[i])
+                takeBackEarlier(plan, nullptr, path, keeper, i);
             if (done == Restored::atRestart)
                 DiagLog("\n>File in use, deleted at the next restart: %s", path.c_str());
             else
@@ -497,6 +582,10 @@ int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper, RunCount
         }
         if (plan.cleanup.result != kOk)
             DiagLog("\n>Error cleaning up file in %s", plan.record.toolkitDir);
+        if (!plan.cleanup.toolkitFolder && plan.cleanup.restoresInto > 0)
+            DiagLog("\n>Restored into a folder that is not cleaned up (it held no listed file "
+                    "before the run): %s",
+                    plan.record.toolkitDir);
         DiagLog("\n\n>File check done...\n");
     }
 

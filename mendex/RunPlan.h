@@ -56,6 +56,12 @@ struct PlannedCleanup {
     // The folder held a file that the script lists in it before the run (or
     // the anchor was found there): only such a folder is cleaned.
     bool toolkitFolder = true;
+    // Not a toolkit folder although it held listed files: every one of them
+    // is one that an earlier run of the patch created there.
+    bool onlyPatchFiles = false;
+    // The files that the run restores into the folder (it does so all the
+    // same when the folder is not known to be a toolkit folder).
+    std::size_t restoresInto = 0;
     std::vector<std::string> deletes; // full paths, in listing order
     // For each deletion: who holds the file open (empty: nobody; looked for
     // with the holders only).

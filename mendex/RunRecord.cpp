@@ -4,6 +4,7 @@
 #include "FileIdentity.h"
 #include "InUse.h"
 #include "RegistryWriter.h"
+#include "ResolveList.h"
 #include "ResultCodes.h"
 #include "RunPlan.h"
 #include "Text.h"
@@ -299,6 +300,8 @@ void writeChange(JsonText& j, const KeptChange& c)
         j.member("backup").text(c.backup).member("copied").boolean(c.copied);
         writeIdentity(j, c);
         writeRestart(j, c);
+        if (!c.tookBack.empty())
+            j.member("tookBack").text(utf8(c.tookBack));
     }
     j.close('}');
 }
@@ -333,6 +336,7 @@ KeptChange changeOf(const json& j)
     if (j.contains("identity"))
         takeIdentity(c, j["identity"]);
     takeRestart(c, j);
+    c.tookBack = ansiText(j.value("tookBack", ""));
     return c;
 }
 
@@ -665,6 +669,26 @@ bool readKeptRun(const std::string& runs, const std::string& id, KeptRun& run, s
     return true;
 }
 
+std::vector<std::string> filesCreatedByKeptRuns(const std::string& runs)
+{
+    std::vector<std::string> created;
+    for (const std::string& id : keptRunIds(runs)) {
+        KeptRun run;
+        if (!readKeptRun(runs, id, run) || run.undone)
+            continue;
+        for (const KeptChange& c : run.changes) {
+            FileIdentity now;
+            if (c.kind != ChangeKind::Created || !c.made ||
+                (c.identityKnown &&
+                 !(identityOf(c.path.c_str(), now) && now.sameFileAs(c.identity))))
+                continue;
+            created.emplace_back();
+            normalPathText(c.path.c_str(), created.back());
+        }
+    }
+    return created;
+}
+
 bool writeKeptRun(const KeptRun& run)
 {
     return writeWhole(joined(run.folder, kRecordName), joined(run.folder, kRecordTemp),
@@ -929,13 +953,47 @@ bool RunKeeper::beforeRestore(std::size_t index)
     }
 }
 
+namespace
+{
+
+// Removes a kept second name of the live file at path (or a kept copy of
+// it). A read-only file's names share that attribute: it is cleared for the
+// removal and given back to the file.
+void dropKeptLink(const std::string& backup, const std::string& path)
+{
+    if (DeleteFileA(backup.c_str()) || GetLastError() != ERROR_ACCESS_DENIED)
+        return;
+    const DWORD attributes = GetFileAttributesA(backup.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return;
+    SetFileAttributesA(backup.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    const bool gone = DeleteFileA(backup.c_str()) != FALSE;
+    SetFileAttributesA(gone ? path.c_str() : backup.c_str(), attributes);
+}
+
+} // namespace
+
 void RunKeeper::afterRestore(std::size_t index, Restored restored, const FileIdentity* placed,
                              const std::string& waiting)
 {
     State& s = *state_;
     const bool made = restored == Restored::now || restored == Restored::atRestart;
-    if (s.on && !s.failed && made && index < s.fileChange.size() && s.fileChange[index] >= 0)
+    if (!s.on || s.failed || index >= s.fileChange.size() || s.fileChange[index] < 0)
+        return;
+    if (made) {
         s.note(s.fileChange[index], placed, restored == Restored::atRestart, waiting);
+        return;
+    }
+    // Not replaced: the old file kept for it goes at once, so that no kept
+    // file shares its data with a live file that the run did not change.
+    const KeptChange& change = s.run.changes[static_cast<std::size_t>(s.fileChange[index])];
+    if (change.kind == ChangeKind::Replaced) {
+        try {
+            dropKeptLink(backupPath(s.run, change), change.path);
+        } catch (...) {
+            // Short of memory: the record says it was not made all the same.
+        }
+    }
 }
 
 namespace
@@ -1005,6 +1063,19 @@ Restored RunKeeper::removeStray(std::size_t index, bool atRestart)
     else
         DeleteFileA(backup.c_str());
     return done;
+}
+
+void RunKeeper::tookBack(std::size_t index, bool deletion, const std::string& from)
+{
+    State& s = *state_;
+    const std::vector<int>& changes = deletion ? s.deleteChange : s.fileChange;
+    if (!s.on || s.failed || index >= changes.size() || changes[index] < 0)
+        return;
+    try {
+        s.run.changes[static_cast<std::size_t>(changes[index])].tookBack = from;
+    } catch (...) {
+        // Short of memory: only the record's note of it is lost.
+    }
 }
 
 bool RunKeeper::beforeValue(std::size_t index)

@@ -68,6 +68,11 @@ struct KeptChange {
     std::string waiting;
     bool identityKnown = false;
     FileIdentity identity;
+    // A replacement or deletion of the same file that an earlier run left
+    // for the next start, taken back by this run when it made its own
+    // change (the earlier waiting copy, or for a deletion the file's path);
+    // "" when there was none.
+    std::string tookBack;
 };
 
 struct KeptRun {
@@ -107,6 +112,11 @@ std::vector<std::string> keptRunIds(const std::string& runs);
 // no record, not a record, a member of the wrong type).
 bool readKeptRun(const std::string& runs, const std::string& id, KeptRun& run,
                  std::string* why = nullptr);
+
+// The files that the runs kept in runs created and that are still the
+// very files they created (runs not undone), by normalPathText of their
+// paths.
+std::vector<std::string> filesCreatedByKeptRuns(const std::string& runs);
 
 // Writes run's record whole: to a new name, flushed, moved over the old one.
 bool writeKeptRun(const KeptRun& run);
@@ -167,6 +177,10 @@ public:
     // it went, Restored::atRestart when it goes then, Restored::inUse or
     // Restored::no when it stays.
     Restored removeStray(std::size_t index, bool atRestart = false);
+    // A pending rename of an earlier run taken back for plan.files[index]
+    // (deletion false) or plan.cleanup.deletes[index] (deletion true):
+    // from is the rename's source.
+    void tookBack(std::size_t index, bool deletion, const std::string& from);
     // Before and after the write of plan.registry[index].
     bool beforeValue(std::size_t index);
     void afterValue(std::size_t index, bool made);

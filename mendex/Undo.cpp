@@ -10,6 +10,7 @@
 #include "InUse.h"
 #include "Mendex.h"
 #include "RegistryWriter.h"
+#include "ResolveList.h"
 #include "ResultCodes.h"
 #include "RunRecord.h"
 #include "RunScope.h"
@@ -192,6 +193,14 @@ Step undoFile(const KeptRun& run, std::size_t n, const Options& options)
     if (!left && !options.force) {
         step.action = Action::Kept;
         step.why = now.exists ? "changed since the run" : "removed since the run";
+        return step;
+    }
+    // What is changed since is put aside only when the old file can then be
+    // put back: a kept file that is not the file the run found stays.
+    if (!left && c.kind != ChangeKind::Created &&
+        !sameFile(keptFileOf(backupPath(run, c)), c.before)) {
+        step.action = Action::Kept;
+        step.why = "changed since the run, and its kept copy is not the file the run found";
         return step;
     }
     step.action = c.kind == ChangeKind::Created ? Action::Remove : Action::PutBack;
@@ -431,6 +440,32 @@ int refuseRun(const KeptRun& run, const std::string& why, const Options& options
     return kFailed;
 }
 
+// True when the session manager still holds the change for the next start.
+bool stillWaits(const KeptChange& c)
+{
+    for (const PendingRename& rename : pendingRenames())
+        if (c.waiting.empty()
+                ? rename.to.empty() && samePathText(rename.from.c_str(), c.path.c_str())
+                : samePathText(rename.from.c_str(), c.waiting.c_str()) &&
+                      samePathText(rename.to.c_str(), c.path.c_str()))
+            return true;
+    return false;
+}
+
+// Whether a change may have been made: a completed run noted each one it
+// made; an interrupted run may have made one without its note, but never
+// one whose old file it did not keep first (the keeper drops the kept file
+// of a change that failed).
+bool madeOrMaybe(const KeptRun& run, const KeptChange& c)
+{
+    if (c.made)
+        return true;
+    if (run.completed)
+        return false;
+    return c.kind == ChangeKind::Created || c.kind == ChangeKind::Value ||
+           keptFileOf(backupPath(run, c)).exists;
+}
+
 int undoRun(KeptRun& run, const Options& options, std::string& report)
 {
     std::vector<Step> steps;
@@ -441,6 +476,8 @@ int undoRun(KeptRun& run, const Options& options, std::string& report)
         RestoreSession session;
         for (std::size_t n = run.changes.size(); n-- > 0;) {
             const KeptChange& c = run.changes[n];
+            if (!madeOrMaybe(run, c))
+                continue;
             if (c.kind == ChangeKind::Value) {
                 steps.push_back(undoValue(c, options));
                 continue;
@@ -450,6 +487,14 @@ int undoRun(KeptRun& run, const Options& options, std::string& report)
             steps.push_back(undoFile(run, n, options));
         }
     }
+    // A run is undone only when none of its changes waits for the next
+    // start any more.
+    if (!options.dryRun && !wasUndone)
+        for (Step& s : steps)
+            if (s.change->atRestart && s.action != Action::Failed && stillWaits(*s.change)) {
+                s.action = Action::Failed;
+                s.why = "its change still waits for the next restart";
+            }
     std::size_t kept = 0;
     std::size_t failed = 0;
     std::size_t done = 0;

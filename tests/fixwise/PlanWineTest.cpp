@@ -770,7 +770,9 @@ TEST_F(Plan, FilesInUseFinishAtTheNextRestart)
               (std::vector<std::string>{"A.DLL", "FREE.DLL", "HELD.DLL", "STRAY.TMP"}));
     EXPECT_EQ(runFixwise(recordArgs(), patch_.path()).out.find(">f~"), std::string::npos);
 
-    // Run again; the holder ends, the machine starts again: both are done.
+    // Run again, both left for the restart; the holder ends, and a third
+    // run replaces and deletes them now, taking the second run's changes at
+    // the restart back: one replacement per file.
     older = keptRuns();
     record = makeRecord(program_, "");
     EXPECT_EQ(runEx(record, kRepairBusyAtRestart, counts, report), kOk);
@@ -778,19 +780,111 @@ TEST_F(Plan, FilesInUseFinishAtTheNextRestart)
     const std::string again = newRun(older);
     TerminateProcess(holder.get(), 0);
     WaitForSingleObject(holder.get(), INFINITE);
+    const std::string original = readFile(held);
+    older = keptRuns();
+    record = makeRecord(program_, "");
+    EXPECT_EQ(runEx(record, kRepairBusyAtRestart, counts, report), kOk);
+    EXPECT_EQ(counts.restored, 1);
+    EXPECT_EQ(counts.deleted, 1);
+    EXPECT_EQ(counts.scheduled, 0);
+    const std::string third = newRun(older);
+    auto ours = [] {
+        return readValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                         "PendingFileRenameOperations")
+                   .bytes.find("plan-inst") != std::string::npos;
+    };
+    EXPECT_FALSE(ours());
+    EXPECT_EQ(listDir(toolkit_), (std::vector<std::string>{"A.DLL", "FREE.DLL", "HELD.DLL"}));
+    EXPECT_EQ(runFixwise(recordArgs(), patch_.path()).code, 0u);
+    EXPECT_NE(runner_.log().find(">Earlier change at the next restart taken back: " + held),
+              std::string::npos);
+
+    // The third run undone, and the machine started again: nothing of the
+    // second comes back.
+    const Outcome third_undone = runUndo(third);
+    EXPECT_EQ(third_undone.code, 0u) << third_undone.out;
+    EXPECT_FALSE(ours());
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
     const Outcome restart = runTool("-r", exeDir(), std::string(system) + "\\wineboot.exe", false);
     EXPECT_EQ(restart.code, 0u);
-    EXPECT_TRUE(readFile(held) == "the good held library");
-    EXPECT_FALSE(fileExists(stray));
-    const Outcome done = runFixwise(recordArgs(), patch_.path());
-    EXPECT_EQ(done.code, 0u) << done.out;
+    EXPECT_TRUE(readFile(held) == original);
+    EXPECT_TRUE(fileExists(stray));
 
-    // Undone after the restart: as before the run.
+    // The second undone too: as before the first run.
     const Outcome undone = runUndo(again);
     EXPECT_EQ(undone.code, 0u) << undone.out;
     EXPECT_EQ(differing(snapshot({inst_.path()}), before), std::set<std::string>{});
+}
+
+// A listed file that the run could not replace (read-only) is no step of
+// its undo: nothing kept of it shares its data, and a later change to it by
+// its program is neither reported nor, forced, moved away.
+TEST_F(Plan, UndoTakesBackOnlyWhatTheRunMade)
+{
+    ScratchKey settings(HKEY_LOCAL_MACHINE, "Software\\Orvantis\\Pixora Patch");
+    makeSevenChanges();
+    const std::string locked = program_ + "\\C.EXE";
+    SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY);
+    const std::vector<std::string> older = keptRuns();
+    ASSERT_EQ(run(), kRestoreFailed);
+    const std::string id = newRun(older);
+    ASSERT_FALSE(id.empty());
+    {
+        UniqueFile file(CreateFileA(locked.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+        BY_HANDLE_FILE_INFORMATION info{};
+        ASSERT_TRUE(GetFileInformationByHandle(file.get(), &info));
+        EXPECT_EQ(info.nNumberOfLinks, 1u) << "a kept link shares the file's data";
+    }
+    // Its program updates it in place.
+    SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+    writeFile(locked, "updated by its program");
+
+    const Outcome dry = runUndo("--dry-run " + id);
+    EXPECT_EQ(dry.code, 0u) << dry.out;
+    EXPECT_EQ(dry.out.find(locked), std::string::npos) << dry.out;
+    const Outcome forced = runUndo("--force " + id);
+    EXPECT_EQ(forced.code, 0u) << forced.out;
+    EXPECT_EQ(readFile(locked), "updated by its program");
+    EXPECT_EQ(readFile(toolkit_ + "\\B.DLL"), "BBBB");
+    EXPECT_FALSE(fileExists(toolkit_ + "\\D.DLL"));
+}
+
+// A stale toolkit folder naming a folder of the user's documents: refused
+// for the clean-up on the first run, which restores the listed files into
+// it all the same and says so; the second run finds only the files that
+// the first created there, and refuses it again.
+TEST_F(Plan, AFolderOnlyThePatchFilledIsNotCleaned)
+{
+    ScratchKey settings(HKEY_LOCAL_MACHINE, "Software\\Orvantis\\Pixora Patch");
+    const std::string data = inst_ / "Ledgers";
+    makeDirs(data);
+    makeFile(data + "\\report.docx", "a report");
+    makeFile(data + "\\budget.xlsx", "a budget");
+    std::string script = source("C.EXE", "cccc", "%APPDIR%\\C.EXE");
+    makeFile(program_ + "\\C.EXE", "cccc", 0x01D0000000100000ull + 4);
+    script += source("B.DLL", "bbbb", "%VEXDIR%\\B.DLL");
+    writeData(script, "C.EXE=SOURCE\\C.EXE\nB.DLL=SOURCE\\B.DLL\n");
+
+    for (int n = 1; n <= 2; ++n) {
+        SCOPED_TRACE("run " + std::to_string(n));
+        const json planned =
+            json::parse(runFixwise("--json " + recordArgs(data), patch_.path()).out)["cleanup"];
+        EXPECT_EQ(planned["toolkitFolder"], false);
+        EXPECT_EQ(planned["onlyPatchFiles"], n == 2);
+        EXPECT_EQ(planned["restoresInto"], n == 1 ? 1 : 0);
+        runner_.clearLog();
+        EXPECT_EQ(run(data), kOk);
+        EXPECT_EQ(listDir(data), (std::vector<std::string>{"B.DLL", "budget.xlsx", "report.docx"}));
+        EXPECT_EQ(runner_.log().find(">Restored into a folder that is not cleaned up") !=
+                      std::string::npos,
+                  n == 1)
+            << runner_.log();
+    }
+    const Outcome text = runFixwise(recordArgs(data), patch_.path());
+    EXPECT_NE(text.out.find("earlier runs of the patch created there"), std::string::npos)
+        << text.out;
 }
 
 TEST_F(Plan, RefusedCleanUpShowsAsSuch)
