@@ -293,6 +293,21 @@ bool PatchRun::confirmed(UINT textId)
     return false;
 }
 
+IsOVPixoraSWInstalledFn PatchRun::scoutexSearch()
+{
+    const IsOVPixoraSWInstalledFn search = findExport<IsOVPixoraSWInstalledFn>(
+        loadLibrary(m_hScoutex, "Scoutex.dll"), "IsOVPixoraSWInstalled");
+    if (!search)
+        m_hScoutex.reset();
+    return search;
+}
+
+UINT PatchRun::noScoutex()
+{
+    return fail(kExitFailed, "Scoutex.dll or its export missing", IDS_LOAD_FAILED,
+                kCaptionNoScoutex, Resources::Keep);
+}
+
 UINT PatchRun::noMendex()
 {
     return fail(kExitFailed, "Mendex.dll or its export missing", IDS_LOAD_FAILED, kCaptionNoMendex,
@@ -625,13 +640,9 @@ UINT PatchRun::runSteps()
     status(text.c_str());
     progress(20);
 
-    const IsOVPixoraSWInstalledFn search = findExport<IsOVPixoraSWInstalledFn>(
-        loadLibrary(m_hScoutex, "Scoutex.dll"), "IsOVPixoraSWInstalled");
-    if (!search) {
-        m_hScoutex.reset();
-        return fail(kExitFailed, "Scoutex.dll or its export missing", IDS_LOAD_FAILED,
-                    kCaptionNoScoutex, Resources::Keep);
-    }
+    const IsOVPixoraSWInstalledFn search = scoutexSearch();
+    if (!search)
+        return noScoutex();
     progress(40);
     const Search found = enumerate(search);
     if (found == Search::Raised)
@@ -773,13 +784,9 @@ UINT PatchRun::undoSteps()
     status(text.c_str());
     progress(20);
 
-    const IsOVPixoraSWInstalledFn search = findExport<IsOVPixoraSWInstalledFn>(
-        loadLibrary(m_hScoutex, "Scoutex.dll"), "IsOVPixoraSWInstalled");
-    if (!search) {
-        m_hScoutex.reset();
-        return fail(kExitFailed, "Scoutex.dll or its export missing", IDS_LOAD_FAILED,
-                    kCaptionNoScoutex, Resources::Keep);
-    }
+    const IsOVPixoraSWInstalledFn search = scoutexSearch();
+    if (!search)
+        return noScoutex();
     // None found is no failure here: the undo then refuses the run.
     if (enumerate(search) == Search::Raised)
         return raised(m_hScoutex, "Scoutex.dll", IDS_UNDO_FAILED, kThreadFailed);

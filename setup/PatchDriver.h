@@ -126,6 +126,11 @@ private:
     UINT raised(UniqueModule& library, const char* name, UINT textId, UINT threadResult);
     void loadTexts();
     bool confirmed(UINT textId);
+    // Scoutex.dll from Setup's own directory and its search; null, the
+    // library unloaded again, when either is missing (noScoutex() then ends
+    // the run).
+    int (*scoutexSearch())(InstallRecord*);
+    UINT noScoutex();
     UINT noMendex();
     void logReport(const char* report, const char* prefix);
     void logInUse(const char* report);
