@@ -9,15 +9,17 @@
 #include <restartmanager.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 const char kAnotherProgram[] = "another program";
 
 namespace
 {
 
-const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const char kPendingValue[] = "PendingFileRenameOperations";
+const wchar_t kSessionManagerW[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kPendingValueW[] = L"PendingFileRenameOperations";
 
 std::string holderOf(const char* name, unsigned long pid)
 {
@@ -200,49 +202,78 @@ std::string holderText(const std::vector<std::string>& holders)
 namespace
 {
 
-// A path as the session manager writes it ("\??\C:\...", a target to
-// replace marked by "!"), as a plain path.
-std::string plainPath(std::string path)
-{
-    if (!path.empty() && path[0] == '!')
-        path.erase(0, 1);
-    if (path.compare(0, 4, "\\??\\") == 0)
-        path.erase(0, 4);
-    return path;
-}
+// The session manager's value, as the wide registry calls give it: UTF-16
+// strings, so that names outside the code page (another program's entries)
+// are read and written as they are.
+struct PendingValue {
+    std::wstring units;  // the whole value, its last odd byte (if any) aside
+    std::string oddByte; // a last byte that is no whole unit, kept as it is
+    // The strings, as (start, length) in units: pairs of source and
+    // target, an empty target for a deletion. The list's closing empty
+    // string is no string of its own.
+    std::vector<std::pair<std::size_t, std::size_t>> strings;
+};
 
-// The value's strings, by its length: an empty string (a deletion's
-// target) does not end the list.
-bool readPending(std::vector<std::string>& strings)
+// Reads the value; true (with no strings) when there is none.
+bool readPending(PendingValue& value)
 {
-    strings.clear();
+    value = PendingValue();
     UniqueHkey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, key.put()) !=
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerW, 0, KEY_QUERY_VALUE, key.put()) !=
         ERROR_SUCCESS)
         return false;
     DWORD type = 0;
     DWORD size = 0;
-    const LONG first = RegQueryValueExA(key.get(), kPendingValue, nullptr, &type, nullptr, &size);
+    const LONG first = RegQueryValueExW(key.get(), kPendingValueW, nullptr, &type, nullptr, &size);
     if (first == ERROR_FILE_NOT_FOUND)
         return true;
     if (first != ERROR_SUCCESS || type != REG_MULTI_SZ)
         return false;
     std::string bytes(size, '\0');
-    if (RegQueryValueExA(key.get(), kPendingValue, nullptr, &type,
-                         reinterpret_cast<BYTE*>(bytes.data()), &size) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key.get(), kPendingValueW, nullptr, &type,
+                         reinterpret_cast<BYTE*>(bytes.data()), &size) != ERROR_SUCCESS ||
+        type != REG_MULTI_SZ)
         return false;
     bytes.resize(size);
-    // The list ends in an empty string of its own, after the last pair.
+    value.units.assign(bytes.size() / 2, L'\0');
+    std::memcpy(value.units.data(), bytes.data(), value.units.size() * 2);
+    value.oddByte = bytes.substr(value.units.size() * 2);
     std::size_t at = 0;
-    while (at < bytes.size()) {
-        const std::size_t end = bytes.find('\0', at);
-        const std::size_t stop = end == std::string::npos ? bytes.size() : end;
-        strings.emplace_back(bytes, at, stop - at);
+    while (at < value.units.size()) {
+        const std::size_t end = value.units.find(L'\0', at);
+        const std::size_t stop = end == std::wstring::npos ? value.units.size() : end;
+        value.strings.emplace_back(at, stop - at);
         at = stop + 1;
     }
-    if (strings.size() % 2 != 0 && strings.back().empty())
-        strings.pop_back();
+    if (value.strings.size() % 2 != 0 && value.strings.back().second == 0)
+        value.strings.pop_back();
     return true;
+}
+
+// A path as the session manager writes it ("\??\C:\...", a target to
+// replace marked by "!"), as a plain path in the code page. False when the
+// code page cannot hold it exactly: then it names no file of this patch,
+// whose paths are all in the code page.
+bool plainPath(const wchar_t* text, std::size_t length, std::string& out)
+{
+    out.clear();
+    std::wstring path(text, length);
+    if (!path.empty() && path[0] == L'!')
+        path.erase(0, 1);
+    if (path.compare(0, 4, L"\\??\\") == 0)
+        path.erase(0, 4);
+    if (path.empty())
+        return true;
+    out = narrow(path.c_str());
+    // Back to the same units: no character was left out or mapped to a
+    // look-alike (an L with stroke to L) or to the default character.
+    return !out.empty() && wide(out.c_str()) == path;
+}
+
+// The i-th string of the value as a plain path; false as plainPath.
+bool pendingPath(const PendingValue& value, std::size_t i, std::string& out)
+{
+    return plainPath(value.units.data() + value.strings[i].first, value.strings[i].second, out);
 }
 
 } // namespace
@@ -250,12 +281,14 @@ bool readPending(std::vector<std::string>& strings)
 std::vector<PendingRename> pendingRenames()
 {
     std::vector<PendingRename> renames;
-    std::vector<std::string> strings;
-    if (!readPending(strings))
+    PendingValue value;
+    if (!readPending(value))
         return renames;
-    for (std::size_t i = 0; i + 1 < strings.size(); i += 2)
-        if (!strings[i].empty())
-            renames.push_back({plainPath(strings[i]), plainPath(strings[i + 1])});
+    PendingRename rename;
+    for (std::size_t i = 0; i + 1 < value.strings.size(); i += 2)
+        if (value.strings[i].second != 0 && pendingPath(value, i, rename.from) &&
+            pendingPath(value, i + 1, rename.to))
+            renames.push_back(rename);
     return renames;
 }
 
@@ -265,33 +298,69 @@ bool scheduleAtRestart(const char* from, const char* target)
                        MOVEFILE_DELAY_UNTIL_REBOOT | (target ? MOVEFILE_REPLACE_EXISTING : 0)) != 0;
 }
 
-bool cancelAtRestart(const char* from)
+namespace
 {
-    std::vector<std::string> strings;
-    if (!readPending(strings))
-        return false;
-    std::string kept;
+
+// The value's units without the entries that scheduleAtRestart(from,
+// target) makes, into kept: everything else, and the layout between the
+// entries, as it was. True when there was such an entry.
+bool withoutEntry(const PendingValue& value, const char* from, const char* target,
+                  std::wstring& kept)
+{
+    kept.clear();
+    std::size_t copiedTo = 0;
     bool found = false;
-    for (std::size_t i = 0; i + 1 < strings.size(); i += 2) {
-        if (samePathText(plainPath(strings[i]).c_str(), from)) {
-            found = true;
+    std::string source;
+    std::string destination;
+    for (std::size_t i = 0; i + 1 < value.strings.size(); i += 2) {
+        const bool ours =
+            value.strings[i].second != 0 && pendingPath(value, i, source) &&
+            pendingPath(value, i + 1, destination) && samePathText(source.c_str(), from) &&
+            (target ? samePathText(destination.c_str(), target) : value.strings[i + 1].second == 0);
+        if (!ours)
             continue;
-        }
-        kept += strings[i];
-        kept += '\0';
-        kept += strings[i + 1];
-        kept += '\0';
+        found = true;
+        const std::size_t begin = value.strings[i].first;
+        const std::size_t end = value.strings[i + 1].first + value.strings[i + 1].second + 1;
+        kept.append(value.units, copiedTo, begin - copiedTo);
+        copiedTo = std::min(end, value.units.size());
     }
-    if (!found)
-        return true;
+    kept.append(value.units, copiedTo, std::wstring::npos);
+    return found;
+}
+
+} // namespace
+
+bool waitsAtRestart(const char* from, const char* target)
+{
+    PendingValue value;
+    std::wstring kept;
+    return readPending(value) && withoutEntry(value, from, target, kept);
+}
+
+RestartCancel cancelAtRestart(const char* from, const char* target)
+{
+    PendingValue value;
+    if (!readPending(value))
+        return RestartCancel::failed;
+    std::wstring kept;
+    if (!withoutEntry(value, from, target, kept))
+        return RestartCancel::notWaiting;
+    const bool othersLeft = kept.find_first_not_of(L'\0') != std::wstring::npos;
     UniqueHkey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, key.put()) !=
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerW, 0, KEY_SET_VALUE, key.put()) !=
         ERROR_SUCCESS)
-        return false;
-    if (kept.empty())
-        return RegDeleteValueA(key.get(), kPendingValue) == ERROR_SUCCESS;
-    kept += '\0';
-    return RegSetValueExA(key.get(), kPendingValue, 0, REG_MULTI_SZ,
-                          reinterpret_cast<const BYTE*>(kept.data()),
-                          static_cast<DWORD>(kept.size())) == ERROR_SUCCESS;
+        return RestartCancel::failed;
+    if (!othersLeft)
+        return RegDeleteValueW(key.get(), kPendingValueW) == ERROR_SUCCESS
+                   ? RestartCancel::cancelled
+                   : RestartCancel::failed;
+    std::string bytes(kept.size() * 2, '\0');
+    std::memcpy(bytes.data(), kept.data(), bytes.size());
+    bytes += value.oddByte;
+    return RegSetValueExW(key.get(), kPendingValueW, 0, REG_MULTI_SZ,
+                          reinterpret_cast<const BYTE*>(bytes.data()),
+                          static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS
+               ? RestartCancel::cancelled
+               : RestartCancel::failed;
 }

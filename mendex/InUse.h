@@ -52,7 +52,10 @@ struct PendingRename {
     std::string to;
 };
 
-// The pending renames, in the order they will be carried out.
+// The pending renames, in the order they will be carried out. The value
+// (PendingFileRenameOperations) is read with the wide registry calls; an
+// entry with a path that the code page cannot hold exactly is left out (it
+// names no file of this patch, whose paths are all in the code page).
 std::vector<PendingRename> pendingRenames();
 
 // Asks the session manager to put from in place of target (replacing it) at
@@ -60,6 +63,19 @@ std::vector<PendingRename> pendingRenames();
 // cannot be asked (no rights).
 bool scheduleAtRestart(const char* from, const char* target);
 
-// Takes back every pending rename whose source is from (as samePathText
-// compares). True when none is left.
-bool cancelAtRestart(const char* from);
+// What cancelAtRestart found.
+enum class RestartCancel {
+    cancelled,  // the entry was there and is taken back
+    notWaiting, // no such entry waits (taken back before, or never made)
+    failed,     // the value cannot be read or written (no rights)
+};
+
+// Takes back the pending rename that scheduleAtRestart(from, target) made:
+// every entry whose source is from and whose target is target (as
+// samePathText compares), or, target null, that deletes from. Read and
+// written with the wide registry calls: every other entry stays byte for
+// byte, and the value goes when nothing else is left in it.
+RestartCancel cancelAtRestart(const char* from, const char* target);
+
+// True when the entry that cancelAtRestart(from, target) takes back waits.
+bool waitsAtRestart(const char* from, const char* target);

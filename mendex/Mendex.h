@@ -55,7 +55,11 @@ typedef int (*RepairPixoraAppExFn)(InstallRecord*, int, RepairCounts*, char*, in
 // Whether the installation that record describes (as RepairPixoraApp left
 // it: its toolkitDir, ocrPath and pluginDir) is what a run makes of it,
 // decided as the run decides (Update.src and Resolve.src of the current
-// directory). Changes nothing on disk or in the registry and writes nothing
+// directory). The record's toolkitDir and ocrPath are taken as the toolkit
+// and OCR directories that the run used, as they stand: neither is derived
+// again (ocrPath names a directory, however it is called; only a blank one is
+// derived, as the run derives it), and the anchor is not searched for across
+// drives. Changes nothing on disk or in the registry and writes nothing
 // to the diagnostic log. Returns the number of things that do not match (0:
 // the installation matches), or kFailed for a null record, a script that
 // cannot be used or any other failure. report (nothing is written when it

@@ -177,7 +177,7 @@ std::string toolkitFolderCheck(const char* folder, const InstallRecord& record,
 
 // Step 3: the directories, every listed file, the clean-up.
 void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool searchDrives,
-               bool noteHolders)
+               bool noteHolders, RecordDirs dirs)
 {
     InstallRecord& record = plan.record;
     if (isBlankText(record.toolkitDir) &&
@@ -186,7 +186,14 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool 
         plan.derivedToolkit = true;
         DiagLog("\n\n>Formated VEX Dir: %s", record.toolkitDir);
     }
-    if (settleOcrDir(record)) {
+    // A run leaves ocrPath naming the directory it used; only a blank one
+    // (its derivation failed) is derived again, with the same outcome.
+    const bool ocrDerived =
+        dirs == RecordDirs::AsFound
+            ? settleOcrDir(record)
+            : isBlankText(record.ocrPath) &&
+                  deriveOcrDir(record.ocrPath, sizeof record.ocrPath, record.toolkitDir);
+    if (ocrDerived) {
         plan.derivedOcr = true;
         DiagLog("\n>Formated OCR Dir: %s\n", record.ocrPath);
     }
@@ -412,7 +419,7 @@ std::size_t RunPlan::busyCount() const
 }
 
 void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session, bool searchDrives,
-             bool noteHolders)
+             bool noteHolders, RecordDirs dirs)
 {
     plan = RunPlan();
     plan.record = record;
@@ -435,19 +442,19 @@ void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session
     }
     plan.hasFiles = !script.fileList.empty();
     if (plan.hasFiles)
-        planFiles(plan, script.fileList, session, searchDrives, noteHolders);
+        planFiles(plan, script.fileList, session, searchDrives, noteHolders, dirs);
     if (isBlankText(plan.record.pluginDir))
         copyText(plan.record.pluginDir, plan.record.toolkitDir);
     plan.hasRegistry = !script.registryList.empty();
     planRegistry(plan, script.registryList);
 }
 
-void planCheck(const InstallRecord& record, RunPlan& plan, bool noteHolders)
+void planCheck(const InstallRecord& record, RunPlan& plan, bool noteHolders, RecordDirs dirs)
 {
     const InstallRecord copy = terminatedCopy(record);
     RestoreSession session;
     const DiagLogSilenced quiet;
-    planRun(copy, plan, session, false, noteHolders);
+    planRun(copy, plan, session, false, noteHolders, dirs);
 }
 
 namespace
@@ -485,7 +492,8 @@ void takeBackEach(const RunPlan& plan, const FileEntry* file, const std::string&
         const bool same =
             file ? !rename.to.empty() && samePathText(rename.to.c_str(), file->path)
                  : rename.to.empty() && samePathText(rename.from.c_str(), path.c_str());
-        if (!same || !cancelAtRestart(rename.from.c_str()))
+        if (!same || cancelAtRestart(rename.from.c_str(), file ? file->path : nullptr) !=
+                         RestartCancel::cancelled)
             continue;
         DiagLog("\n>Earlier change at the next restart taken back: %s", path.c_str());
         if (file && isWaitingCopyOf(rename.from, *file))

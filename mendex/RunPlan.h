@@ -115,6 +115,20 @@ struct RunPlan {
     std::size_t busyCount() const;
 };
 
+// How a plan takes the record's toolkit and OCR directories.
+enum class RecordDirs {
+    // As found (the catalogue's, or given by hand): a blank toolkitDir is
+    // derived and ocrPath reduced to its directory or derived, as a run does.
+    AsFound,
+    // As a run wrote them back: the directories that run used (derived,
+    // reduced, or relocated to where the anchor was found), taken as they
+    // stand; only a blank one is derived (as the run derived it, with the
+    // same outcome). Deriving ocrPath again would give another folder
+    // wherever the run's OCR directory is no derived one (a file's folder,
+    // the anchor's folder).
+    AsRunLeft,
+};
+
 // Plans the run for record (its fields terminated within their widths) from
 // "Update.src" and "Resolve.src" of the current directory. Changes nothing on
 // disk or in the registry. Logs what the run logs before its first change:
@@ -128,14 +142,16 @@ struct RunPlan {
 // noteHolders false leaves out the look for files held open (inUse stays
 // false, no holders): it costs an open of every file to restore or delete,
 // and only a plan that is shown or asked about tells it.
+// dirs: how record's directories are taken (RecordDirs).
 void planRun(const InstallRecord& record, RunPlan& plan, RestoreSession& session,
-             bool searchDrives = true, bool noteHolders = true);
+             bool searchDrives = true, bool noteHolders = true,
+             RecordDirs dirs = RecordDirs::AsFound);
 
 // The plan of a check, before or after a run: of record's copy with every
 // text field terminated inside its width, without the drive search, and
-// with the diagnostic log silenced (a check is no run). noteHolders as for
-// planRun.
-void planCheck(const InstallRecord& record, RunPlan& plan, bool noteHolders);
+// with the diagnostic log silenced (a check is no run). noteHolders and dirs
+// as for planRun: a check after a run takes the directories as it left them.
+void planCheck(const InstallRecord& record, RunPlan& plan, bool noteHolders, RecordDirs dirs);
 
 // What applying a plan did, counted; and the files found in use.
 struct RunCounts {

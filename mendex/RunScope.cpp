@@ -39,7 +39,7 @@ void addFolder(Scope& scope, const std::string& folder)
 bool scopeOf(const InstallRecord& installation, const std::string& adopted, Scope& scope)
 {
     RunPlan plan;
-    planCheck(installation, plan, false);
+    planCheck(installation, plan, false, RecordDirs::AsFound);
     if (plan.scriptResult != kOk)
         return false;
     addFolder(scope, plan.record.programDir);

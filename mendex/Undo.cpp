@@ -154,18 +154,26 @@ bool restoreKept(const KeptRun& run, const KeptChange& c, std::string& why)
 }
 
 // A change that waits for the next start, taken back: the session manager
-// forgets it, and the waiting copy (the run's own, when it is the very
-// file the run made) goes.
-bool cancelWaiting(const KeptChange& c)
+// forgets the run's own entry (a replacement of the file by its waiting
+// copy, or its deletion), and the waiting copy (the run's own, when it is
+// the very file the run made) goes. notWaiting when no such entry was left
+// to take back.
+// A dry run changes nothing and says whether the entry waits.
+RestartCancel cancelWaiting(const KeptChange& c, bool dryRun)
 {
-    const std::string& from = c.waiting.empty() ? c.path : c.waiting;
-    if (!cancelAtRestart(from.c_str()))
-        return false;
+    const bool replacement = !c.waiting.empty();
+    const char* const from = replacement ? c.waiting.c_str() : c.path.c_str();
+    const char* const target = replacement ? c.path.c_str() : nullptr;
+    if (dryRun)
+        return waitsAtRestart(from, target) ? RestartCancel::cancelled : RestartCancel::notWaiting;
+    const RestartCancel result = cancelAtRestart(from, target);
+    if (result == RestartCancel::failed)
+        return result;
     FileIdentity identity;
-    if (!c.waiting.empty() && c.identityKnown && identityOf(c.waiting.c_str(), identity) &&
+    if (replacement && c.identityKnown && identityOf(c.waiting.c_str(), identity) &&
         identity.sameFileAs(c.identity))
         DeleteFileA(c.waiting.c_str());
-    return true;
+    return result;
 }
 
 Step undoFile(const KeptRun& run, std::size_t n, const Options& options)
@@ -182,7 +190,10 @@ Step undoFile(const KeptRun& run, std::size_t n, const Options& options)
                                         "restart"
                                       : "as before the run; its change at the next restart "
                                         "cancelled";
-            if (!options.dryRun && !cancelWaiting(c)) {
+            const RestartCancel cancel = cancelWaiting(c, options.dryRun);
+            if (cancel == RestartCancel::notWaiting)
+                step.why = "as before the run; its change at the next restart no longer waits";
+            if (cancel == RestartCancel::failed) {
                 step.action = Action::Failed;
                 step.why = "its change at the next restart cannot be cancelled (no rights)";
             }
@@ -443,13 +454,8 @@ int refuseRun(const KeptRun& run, const std::string& why, const Options& options
 // True when the session manager still holds the change for the next start.
 bool stillWaits(const KeptChange& c)
 {
-    for (const PendingRename& rename : pendingRenames())
-        if (c.waiting.empty()
-                ? rename.to.empty() && samePathText(rename.from.c_str(), c.path.c_str())
-                : samePathText(rename.from.c_str(), c.waiting.c_str()) &&
-                      samePathText(rename.to.c_str(), c.path.c_str()))
-            return true;
-    return false;
+    return c.waiting.empty() ? waitsAtRestart(c.path.c_str(), nullptr)
+                             : waitsAtRestart(c.waiting.c_str(), c.path.c_str());
 }
 
 // Whether a change may have been made: a completed run noted each one it

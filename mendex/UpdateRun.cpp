@@ -66,7 +66,7 @@ int repair(InstallRecord& record, bool busyAtRestart, RunCounts* counts)
 int findBusy(const InstallRecord& record, ReportText& report)
 {
     RunPlan plan;
-    planCheck(record, plan, true);
+    planCheck(record, plan, true, RecordDirs::AsFound);
     if (plan.scriptResult != kOk)
         return kFailed;
     for (const PlannedFile& file : plan.files)

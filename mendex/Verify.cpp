@@ -1,6 +1,7 @@
 // The check after a run: VerifyPixoraApp plans the run once more, with the
-// engine of the run itself (RunPlan.h), and reports everything that the plan
-// would still change or cannot change. Nothing on disk or in the registry
+// engine of the run itself (RunPlan.h), in the directories that the run
+// used, and reports everything that the plan would still change or cannot
+// change. Nothing on disk or in the registry
 // changes, and the diagnostic log stays as the run left it.
 #include "InstallRecord.h"
 #include "RegistryWriter.h"
@@ -63,7 +64,8 @@ int reportMismatches(const RunPlan& plan, ReportText& report)
 } // namespace
 
 // Plans on a copy of the record, every text field terminated inside its
-// width, as the run does.
+// width, as the run does, with the directories that the run wrote back taken
+// as they stand: the check looks where the run worked.
 extern "C" int VerifyPixoraApp(const InstallRecord* record, char* report, int capacity)
 {
     ReportText out(report, capacity);
@@ -71,7 +73,7 @@ extern "C" int VerifyPixoraApp(const InstallRecord* record, char* report, int ca
         return kFailed;
     try {
         RunPlan plan;
-        planCheck(*record, plan, false);
+        planCheck(*record, plan, false, RecordDirs::AsRunLeft);
         if (plan.scriptResult != kOk)
             return kFailed;
         return reportMismatches(plan, out);

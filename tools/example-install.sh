@@ -8,8 +8,12 @@
 #                                    Update.src, Resolve.src, SOURCE\ (good
 #                                    copies of the program files)
 #   BASE\Program Files\Pixora\...    releases 2.0 and 3.0 (3.0 is newer),
-#                                    the toolkit directory with a wrong, a
-#                                    missing and two stray files
+#                                    the toolkit directory Imaging\Kit12
+#                                    with a wrong, a missing and two stray
+#                                    files, the OCR directory
+#                                    Imaging\OcrEngine (the registry names
+#                                    both: neither is where or as the update
+#                                    engine would derive them)
 #   BASE\Pixora Logs\                where the diagnostic log goes
 #   BASE\Pixora Patch\example.reg    registry entries to import
 #   BASE\Pixora Patch\example-remove.reg   their removal
@@ -27,9 +31,11 @@ fi
 
 medium="$unix_root/Pixora Patch"
 apps="$unix_root/Program Files/Pixora"
+kit="$apps/Imaging/Kit12"
+ocr="$apps/Imaging/OcrEngine"
 rm -rf "$medium" "$unix_root/Program Files" "$unix_root/Pixora Logs"
 mkdir -p "$medium/SOURCE/APP" "$medium/SOURCE/VEX" "$apps/Scan20" "$apps/Scan30" \
-    "$apps/VEXsoft/PLUGINS12/Profiles" "$apps/VEXsoft/Ocr" "$unix_root/Pixora Logs"
+    "$kit/Profiles" "$ocr" "$unix_root/Pixora Logs"
 
 # Times of the good files (seconds since 1970) and their file-time words.
 good_time=1700000000
@@ -51,26 +57,26 @@ entry() { # entry SCRIPT_PATH GOOD_FILE
 good "$medium/SOURCE/VEX/PXFILTER.DLL" "PXFILTER image filters, build 3.0.2 (good copy)"
 good "$medium/SOURCE/VEX/PXOCR.DLL" "PXOCR text recognition bridge, build 3.0.2 (good copy)"
 good "$medium/SOURCE/APP/PXSCAN.EXE" "PXSCAN scanner application, release 3.0.2 (good copy)"
-good "$apps/VEXsoft/PLUGINS12/PXCORE.DLL" "PXCORE toolkit core, build 3.0.2"
-good "$apps/VEXsoft/Ocr/OCRENG.EXE" "OCRENG recognition engine, build 3.0.2"
+good "$kit/PXCORE.DLL" "PXCORE toolkit core, build 3.0.2"
+good "$ocr/OCRENG.EXE" "OCRENG recognition engine, build 3.0.2"
 
 # What is wrong on disk: an old filter, a missing OCR bridge, two stray
 # files, an old application program.
-printf 'PXFILTER image filters, build 3.0.0\n' >"$apps/VEXsoft/PLUGINS12/PXFILTER.DLL"
-printf 'temporary scan data\n' >"$apps/VEXsoft/PLUGINS12/STRAY.TMP"
-printf 'PXOLD plug-in of release 2.0\n' >"$apps/VEXsoft/PLUGINS12/OLDPLUG.DLL"
-printf '[profile]\nname=default\n' >"$apps/VEXsoft/PLUGINS12/Profiles/default.ini"
+printf 'PXFILTER image filters, build 3.0.0\n' >"$kit/PXFILTER.DLL"
+printf 'temporary scan data\n' >"$kit/STRAY.TMP"
+printf 'PXOLD plug-in of release 2.0\n' >"$kit/OLDPLUG.DLL"
+printf '[profile]\nname=default\n' >"$kit/Profiles/default.ini"
 printf 'PXSCAN scanner application, release 3.0.0\n' >"$apps/Scan30/PXSCAN.EXE"
 printf '%%PDF-1.4 handbook\n' >"$apps/Scan30/handbook.pdf"
 touch -d '@1610000000' "$apps/Scan30/PXSCAN.EXE" "$apps/Scan30/handbook.pdf" \
-    "$apps/VEXsoft/PLUGINS12/PXFILTER.DLL"
+    "$kit/PXFILTER.DLL"
 # The older release.
 printf 'PXSCAN scanner application, release 2.0\n' >"$apps/Scan20/PXSCAN.EXE"
 printf 'Pixora Scan 2.0 help\n' >"$apps/Scan20/HELP.TXT"
 touch -d '@1550000000' "$apps/Scan20/PXSCAN.EXE" "$apps/Scan20/HELP.TXT"
 
 w_apps="$win_root\\Program Files\\Pixora"
-w_vex="$w_apps\\VEXsoft\\PLUGINS12"
+w_vex="$w_apps\\Imaging\\Kit12"
 w_medium="$win_root\\Pixora Patch"
 
 # The catalogue: release 4.0 is known but not installed.
@@ -94,11 +100,11 @@ EOT
     printf '%s\n' "[409]"
     printf '%s\n' "; Pixora Scan 3.0 to build 3.0.2"
     printf '%s\n' "[Pixora Scan\\3.0]"
-    entry '%VEXDIR%\PXCORE.DLL' "$apps/VEXsoft/PLUGINS12/PXCORE.DLL"
+    entry '%VEXDIR%\PXCORE.DLL' "$kit/PXCORE.DLL"
     entry '%VEXDIR%\PXFILTER.DLL' "$medium/SOURCE/VEX/PXFILTER.DLL"
     entry '%VEXDIR%\PXOCR.DLL' "$medium/SOURCE/VEX/PXOCR.DLL"
     entry '%APPDIR%PXSCAN.EXE' "$medium/SOURCE/APP/PXSCAN.EXE"
-    entry '%OCRDIR%\OCRENG.EXE' "$apps/VEXsoft/Ocr/OCRENG.EXE"
+    entry '%OCRDIR%\OCRENG.EXE' "$ocr/OCRENG.EXE"
     printf '%s\n' 'RegValue=HKLM,Software\Orvantis\Pixora Scan\3.0,PluginPath="%VEXDIR%"'
     printf '%s\n' 'RegValue=HKLM,Software\Orvantis\Pixora Scan\3.0,OcrPath="%OCRDIR%"'
     printf '%s\n' 'RegValue=HKLM,Software\Orvantis\Pixora Scan\3.0,Build=dword:302'
@@ -126,7 +132,7 @@ REGEDIT4
 [HKEY_LOCAL_MACHINE\\Software\\Orvantis\\Pixora\\VEX\\1.2]
 "VEXDir"="$(reg_path "$w_vex")"
 "PlugInDir"="$(reg_path "$w_vex")"
-"OCR Path"="$(reg_path "$w_apps\\VEXsoft\\Ocr\\OCRENG.EXE")"
+"OCR Path"="$(reg_path "$w_apps\\Imaging\\OcrEngine\\OCRENG.EXE")"
 "OCR Language"=dword:00000009
 "Toolkit Version"=dword:00000120
 "Usage Count"=dword:00000003

@@ -667,12 +667,95 @@ TEST_F(Plan, WhatCannotBeDoneShowsAsTheRunWillMeetIt)
         << afterwards.out;
 }
 
+// The session manager's pending renames, read and written as UTF-16, for a
+// test that seeds other programs' entries and puts the value back after.
+const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
+
+// The value's bytes; "<none>" when there is no value.
+std::string pendingBytes()
+{
+    UniqueHkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, key.put()) !=
+        ERROR_SUCCESS)
+        return "<none>";
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key.get(), kPendingRenames, nullptr, &type, nullptr, &size) !=
+        ERROR_SUCCESS)
+        return "<none>";
+    std::string bytes(size, '\0');
+    EXPECT_EQ(RegQueryValueExW(key.get(), kPendingRenames, nullptr, &type,
+                               reinterpret_cast<BYTE*>(bytes.data()), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+    bytes.resize(size);
+    return bytes;
+}
+
+// Writes the value ("<none>": removes it).
+void setPendingBytes(const std::string& bytes)
+{
+    UniqueHkey key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, key.put()),
+              ERROR_SUCCESS);
+    if (bytes == "<none>") {
+        RegDeleteValueW(key.get(), kPendingRenames);
+        return;
+    }
+    ASSERT_EQ(RegSetValueExW(key.get(), kPendingRenames, 0, REG_MULTI_SZ,
+                             reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS);
+}
+
+// UTF-16 strings, each with its terminator, as the value's bytes.
+std::string utf16(const std::vector<std::wstring>& strings)
+{
+    std::string bytes;
+    for (const std::wstring& text : strings)
+        bytes.append(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2);
+    return bytes;
+}
+
+// The value's strings whose pairs (source, target) are not the one whose
+// target ends in tail, as the value's bytes (closing empty string kept).
+std::string withoutPairTo(const std::string& bytes, const std::wstring& tail)
+{
+    std::wstring units(bytes.size() / 2, L'\0');
+    std::memcpy(units.data(), bytes.data(), units.size() * 2);
+    std::vector<std::wstring> strings;
+    for (std::size_t at = 0; at < units.size();) {
+        const std::size_t end = std::min(units.find(L'\0', at), units.size());
+        strings.push_back(units.substr(at, end - at));
+        at = end + 1;
+    }
+    std::vector<std::wstring> kept;
+    for (std::size_t i = 0; i + 1 < strings.size(); i += 2) {
+        const std::wstring& target = strings[i + 1];
+        if (target.size() >= tail.size() &&
+            target.compare(target.size() - tail.size(), tail.size(), tail) == 0)
+            continue;
+        kept.push_back(strings[i]);
+        kept.push_back(target);
+    }
+    kept.emplace_back();
+    return utf16(kept);
+}
+
+// Puts the value back as it was when made.
+struct PendingRestorer {
+    std::string before = pendingBytes();
+    ~PendingRestorer() { setPendingBytes(before); }
+};
+
 // A file that another program holds is replaced, and a stray one deleted,
 // at the next start of the machine: planned, run, shown as waiting, carried
 // out by the restart of the prefix, and undone.
 TEST_F(Plan, FilesInUseFinishAtTheNextRestart)
 {
     ScratchKey settings(HKEY_LOCAL_MACHINE, "Software\\Orvantis\\Pixora Patch");
+    const PendingRestorer restorer;
     std::string script = source("A.DLL", "anchor", "%VEXDIR%\\A.DLL");
     makeFile(toolkit_ + "\\A.DLL", "anchor", 0x01D0000000100000ull + 6);
     script += source("FREE.DLL", "free", "%VEXDIR%\\FREE.DLL");
@@ -722,6 +805,16 @@ TEST_F(Plan, FilesInUseFinishAtTheNextRestart)
     EXPECT_NE(planned.out.find("*deleting " + stray + " in use by another program"),
               std::string::npos);
 
+    // Other programs' renames wait already: deletions of files whose names
+    // the code page cannot hold, and a rename of the stray file elsewhere.
+    // They stay byte for byte whatever becomes of this patch's own.
+    const std::wstring lodz = L"C:\\Apps\\\u0141\u00F3d\u017A\\";
+    const std::string foreign =
+        utf16({L"\\??\\C:\\Apps\\\u65E5\u672C\u8A9E\\a.dll", L"", L"\\??\\" + lodz + L"old.log",
+               L"", L"\\??\\" + std::wstring(stray.begin(), stray.end()),
+               L"!\\??\\" + lodz + L"stray.bak", L""});
+    setPendingBytes(foreign);
+
     // Run: the free file now, the held ones at the next start.
     std::vector<std::string> older = keptRuns();
     record = makeRecord(program_, "");
@@ -752,23 +845,30 @@ TEST_F(Plan, FilesInUseFinishAtTheNextRestart)
     EXPECT_NE(verified.find(", replaced at the next restart\n"), std::string::npos) << verified;
     EXPECT_EQ(waiting.out.find("~md"), std::string::npos) << "the waiting copy stays";
     const Outcome dry = runUndo("--dry-run " + id);
-    EXPECT_NE(dry.out.find("would cancel its change at the next restart"), std::string::npos)
-        << dry.out;
+    EXPECT_EQ(countOf(dry.out, "would cancel its change at the next restart"), 2) << dry.out;
 
-    // Undone before the restart: nothing waits any more, the waiting copy
-    // is gone, the folder holds what it held.
+    // The held file's replacement no longer waits (taken back by something
+    // else): the undo says so, and cancels the deletion that still waits.
+    setPendingBytes(withoutPairTo(pendingBytes(), L"\\HELD.DLL"));
+    // Undone before the restart: nothing of this patch waits any more, the
+    // other programs' entries are as they were, the waiting copy is gone,
+    // the folder holds what it held.
     const Outcome cancelled = runUndo(id);
     EXPECT_EQ(cancelled.code, 0u) << cancelled.out;
-    EXPECT_NE(cancelled.out.find("its change at the next restart cancelled"), std::string::npos)
+    EXPECT_NE(cancelled.out.find(stray + " (deleted by the clean-up; as before the run; its change "
+                                         "at the next restart cancelled)"),
+              std::string::npos)
         << cancelled.out;
-    const std::string pending =
-        readValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                  "PendingFileRenameOperations")
-            .bytes;
-    EXPECT_EQ(pending.find("plan-inst"), std::string::npos) << pending;
+    EXPECT_NE(cancelled.out.find(held + " (replaced by the run; as before the run; its change at "
+                                        "the next restart no longer waits)"),
+              std::string::npos)
+        << cancelled.out;
+    EXPECT_TRUE(pendingBytes() == foreign) << "other programs' pending renames changed";
     EXPECT_EQ(listDir(toolkit_),
               (std::vector<std::string>{"A.DLL", "FREE.DLL", "HELD.DLL", "STRAY.TMP"}));
     EXPECT_EQ(runFixwise(recordArgs(), patch_.path()).out.find(">f~"), std::string::npos);
+    // The restart below carries out this patch's renames only.
+    setPendingBytes(restorer.before);
 
     // Run again, both left for the restart; the holder ends, and a third
     // run replaces and deletes them now, taking the second run's changes at
@@ -941,6 +1041,9 @@ TEST_F(Plan, AnchorFoundOnAnotherDriveMovesTheInstallationThere)
     script += source("B.DLL", "bbbb", "%VEXDIR%\\B.DLL");
     makeFile(elsewhere + "\\B.DLL", "bbbb", 0x01D0000000100000ull + 4);
     makeFile(elsewhere + "\\STRAY.TMP", "stray");
+    // The OCR folder moves with the anchor, to a folder that no derivation
+    // gives.
+    script += std::string("RegValue=HKLM,") + kRegKey + ",Path=\"%OCRDIR%\"\n";
     writeData(script, name + "=SOURCE\\" + name + "\nB.DLL=SOURCE\\B.DLL\n");
 
     const Outcome planned = runFixwise("--json " + recordArgs(), patch_.path());
@@ -972,9 +1075,22 @@ TEST_F(Plan, AnchorFoundOnAnotherDriveMovesTheInstallationThere)
         EXPECT_EQ(runner_.run(r), kOk);
     }
     EXPECT_EQ(std::string(r.toolkitDir), elsewhere);
+    EXPECT_EQ(std::string(r.ocrPath), elsewhere);
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, kRegKey, "Path").bytes, elsewhere + '\0');
     EXPECT_EQ(logged(runner_.log(), ">Deleting file "),
               std::set<std::string>{elsewhere + "\\STRAY.TMP"});
-    EXPECT_EQ(runFixwise(recordArgs(), patch_.path()).code, 0u);
+    // The check after the run (with the record as the run left it) and the
+    // plan afterwards (with the record as found) agree: nothing to do, in
+    // the folders where the run worked.
+    std::string report = "x";
+    EXPECT_EQ(verify(r, report), 0) << report;
+    EXPECT_EQ(report, "");
+    const Outcome after = runFixwise("--json " + recordArgs(), patch_.path());
+    EXPECT_EQ(after.code, 0u) << after.out;
+    const json afterDoc = json::parse(after.out);
+    EXPECT_EQ(afterDoc["installation"]["toolkitDir"], r.toolkitDir);
+    EXPECT_EQ(afterDoc["installation"]["ocrPath"], r.ocrPath);
+    EXPECT_EQ(afterDoc["installation"]["pluginDir"], r.pluginDir);
     removeTree("E:\\plan-kit");
 }
 

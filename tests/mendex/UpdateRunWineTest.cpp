@@ -99,11 +99,16 @@ TEST_F(UpdateRun, DerivedDirectoriesAreUsedAndWrittenBack)
 
 TEST_F(UpdateRun, OcrPathNamingAFileIsReducedToItsDirectory)
 {
+    // An OCR folder of a name that no derivation gives: the run works in it,
+    // and so does the check after the run (with the record as the run left
+    // it), which finds nothing amiss.
     makeDirs(inst_ / "OcrHome");
     makeFile(inst_ / "OcrHome\\OCR.EXE", "ocr");
+    const std::string anchor = source("FILTER32.DLL", "filter", "%VEXDIR%\\FILTER32.DLL");
+    makeFile(toolkit_ + "\\FILTER32.DLL", "filter", 0x01D0000000100000ull + 6);
     const std::string entry = source("ENGINE.DLL", "engine", "%OCRDIR%\\ENGINE.DLL");
     makeFile(inst_ / "OcrHome\\ENGINE.DLL", "engine", 0x01D0000000100000ull + 6);
-    writeScript(entry);
+    writeScript(anchor + entry + "RegValue=HKLM," + kRegKey + ",OcrDir=\"%OCRDIR%\"\n");
     writeResolve("");
     InstallRecord r = makeRecord(program_, toolkit_, inst_ / "OcrHome\\OCR.EXE");
     std::strcpy(r.pluginDir, "C:\\Keep");
@@ -111,8 +116,12 @@ TEST_F(UpdateRun, OcrPathNamingAFileIsReducedToItsDirectory)
     EXPECT_STREQ(r.toolkitDir, toolkit_.c_str());
     EXPECT_STREQ(r.ocrPath, (inst_ / "OcrHome").c_str());
     EXPECT_STREQ(r.pluginDir, "C:\\Keep");
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, kRegKey, "OcrDir").bytes, inst_ / "OcrHome" + '\0');
     EXPECT_EQ(countOf(runner_.log(), "Formated"), 0);
     EXPECT_EQ(countOf(runner_.log(), "Restoring"), 0);
+    std::string report = "x";
+    EXPECT_EQ(verify(r, report), 0) << report;
+    EXPECT_EQ(report, "");
 }
 
 TEST_F(UpdateRun, ProgramDirectoryWithoutBackslashLeavesTheToolkitDirectory)

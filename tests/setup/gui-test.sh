@@ -31,6 +31,8 @@ base="fwtest\\gui-$$"
 root="$WINEPREFIX/drive_c/fwtest/gui-$$"
 medium="$root/Pixora Patch"
 apps="$root/Program Files/Pixora"
+kit="$apps/Imaging/Kit12" # the example's toolkit folder
+w_kit="C:\\$base\\Program Files\\Pixora\\Imaging\\Kit12"
 
 cleanup() {
     [ -n "$setup_pid" ] && kill "$setup_pid" 2>/dev/null
@@ -85,11 +87,21 @@ wait_probe() {
 # A fresh example installation with the binaries on its medium.
 fresh_install() {
     "$here/../../tools/example-install.sh" "$WINEPREFIX/drive_c" "$base" >/dev/null
-    for f in Setup.exe Scoutex.dll Mendex.dll patchres.dll devprobe.exe; do
+    for f in Setup.exe Scoutex.dll Mendex.dll patchres.dll devprobe.exe fixwise.exe; do
         cp "$bin/$f" "$medium/"
     done
     "$wine" regedit /S "$medium/example.reg" </dev/null >/dev/null 2>&1
 }
+# plan_matches WHAT: fixwise plan, run in the medium's folder after a run,
+# finds nothing to do, as the check after the run did.
+plan_matches() {
+    planned=$(cd "$medium" && "$wine" fixwise.exe plan </dev/null 2>/dev/null)
+    code=$?
+    expect "$1: the plan afterwards finds nothing to do" "$(printf '%s' "$planned" | tr -d '\r')" \
+        "nothing to do: the installation matches"
+    expect "$1: the plan afterwards exits with 0" "exit $code" "exit 0"
+}
+w_ocr="C:\\$base\\Program Files\\Pixora\\Imaging\\OcrEngine"
 # Waits up to 10 s for Setup to end.
 setup_ends() {
     i=0
@@ -121,18 +133,19 @@ import -window root "$out/gui-closing.png" 2>/dev/null
 auto box "*" OK 10000 >/dev/null
 setup_ends && fw_pass "Setup ends after the closing message" || fw_fail "Setup still running"
 
-same_file "wrong filter replaced" "$apps/VEXsoft/PLUGINS12/PXFILTER.DLL" \
+same_file "wrong filter replaced" "$kit/PXFILTER.DLL" \
     "$medium/SOURCE/VEX/PXFILTER.DLL"
-same_file "missing OCR bridge restored" "$apps/VEXsoft/PLUGINS12/PXOCR.DLL" \
+same_file "missing OCR bridge restored" "$kit/PXOCR.DLL" \
     "$medium/SOURCE/VEX/PXOCR.DLL"
 same_file "application of the newest release replaced" "$apps/Scan30/PXSCAN.EXE" \
     "$medium/SOURCE/APP/PXSCAN.EXE"
 expect "older release untouched" "$(cat "$apps/Scan20/PXSCAN.EXE")" "release 2.0"
-gone "stray file deleted" "$apps/VEXsoft/PLUGINS12/STRAY.TMP"
-gone "old plug-in deleted" "$apps/VEXsoft/PLUGINS12/OLDPLUG.DLL"
-there "subdirectory of the toolkit kept" "$apps/VEXsoft/PLUGINS12/Profiles/default.ini"
-expect "registry written" "$(auto regdump HKLM 'Software\Orvantis\Pixora Scan\3.0')" \
-    "PluginPath = \"C:\\$base\\Program Files\\Pixora\\VEXsoft\\PLUGINS12\""
+gone "stray file deleted" "$kit/STRAY.TMP"
+gone "old plug-in deleted" "$kit/OLDPLUG.DLL"
+there "subdirectory of the toolkit kept" "$kit/Profiles/default.ini"
+written=$(auto regdump HKLM 'Software\Orvantis\Pixora Scan\3.0')
+expect "registry written" "$written" "PluginPath = \"$w_kit\""
+expect "registry written: the OCR folder the run used" "$written" "OcrPath = \"$w_ocr\""
 wait_probe
 expect "hardware check started from Setup's directory, quoted" \
     "$(cat "$medium/devprobe.log" 2>/dev/null)" "started: \"C:\\$base\\Pixora Patch\\devprobe.exe\""
@@ -141,6 +154,7 @@ expect "search's log block" "$log" ">Last Pixora App: Pixora Scan\\3.0"
 expect "update's log block" "$log" ">Update Start....."
 [ "$(printf '%s\n' "$log" | grep -c -- '---------------- Log Start')" = 2 ] &&
     fw_pass "two log blocks" || fw_fail "two log blocks"
+plan_matches "the whole run"
 
 # cancel_run HOW: ends a run through HOW (cancel, close or escape)
 cancel_run() {
@@ -186,6 +200,7 @@ expect "log: the update result" "$log" "update result 0"
 expect "log: the check after the update" "$log" "verify result 0"
 expect "log: the outcome" "$log" "outcome: updated, exit code 0"
 expect "log: the exit code" "$log" "exit code 0"
+plan_matches "/quiet"
 
 echo "-- /passive, with Enter during the wait"
 start_run -passive
@@ -199,6 +214,7 @@ case "$(auto box "*" none 2500)" in
 esac
 run_result
 expect "the run completes: exit code 0" "$result" "exit 0"
+plan_matches "/passive"
 
 echo "-- a second Setup"
 start_run
@@ -249,6 +265,32 @@ for delay in 0 0.1 0.3 0.5 0.8 1.1 1.4 1.7 2.0 2.5 last; do
     esac
 done
 
+echo "-- a relocated toolkit folder"
+# The registry names a toolkit folder that is gone; the run finds the anchor
+# in the installed one and works there (the OCR folder moving with it, so
+# its engine gets a good copy there), and the check after the run looks
+# there too.
+cp -p "$apps/Imaging/OcrEngine/OCRENG.EXE" "$medium/SOURCE/VEX/OCRENG.EXE"
+printf 'OCRENG.EXE=SOURCE\\VEX\\OCRENG.EXE\n' >>"$medium/Resolve.src"
+printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvantis\\Pixora\\VEX\\1.2]\n"VEXDir"="%s"\n' \
+    "$(printf '%s' "C:\\$base\\Program Files\\Pixora\\Moved\\Kit12" | sed 's/\\/\\\\/g')" \
+    >"$root/moved.reg"
+"$wine" regedit /S "$root/moved.reg" </dev/null >/dev/null 2>&1
+start_run /log "C:\\$base\\moved.log"
+auto box "Pixora Update" OK 30000 >/dev/null
+closing=$(auto box "*" none 60000)
+expect "relocated toolkit: the closing message says the update is done" "$closing" "is up to date"
+auto box "*" OK 10000 >/dev/null
+run_result
+expect "relocated toolkit: exit code 0" "$result" "exit 0"
+log=$(tr -d '\r' <"$root/moved.log" 2>/dev/null)
+expect "relocated toolkit: the check after the run" "$log" "verify result 0"
+same_file "relocated toolkit: the OCR engine restored beside the anchor" "$kit/OCRENG.EXE" \
+    "$medium/SOURCE/VEX/OCRENG.EXE"
+expect "relocated toolkit: the OCR folder written as the run used it" \
+    "$(auto regdump HKLM 'Software\Orvantis\Pixora Scan\3.0')" "OcrPath = \"$w_kit\""
+plan_matches "relocated toolkit"
+
 echo "-- exit codes"
 start_run /quiet /bogus /log "C:\\$base\\bad.log"
 run_result
@@ -285,7 +327,7 @@ run_result
 expect "a file that cannot be restored: exit code 1604" "$result" "exit 1604"
 log=$(tr -d '\r' <"$root/incomplete.log" 2>/dev/null)
 expect "log of an incomplete run: the update result" "$log" "update result -15"
-same_file "the other files restored all the same" "$apps/VEXsoft/PLUGINS12/PXFILTER.DLL" \
+same_file "the other files restored all the same" "$kit/PXFILTER.DLL" \
     "$medium/SOURCE/VEX/PXFILTER.DLL"
 # The missing OCR bridge without its line in Resolve.src: the run cannot
 # restore it and returns 0; the check after it finds the file.
@@ -297,7 +339,7 @@ expect "a file without a resolve line: exit code 1604" "$result" "exit 1604"
 log=$(tr -d '\r' <"$root/mismatch.log" 2>/dev/null)
 expect "log of a run that does not match: the update result" "$log" "update result 0"
 expect "log of a run that does not match: the file" "$log" \
-    "does not match: file C:\\$base\\Program Files\\Pixora\\VEXsoft\\PLUGINS12\\PXOCR.DLL: missing"
+    "does not match: file $w_kit\\PXOCR.DLL: missing"
 expect "log of a run that does not match: the outcome" "$log" \
     "outcome: the installation does not match, exit code 1604"
 "$wine" regedit /S "$medium/example-remove.reg" </dev/null >/dev/null 2>&1
@@ -413,9 +455,9 @@ setup_exe="C:\\$base\\Pixora Patch\\Setup.exe"
 echo "-- a program file in use, with the real libraries: finished by the restart"
 fresh_install
 cp "$bin/fixwise.exe" "$medium/"
-filter="$apps/VEXsoft/PLUGINS12/PXFILTER.DLL"
+filter="$kit/PXFILTER.DLL"
 lock_out="$out/gui-lock-$$.txt"
-"$wine" "$bin/fwauto.exe" lock 60000 "C:\\$base\\Program Files\\Pixora\\VEXsoft\\PLUGINS12\\PXFILTER.DLL" \
+"$wine" "$bin/fwauto.exe" lock 60000 "$w_kit\\PXFILTER.DLL" \
     </dev/null >"$lock_out" 2>/dev/null &
 lock_pid=$!
 i=0
@@ -426,7 +468,7 @@ done
 exit_code "/quiet with a program file held open" 3010 /quiet /log "C:\\$base\\held.log"
 expect "held file: the old one stays until the restart" "$(cat "$filter" 2>/dev/null)" "build 3.0.0"
 expect "held file: the run log names it for the restart" "$(tr -d '\r' <"$root/held.log" 2>/dev/null)" \
-    "at restart: C:\\$base\\Program Files\\Pixora\\VEXsoft\\PLUGINS12\\PXFILTER.DLL (in use by another program)"
+    "at restart: $w_kit\\PXFILTER.DLL (in use by another program)"
 planned=$(cd "$medium" && "$wine" fixwise.exe plan </dev/null 2>/dev/null | tr -d '\r'; echo "exit $?")
 expect "held file: the plan shows the replacement waiting" "$planned" "replaced at the next restart"
 kill "$lock_pid" 2>/dev/null
