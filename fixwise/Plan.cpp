@@ -208,6 +208,14 @@ const char* sourceProblem(SourceState state)
     return sourceText(state).problem;
 }
 
+// Why a planned restore cannot be made; nullptr when it can.
+const char* restoreProblem(const PlannedFile& f)
+{
+    if (f.folderLink)
+        return "its folder is a link (a junction or symbolic link), not a folder of its own";
+    return sourceProblem(f.sourceState);
+}
+
 const char* sourceName(SourceState state)
 {
     return sourceText(state).name;
@@ -296,7 +304,7 @@ void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
     for (const PlannedFile& f : plan.files) {
         if (!f.restore)
             continue;
-        const char* problem = f.inUse ? "in use" : sourceProblem(f.sourceState);
+        const char* problem = f.inUse ? "in use" : restoreProblem(f);
         if (f.inUse)
             std::printf("!f    %s in use by %s\n", f.entry.path, holderText(f.holders).c_str());
         else
@@ -325,6 +333,9 @@ void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
     if (plan.hasFiles && plan.cleanup.result != kOk)
         std::printf("!d    %s\n      clean-up %s\n", plan.cleanup.directory.c_str(),
                     plan.cleanup.result == kNotOnDisk ? "cannot list the folder"
+                    : plan.cleanup.seen.link
+                        ? "refused: the folder is a link (a junction or symbolic link); "
+                          "the clean-up works only in a folder of its own"
                     : plan.cleanup.toolkitFolder
                         ? "refused: not a toolkit folder"
                         : "refused: it holds none of the files listed in it, so it is not "
@@ -404,7 +415,7 @@ void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
         relocated = relocated || f.relocatesToolkit;
         if (!f.restore)
             continue;
-        const char* problem = f.inUse ? "in use" : sourceProblem(f.sourceState);
+        const char* problem = f.inUse ? "in use" : restoreProblem(f);
         files.push_back({{"path", utf8(f.entry.path)},
                          {"code", problem ? "!f" : restoreCode(f)},
                          {"expected", stampJson(f.expected())},
@@ -438,6 +449,7 @@ void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
                       {"runs", plan.hasFiles},
                       {"refused", plan.hasFiles && plan.cleanup.result == kFailed},
                       {"toolkitFolder", plan.cleanup.toolkitFolder},
+                      {"link", plan.cleanup.seen.link},
                       {"result", plan.cleanup.result},
                       {"deletes", deletes},
                       {"holders", deleteHolders}};
