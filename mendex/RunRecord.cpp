@@ -948,10 +948,12 @@ Restored RunKeeper::removeStray(std::size_t index, const HeldFolder& folder, boo
     // move or deletion then goes through its handle, never by its path.
     const FileIdentity planned = index < seen.size() ? seen[index] : FileIdentity();
     UniqueFile file(openInFolder(path.c_str(), DELETE | FILE_WRITE_ATTRIBUTES, planned, folder));
+    DWORD error = file ? ERROR_SUCCESS : GetLastError();
     if (!s.on) {
         if (file && deleteByHandle(file.get()))
             return Restored::now;
-        const DWORD error = GetLastError();
+        if (file)
+            error = GetLastError();
         file.reset();
         if (!isInUseFailure(error, path.c_str()))
             return Restored::no;
@@ -970,7 +972,8 @@ Restored RunKeeper::removeStray(std::size_t index, const HeldFolder& folder, boo
         return Restored::no;
     }
     bool gone = file && moveByHandle(file.get(), backup);
-    DWORD error = gone ? ERROR_SUCCESS : GetLastError();
+    if (file && !gone)
+        error = GetLastError();
     if (file && !gone && error == ERROR_NOT_SAME_DEVICE) {
         change.copied = copyByHandle(file.get(), backup);
         error = GetLastError();
