@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 
 bool identityOf(HANDLE handle, FileIdentity& out)
 {
@@ -142,18 +144,27 @@ bool HeldFolder::open(const char* dir, const FileIdentity* planned)
     if (!folder || !isFolder(folder.get()) || !identityOf(folder.get(), identity_) ||
         isReparsePoint(folder.get(), dir) || (planned && !identity_.sameFileAs(*planned)))
         return false;
-    final_ = finalPathOf(folder.get());
+    try {
+        final_ = finalPathOf(folder.get());
+    } catch (...) {
+        return false;
+    }
     if (final_.empty())
         return false;
     handle_ = std::move(folder);
     return true;
 }
 
-bool HeldFolder::holds(HANDLE file) const
+bool HeldFolder::holds(HANDLE file) const noexcept
 {
     if (!handle_)
         return false;
-    const std::wstring path = finalPathOf(file);
+    std::wstring path;
+    try {
+        path = finalPathOf(file);
+    } catch (...) {
+        return false;
+    }
     // The folder's path and one separator (a drive's root ends in one).
     std::size_t prefix = final_.size();
     if (final_.back() != L'\\')
@@ -182,25 +193,30 @@ UniqueFile openInFolder(const char* path, DWORD access, const FileIdentity& plan
     return file;
 }
 
-bool moveByHandle(HANDLE file, const std::string& to)
+bool moveByHandle(HANDLE file, const std::string& to) noexcept
 {
-    // The new name as the system's own (NT) path.
-    std::wstring name = wideOf(to);
-    if (name.empty())
+    try {
+        // The new name as the system's own (NT) path.
+        std::wstring name = wideOf(to);
+        if (name.empty())
+            return false;
+        if (name.compare(0, 2, L"\\\\") == 0)
+            name = L"\\??\\UNC\\" + name.substr(2);
+        else
+            name = L"\\??\\" + name;
+        const std::size_t bytes = name.size() * sizeof(wchar_t);
+        std::string buffer(sizeof(FILE_RENAME_INFO) + bytes, '\0');
+        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        rename->ReplaceIfExists = FALSE;
+        rename->RootDirectory = nullptr;
+        rename->FileNameLength = static_cast<DWORD>(bytes);
+        std::memcpy(rename->FileName, name.data(), bytes);
+        return SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                          static_cast<DWORD>(buffer.size())) != FALSE;
+    } catch (...) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
-    if (name.compare(0, 2, L"\\\\") == 0)
-        name = L"\\??\\UNC\\" + name.substr(2);
-    else
-        name = L"\\??\\" + name;
-    const std::size_t bytes = name.size() * sizeof(wchar_t);
-    std::string buffer(sizeof(FILE_RENAME_INFO) + bytes, '\0');
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = FALSE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(bytes);
-    std::memcpy(rename->FileName, name.data(), bytes);
-    return SetFileInformationByHandle(file, FileRenameInfo, rename,
-                                      static_cast<DWORD>(buffer.size())) != FALSE;
+    }
 }
 
 bool deleteByHandle(HANDLE file)
@@ -234,15 +250,15 @@ bool copyByHandle(HANDLE file, const std::string& to)
                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!copy)
         return false;
-    bool whole = true;
-    std::string buffer(1 << 16, '\0');
+    static constexpr DWORD kChunk = 1 << 16;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kChunk]);
+    bool whole = buffer != nullptr;
     for (DWORD read = 0; whole;) {
-        whole = ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
-                         nullptr) != FALSE;
+        whole = ReadFile(source.get(), buffer.get(), kChunk, &read, nullptr) != FALSE;
         if (!whole || read == 0)
             break;
         DWORD written = 0;
-        whole = WriteFile(copy.get(), buffer.data(), read, &written, nullptr) && written == read;
+        whole = WriteFile(copy.get(), buffer.get(), read, &written, nullptr) && written == read;
     }
     LARGE_INTEGER size{};
     whole = whole && GetFileSizeEx(copy.get(), &size) &&

@@ -59,7 +59,7 @@ public:
     bool isOpen() const { return static_cast<bool>(handle_); }
     const FileIdentity& identity() const { return identity_; }
     // True when the open file lies directly in this folder.
-    bool holds(HANDLE file) const;
+    bool holds(HANDLE file) const noexcept;
 
 private:
     UniqueFile handle_;
@@ -83,7 +83,7 @@ UniqueFile openInFolder(const char* path, DWORD access, const FileIdentity& plan
 // on the same volume; an existing name is not replaced), by its handle.
 // False with GetLastError ERROR_NOT_SAME_DEVICE when to is on another
 // volume.
-bool moveByHandle(HANDLE file, const std::string& to);
+bool moveByHandle(HANDLE file, const std::string& to) noexcept;
 
 // Deletes the file open with DELETE and FILE_WRITE_ATTRIBUTES access by its
 // handle; a read-only file with one link has its attribute cleared on it
