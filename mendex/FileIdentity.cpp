@@ -19,12 +19,23 @@ bool identityOf(HANDLE handle, FileIdentity& out)
     return true;
 }
 
-bool identityOf(const char* path, FileIdentity& out)
+namespace
+{
+
+// The identity of what path names, opened with flags, sharing everything.
+bool identityByOpen(const char* path, DWORD flags, FileIdentity& out)
 {
     UniqueFile file(CreateFileA(path, FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                OPEN_EXISTING, flags, nullptr));
     return file && identityOf(file.get(), out);
+}
+
+} // namespace
+
+bool identityOf(const char* path, FileIdentity& out)
+{
+    return identityByOpen(path, FILE_FLAG_BACKUP_SEMANTICS, out);
 }
 
 bool removeFileEntry(const char* path)
@@ -131,10 +142,7 @@ bool folderIdentityOf(const char* dir, FileIdentity& out, bool& reparse)
 
 bool entryIdentityOf(const char* path, FileIdentity& out)
 {
-    UniqueFile file(CreateFileA(path, FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return file && identityOf(file.get(), out);
+    return identityByOpen(path, FILE_FLAG_OPEN_REPARSE_POINT, out);
 }
 
 bool HeldFolder::open(const char* dir, const FileIdentity* planned)
