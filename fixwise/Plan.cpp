@@ -119,6 +119,14 @@ const char* sourceProblem(SourceState state)
     return sourceText(state).problem;
 }
 
+// Why a planned restore cannot be made; nullptr when it can.
+const char* restoreProblem(const PlannedFile& f)
+{
+    if (f.folderLink)
+        return "its folder is a link (a junction or symbolic link), not a folder of its own";
+    return sourceProblem(f.sourceState);
+}
+
 const char* sourceName(SourceState state)
 {
     return sourceText(state).name;
@@ -207,7 +215,7 @@ void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
     for (const PlannedFile& f : plan.files) {
         if (!f.restore)
             continue;
-        const char* problem = f.inUse ? "in use" : sourceProblem(f.sourceState);
+        const char* problem = f.inUse ? "in use" : restoreProblem(f);
         if (f.inUse)
             std::printf("!f    %s in use by %s\n", f.entry.path, holderText(f.holders).c_str());
         else
@@ -236,7 +244,10 @@ void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
     if (plan.hasFiles && plan.cleanup.result != kOk)
         std::printf("!d    %s\n      clean-up %s\n", plan.cleanup.directory.c_str(),
                     plan.cleanup.result == kNotOnDisk ? "cannot list the folder"
-                    : plan.cleanup.toolkitFolder      ? "refused: not a toolkit folder"
+                    : plan.cleanup.seen.link
+                        ? "refused: the folder is a link (a junction or symbolic link); "
+                          "the clean-up works only in a folder of its own"
+                    : plan.cleanup.toolkitFolder ? "refused: not a toolkit folder"
                     : plan.cleanup.onlyPatchFiles
                         ? "refused: the only files listed in it that it holds are those that "
                           "earlier runs of the patch created there, so it is not known to be "
@@ -321,7 +332,7 @@ void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
         relocated = relocated || f.relocatesToolkit;
         if (!f.restore)
             continue;
-        const char* problem = f.inUse ? "in use" : sourceProblem(f.sourceState);
+        const char* problem = f.inUse ? "in use" : restoreProblem(f);
         files.push_back({{"path", utf8(f.entry.path)},
                          {"code", problem ? "!f" : restoreCode(f)},
                          {"expected", stampJson(f.expected())},
@@ -357,6 +368,7 @@ void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
                       {"toolkitFolder", plan.cleanup.toolkitFolder},
                       {"onlyPatchFiles", plan.cleanup.onlyPatchFiles},
                       {"restoresInto", plan.cleanup.restoresInto},
+                      {"link", plan.cleanup.seen.link},
                       {"result", plan.cleanup.result},
                       {"deletes", deletes},
                       {"holders", deleteHolders}};

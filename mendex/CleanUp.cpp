@@ -50,12 +50,20 @@ bool isListedOnDisk(const char* path, const std::vector<FileIdentity>& identitie
 } // namespace
 
 int planCleanup(const char* directory, const FileList& fileList, const char* programDir,
-                std::vector<std::string>& deletes, const std::vector<std::string>* keep)
+                std::vector<std::string>& deletes, const std::vector<std::string>* keep,
+                CleanupSeen* seen)
 {
     deletes.clear();
+    CleanupSeen none;
+    CleanupSeen& saw = seen ? *seen : none;
+    saw = CleanupSeen();
     if (isBlankText(directory))
         return kFailed;
     if (isProtectedDir(directory, programDir))
+        return kFailed;
+    // A folder reached through a link is not cleaned: what it lists is
+    // not known to stay what the deletions then reach.
+    if (folderIdentityOf(directory, saw.folder, saw.link) && saw.link)
         return kFailed;
 
     try {
@@ -97,8 +105,14 @@ int planCleanup(const char* directory, const FileList& fileList, const char* pro
                 if (!listedIdentities(fileList, *identities))
                     return kFailed;
             }
-            if (!isListedOnDisk(path, *identities))
+            if (!isListedOnDisk(path, *identities)) {
+                // The file itself as its deletion will open it: one that
+                // cannot be opened now is not known, and is left alone.
+                FileIdentity identity;
+                entryIdentityOf(path, identity);
+                saw.files.push_back(identity);
                 deletes.emplace_back(path);
+            }
         } while (FindNextFileA(find.get(), &found));
 
         return GetLastError() == ERROR_NO_MORE_FILES ? kOk : kFailed;
@@ -106,6 +120,7 @@ int planCleanup(const char* directory, const FileList& fileList, const char* pro
         // Short of memory: without the whole list nothing can be told
         // apart, so nothing is deleted.
         deletes.clear();
+        saw.files.clear();
         return kFailed;
     }
 }
@@ -118,16 +133,21 @@ void logDeletion(const char* path, bool deleted)
         DiagLog("\n>Error deleting file %s", path);
 }
 
-void deleteStrayFile(const char* path)
+bool removeInFolder(const char* path, const FileIdentity& planned, const HeldFolder& folder)
 {
-    logDeletion(path, removeFileEntry(path));
+    UniqueFile file(openInFolder(path, DELETE | FILE_WRITE_ATTRIBUTES, planned, folder));
+    return file && deleteByHandle(file.get());
 }
 
 int cleanPluginDirectory(const char* directory, const FileList& fileList, const char* programDir)
 {
     std::vector<std::string> deletes;
-    const int result = planCleanup(directory, fileList, programDir, deletes);
-    for (const std::string& path : deletes)
-        deleteStrayFile(path.c_str());
-    return result;
+    CleanupSeen seen;
+    const int result = planCleanup(directory, fileList, programDir, deletes, nullptr, &seen);
+    HeldFolder folder;
+    const bool held = deletes.empty() || folder.open(directory, &seen.folder);
+    for (std::size_t i = 0; i < deletes.size(); ++i)
+        logDeletion(deletes[i].c_str(),
+                    held && removeInFolder(deletes[i].c_str(), seen.files[i], folder));
+    return held ? result : kFailed;
 }

@@ -357,9 +357,20 @@ RestoreSession::Folder* RestoreSession::folderOf(const char* path)
     auto [it, fresh] = folders_.emplace(key_, Folder());
     if (fresh) {
         it->second.dir = dir;
-        removeLeftovers(dir);
+        if (it->second.held.open(dir.c_str()))
+            removeLeftovers(dir);
     }
     return &it->second;
+}
+
+bool RestoreSession::folderAsPlanned(const char* path, const FileIdentity& planned)
+{
+    try {
+        const Folder* folder = folderOf(path);
+        return !folder || (folder->held.isOpen() && folder->held.identity().sameFileAs(planned));
+    } catch (...) {
+        return false;
+    }
 }
 
 void RestoreSession::visit(const char* path)
@@ -401,7 +412,7 @@ void RestoreSession::close() noexcept
 
 Restored restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
                      RestoreSession& session, const std::function<bool()>& beforeChange,
-                     FileIdentity* placed, std::string* waiting)
+                     FileIdentity* placed, std::string* waiting, const FileIdentity* plannedFolder)
 {
     const char* path = entry.path;
     char source[512];
@@ -425,7 +436,9 @@ Restored restoreFile(const char* productKey, const FileEntry& entry, int& runRes
     InUseCopy inUse;
     inUse.keepCopy = session.busyAtRestart;
     Restored restored = Restored::no;
-    if (!itself && right && (!beforeChange || beforeChange())) {
+    // The folder is still the one planned, and no link.
+    const bool there = !plannedFolder || session.folderAsPlanned(path, *plannedFolder);
+    if (!itself && right && there && (!beforeChange || beforeChange())) {
         if (replaceFileFromSource(source, path, session, placed, &inUse))
             restored = checkFile(entry) == kOk ? Restored::now : Restored::no;
         else if (inUse.inUse)

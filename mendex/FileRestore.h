@@ -43,8 +43,15 @@ public:
     bool scratchTemporary(const char* target, char* out, std::size_t cap);
 
     // Notes the folder of a listed file: scratch folders that interrupted
-    // runs left there are removed at a folder's first note.
+    // runs left there are removed at a folder's first note. The folder is
+    // opened then (never through a link) and held until close, sharing no
+    // deletion: nobody renames it while the session works there.
     void visit(const char* path);
+
+    // True when the folder of path, as the session holds it, is a plain
+    // folder (no reparse point) of identity planned; a path without a
+    // folder has none to check.
+    bool folderAsPlanned(const char* path, const FileIdentity& planned);
 
     // Removes the scratch folders that this session made (with a temporary
     // copy left in one) and forgets every folder. Never fails.
@@ -56,6 +63,9 @@ private:
         // The scratch folder made for it; "" when it has none.
         std::string scratch;
         bool tried = false;
+        // The folder itself, held from its first note; not open when it
+        // could not be opened or is a reparse point.
+        HeldFolder held;
     };
     Folder* folderOf(const char* path);
 
@@ -102,9 +112,13 @@ int checkFile(const FileEntry& entry);
 // the next start (logged as such), and is no failure.
 // waiting, when given, receives the path of the copy that waits for the
 // next start.
+// plannedFolder, when given, is the identity of the target's folder as the
+// plan saw it: a folder that is a reparse point now, or that is another
+// folder, is left alone (a failed copy).
 Restored restoreFile(const char* productKey, const FileEntry& entry, int& runResult,
                      RestoreSession& session, const std::function<bool()>& beforeChange = {},
-                     FileIdentity* placed = nullptr, std::string* waiting = nullptr);
+                     FileIdentity* placed = nullptr, std::string* waiting = nullptr,
+                     const FileIdentity* plannedFolder = nullptr);
 
 // Puts a copy of source in place of target in one step: the copy is made to
 // a temporary file beside the target and then moved over it. On any failure

@@ -228,6 +228,10 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool 
     bool relocated = false;
     bool heldListedFile = false;
     bool heldPatchFile = false;
+    // The folder of the last restore, seen once for the restores after it.
+    std::string lastFolder;
+    FileIdentity lastIdentity;
+    bool lastLink = false;
     for (FileEntry& entry : fileList) {
         const bool inToolkit = usesToolkitDir(entry);
         PlannedFile file;
@@ -279,6 +283,18 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool 
                 file.pending = true;
                 plan.pending.push_back(rename);
             }
+        char dir[sizeof file.entry.path];
+        copyText(dir, file.entry.path);
+        if (file.restore && cutAtLastBackslash(dir)) {
+            if (lastFolder.empty() || !samePathText(lastFolder.c_str(), dir)) {
+                lastFolder = dir;
+                lastIdentity = FileIdentity();
+                lastLink = false;
+                folderIdentityOf(dir, lastIdentity, lastLink);
+            }
+            file.folder = lastIdentity;
+            file.folderLink = lastLink;
+        }
         if (inToolkit && file.exists && !file.relocatesToolkit) {
             const bool patchFile = createdByPatch(file.entry.path);
             heldListedFile = heldListedFile || !patchFile;
@@ -308,7 +324,7 @@ void planFiles(RunPlan& plan, FileList& fileList, RestoreSession& session, bool 
         plan.cleanup.result = kFailed;
     else
         plan.cleanup.result = planCleanup(record.toolkitDir, fileList, record.programDir,
-                                          plan.cleanup.deletes, &waiting);
+                                          plan.cleanup.deletes, &waiting, &plan.cleanup.seen);
     for (const std::string& path : plan.cleanup.deletes) {
         bool pending = false;
         for (const PendingRename& rename : renames)
@@ -553,7 +569,8 @@ int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper, RunCount
                     int stepResult = kOk;
                     const Restored done = restoreFile(
                         plan.productKey, file.entry, stepResult, session,
-                        [&keeper, i] { return keeper.beforeRestore(i); }, &placed, &waiting);
+                        [&keeper, i] { return keeper.beforeRestore(i); }, &placed, &waiting,
+                        &file.folder);
                     if (stepResult != kOk)
                         runResult = stepResult;
                     keeper.afterRestore(
@@ -575,9 +592,14 @@ int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper, RunCount
         }
         session.close();
 
+        // The folder, held from the first deletion to the last: the one
+        // listed, never a link, and nobody renames it meanwhile.
+        HeldFolder folder;
+        const bool held = plan.cleanup.deletes.empty() ||
+                          folder.open(plan.cleanup.directory.c_str(), &plan.cleanup.seen.folder);
         for (std::size_t i = 0; i < plan.cleanup.deletes.size(); ++i) {
             const std::string& path = plan.cleanup.deletes[i];
-            const Restored done = keeper.removeStray(i, session.busyAtRestart);
+            const Restored done = keeper.removeStray(i, folder, session.busyAtRestart);
             if (done == Restored::now && i < plan.cleanup.pending.size() && plan.cleanup.pending[i])
                 takeBackEarlier(plan, nullptr, path, keeper, i);
             if (done == Restored::atRestart)
@@ -588,7 +610,8 @@ int applyRun(RunPlan& plan, RestoreSession& session, RunKeeper& keeper, RunCount
             if (done == Restored::inUse || done == Restored::atRestart)
                 busy(path, done);
         }
-        if (plan.cleanup.result != kOk)
+        folder.close();
+        if (plan.cleanup.result != kOk || !held)
             DiagLog("\n>Error cleaning up file in %s", plan.record.toolkitDir);
         if (!plan.cleanup.toolkitFolder && plan.cleanup.restoresInto > 0)
             DiagLog("\n>Restored into a folder that is not cleaned up (it held no listed file "

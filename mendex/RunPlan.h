@@ -5,6 +5,7 @@
 // the dry run of the author's tool.
 #pragma once
 
+#include "CleanUp.h"
 #include "DriveSearch.h"
 #include "FileRestore.h"
 #include "InUse.h"
@@ -45,6 +46,10 @@ struct PlannedFile {
     bool inUse = false; // the target is held open: replacing it would fail (when looked for)
     std::vector<std::string> holders; // who holds it, when in use
     bool pending = false;             // a replacement of it waits for the next start of the machine
+    // The folder that a restore puts the file in, as planned: the restore
+    // works there only while it is that folder, and never through a link.
+    FileIdentity folder;
+    bool folderLink = false; // that folder is a reparse point: the restore is refused
 
     // The script's size and time.
     FileStamp expected() const;
@@ -68,6 +73,9 @@ struct PlannedCleanup {
     std::vector<std::vector<std::string>> holders;
     // For each deletion: the deletion already waits for the next start.
     std::vector<bool> pending;
+    // The folder's identity and each deletion's, as listed: the deletions
+    // touch only these files, in that folder.
+    CleanupSeen seen;
 };
 
 // A registry value as it is now.

@@ -1000,24 +1000,50 @@ namespace
 {
 
 // Deletes a file in use at the next start; Restored::inUse when that
-// cannot be asked for.
-Restored deleteAtRestart(const std::string& path)
+// cannot be asked for. Only the file planned, still in the folder held: an
+// open that needs no sharing tells it. With a backup name, it is kept
+// first as it is now, by a second name (or a flushed copy, copied then
+// set); the backup goes again when the deletion cannot be asked for.
+Restored deleteAtRestart(const std::string& path, const FileIdentity& planned,
+                         const HeldFolder& folder, const std::string& backup, bool* copied)
 {
-    return scheduleAtRestart(path.c_str(), nullptr) ? Restored::atRestart : Restored::inUse;
+    UniqueFile file(openInFolder(path.c_str(), 0, planned, folder));
+    if (!file)
+        return GetLastError() == kNotAsPlanned ? Restored::no : Restored::inUse;
+    if (!backup.empty() && !CreateHardLinkA(backup.c_str(), path.c_str(), nullptr)) {
+        *copied = copyByHandle(file.get(), backup);
+        if (!*copied)
+            return Restored::inUse;
+    }
+    if (scheduleAtRestart(path.c_str(), nullptr))
+        return Restored::atRestart;
+    if (!backup.empty())
+        DeleteFileA(backup.c_str());
+    return Restored::inUse;
 }
 
 } // namespace
 
-Restored RunKeeper::removeStray(std::size_t index, bool atRestart)
+Restored RunKeeper::removeStray(std::size_t index, const HeldFolder& folder, bool atRestart)
 {
     State& s = *state_;
     const std::string& path = s.plan.cleanup.deletes[index];
+    const std::vector<FileIdentity>& seen = s.plan.cleanup.seen.files;
+    // Only the file that the plan listed, still in the folder held: the
+    // move or deletion then goes through its handle, never by its path.
+    const FileIdentity planned = index < seen.size() ? seen[index] : FileIdentity();
+    UniqueFile file(openInFolder(path.c_str(), DELETE | FILE_WRITE_ATTRIBUTES, planned, folder));
+    DWORD error = file ? ERROR_SUCCESS : GetLastError();
     if (!s.on) {
-        if (removeFileEntry(path.c_str()))
+        if (file && deleteByHandle(file.get()))
             return Restored::now;
-        if (!isInUseFailure(GetLastError(), path.c_str()))
+        if (file)
+            error = GetLastError();
+        file.reset();
+        if (!isInUseFailure(error, path.c_str()))
             return Restored::no;
-        return atRestart ? deleteAtRestart(path) : Restored::inUse;
+        return atRestart ? deleteAtRestart(path, planned, folder, std::string(), nullptr)
+                         : Restored::inUse;
     }
     if (s.failed || index >= s.deleteChange.size())
         return Restored::no;
@@ -1030,18 +1056,20 @@ Restored RunKeeper::removeStray(std::size_t index, bool atRestart)
     } catch (...) {
         return Restored::no;
     }
-    bool gone = MoveFileExA(path.c_str(), backup.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-    DWORD error = gone ? ERROR_SUCCESS : GetLastError();
-    if (!gone && error == ERROR_NOT_SAME_DEVICE) {
-        change.copied = copyFlushed(path, backup);
+    bool gone = file && moveByHandle(file.get(), backup);
+    if (file && !gone)
+        error = GetLastError();
+    if (file && !gone && error == ERROR_NOT_SAME_DEVICE) {
+        change.copied = copyByHandle(file.get(), backup);
         error = GetLastError();
         if (change.copied) {
-            gone = removeFileEntry(path.c_str());
+            gone = deleteByHandle(file.get());
             error = GetLastError();
             if (!gone)
                 DeleteFileA(backup.c_str());
         }
     }
+    file.reset();
     if (gone) {
         s.note(n, nullptr);
         return Restored::now;
@@ -1050,18 +1078,9 @@ Restored RunKeeper::removeStray(std::size_t index, bool atRestart)
         return Restored::no;
     if (!atRestart)
         return Restored::inUse;
-    // Kept as it is now, by a second name (or a copy), before the deletion
-    // is asked for.
-    if (!CreateHardLinkA(backup.c_str(), path.c_str(), nullptr)) {
-        change.copied = copyFlushed(path, backup);
-        if (!change.copied)
-            return Restored::inUse;
-    }
-    const Restored done = deleteAtRestart(path);
+    const Restored done = deleteAtRestart(path, planned, folder, backup, &change.copied);
     if (done == Restored::atRestart)
         s.note(n, nullptr, true);
-    else
-        DeleteFileA(backup.c_str());
     return done;
 }
 

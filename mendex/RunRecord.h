@@ -172,11 +172,15 @@ public:
                       const std::string& waiting = std::string());
     // Deletes plan.cleanup.deletes[index] by moving it into the run's
     // folder (copied, flushed and deleted when on another volume); unkept,
-    // a plain deletion. A file in use is, with atRestart, kept as a second
+    // a plain deletion. Only the file that the plan listed (its identity),
+    // lying directly in folder (the clean-up's folder, held open since the
+    // deletions began), is touched, and through its own handle: another
+    // file that took its name, or one reached through a link, stays
+    // (Restored::no). A file in use is, with atRestart, kept as a second
     // name (or a copy) and deleted at the next start. Restored::now when
     // it went, Restored::atRestart when it goes then, Restored::inUse or
     // Restored::no when it stays.
-    Restored removeStray(std::size_t index, bool atRestart = false);
+    Restored removeStray(std::size_t index, const HeldFolder& folder, bool atRestart = false);
     // A pending rename of an earlier run taken back for plan.files[index]
     // (deletion false) or plan.cleanup.deletes[index] (deletion true):
     // from is the rename's source.

@@ -38,8 +38,10 @@ done
 mkdir -p "$bindir"
 ln -sfn "$bindir" "$prefix/dosdevices/b:"
 # Drive A: (also outside the searched range) holds the Linux tools that tests
-# start to make links from the Linux side, which Wine follows.
+# start to make links from the Linux side, which Wine follows, and to rename
+# folders that a Windows program holds open.
 mkdir -p "$prefix/unix-tools"
 ln -sfn /bin/ln "$prefix/unix-tools/ln"
 ln -sfn /bin/rm "$prefix/unix-tools/rm"
+ln -sfn /bin/mv "$prefix/unix-tools/mv"
 ln -sfn "$prefix/unix-tools" "$prefix/dosdevices/a:"

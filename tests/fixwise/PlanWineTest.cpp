@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -608,6 +609,109 @@ TEST_F(Plan, AKilledRunIsPutBackByUndo)
         EXPECT_TRUE(changes.empty()) << "killed " << delay << " ms after the start, of " << length
                                      << " ms, run '" << killed << "':" << changes;
     }
+}
+
+// A user waits for the run's scratch folder in the toolkit folder and, while
+// the run copies there, swaps the folder for a link to a folder of theirs
+// holding files of the same names; in a second run, a stray for another
+// file of its name. The run touches nothing outside the folder, and nothing
+// that is not what it planned: those files stay, reported as not deleted.
+TEST_F(Plan, WhatIsSwappedDuringTheRunIsLeftAlone)
+{
+    std::string script = source("A.DLL", "anchor", "%VEXDIR%\\A.DLL");
+    makeFile(toolkit_ + "\\A.DLL", "anchor", 0x01D0000000100000ull + 6);
+    // A copy that lasts, so that the run is caught while it copies.
+    script += source("BIG.DLL", std::string(24 << 20, 'b'), "%VEXDIR%\\BIG.DLL");
+    writeData(script, "A.DLL=SOURCE\\A.DLL\nBIG.DLL=SOURCE\\BIG.DLL\n");
+    TempDir victim("plan-victim");
+    for (const char* name : {"A.DLL", "BIG.DLL", "STRAY.TMP", "OLD.DLL"})
+        makeFile(victim / name, std::string("the user's ") + name);
+    std::map<std::string, std::string> victimBefore;
+    snapshotTree(victim.path(), victimBefore);
+    const std::string stray = toolkit_ + "\\STRAY.TMP";
+    const std::string old = toolkit_ + "\\OLD.DLL";
+    const std::string real = toolkit_ + ".real";
+
+    // Starts the run in a child and stops it once it copies into the
+    // toolkit folder; what then comes is the caller's, until resume.
+    PROCESS_INFORMATION info{};
+    auto catchRun = [&] {
+        makeFile(toolkit_ + "\\BIG.DLL", "old big");
+        makeFile(stray, "stray");
+        makeFile(old, "old");
+        runner_.clearLog();
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        char self[MAX_PATH];
+        GetModuleFileNameA(nullptr, self, sizeof self);
+        std::string command = "\"" + std::string(self) + "\" --repair-child " + program_;
+        info = PROCESS_INFORMATION{};
+        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            patch_.path().c_str(), &startup, &info))
+            return false;
+        const std::string copy = toolkit_ + "\\~mdx.dir\\~mdx.tmp";
+        while (!fileExists(copy) && WaitForSingleObject(info.hProcess, 1) == WAIT_TIMEOUT)
+            ;
+        SuspendThread(info.hThread);
+        return fileExists(copy) && fileExists(stray);
+    };
+    auto resume = [&] {
+        ResumeThread(info.hThread);
+        WaitForSingleObject(info.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(info.hProcess, &code);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+        return code;
+    };
+
+    ASSERT_TRUE(catchRun()) << "the run was not caught while it copied";
+    {
+        // Held by the run, the folder is renamed only from the Linux side.
+        EXPECT_FALSE(MoveFileA(toolkit_.c_str(), real.c_str()));
+        const bool moved = renameFromLinux(toolkit_, real);
+        std::optional<UnixLink> link;
+        if (moved)
+            link.emplace(victim.path(), toolkit_);
+        const DWORD code = resume();
+        if (!moved || !link->made())
+            GTEST_SKIP() << "folders cannot be swapped from the Linux side here";
+        // The copy under way failed or was put in place: both are the run's.
+        EXPECT_TRUE(code == static_cast<DWORD>(kOk) || code == static_cast<DWORD>(kRestoreFailed))
+            << code;
+        const Outcome planned = runFixwise(recordArgs(), patch_.path());
+        EXPECT_NE(planned.out.find("clean-up refused: the folder is a link"), std::string::npos)
+            << planned.out;
+    }
+    std::map<std::string, std::string> victimAfter;
+    snapshotTree(victim.path(), victimAfter);
+    EXPECT_EQ(differing(victimAfter, victimBefore), std::set<std::string>{});
+    std::string log = runner_.log();
+    EXPECT_EQ(logged(log, ">Error deleting file "), (std::set<std::string>{old, stray})) << log;
+    EXPECT_EQ(logged(log, ">Deleting file "), std::set<std::string>{});
+    EXPECT_EQ(countOf(log, "\n>Error cleaning up file in " + toolkit_), 1) << log;
+    ASSERT_TRUE(MoveFileA(real.c_str(), toolkit_.c_str()));
+    EXPECT_EQ(readFile(stray), "stray");
+    EXPECT_EQ(readFile(old), "old");
+    const Outcome after = runFixwise(recordArgs(), patch_.path());
+    EXPECT_NE(after.out.find("*deleting " + stray + "\n"), std::string::npos) << after.out;
+    // What the stopped copy left in the folder's scratch folder.
+    removeTree(toolkit_ + "\\~mdx.dir");
+
+    // A stray replaced by another file of its name (made before the old one
+    // goes, so that it is another file on disk).
+    ASSERT_TRUE(catchRun()) << "the run was not caught while it copied";
+    writeFile(toolkit_ + "\\STRAY.NEW", "another file");
+    EXPECT_TRUE(
+        MoveFileExA((toolkit_ + "\\STRAY.NEW").c_str(), stray.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(resume(), static_cast<DWORD>(kOk));
+    EXPECT_EQ(readFile(stray), "another file");
+    EXPECT_FALSE(fileExists(old));
+    EXPECT_EQ(readFile(toolkit_ + "\\BIG.DLL").size(), std::size_t{24} << 20);
+    log = runner_.log();
+    EXPECT_EQ(logged(log, ">Error deleting file "), std::set<std::string>{stray}) << log;
+    EXPECT_EQ(logged(log, ">Deleting file "), std::set<std::string>{old});
+    EXPECT_EQ(countOf(log, "Error cleaning up"), 0);
 }
 
 TEST_F(Plan, WhatCannotBeDoneShowsAsTheRunWillMeetIt)

@@ -285,11 +285,98 @@ TEST_F(CleanPluginDirectory, LinksAreJudgedByTheFolderTheyReach)
     EXPECT_EQ(log.entries(), "");
     DeleteFileA(marker.c_str());
 
-    // A link to an ordinary folder is cleaned like that folder: a listed file
-    // is kept whether the list names it through the link or not.
+    // A link to an ordinary folder is no folder of its own: what it lists is
+    // not known to stay what the deletions reach, so nothing goes.
     Files files({links / "Kit\\A.DLL", kit_ / "b.dll"});
-    EXPECT_EQ(cleanPluginDirectory((links / "Kit").c_str(), files.list()), kOk);
-    EXPECT_EQ(listDir(kit_.path()), (std::vector<std::string>{"A.DLL", "Sub", "b.dll"}));
+    std::vector<std::string> deletes;
+    CleanupSeen seen;
+    EXPECT_EQ(planCleanup((links / "Kit").c_str(), files.list(), nullptr, deletes, nullptr, &seen),
+              kFailed);
+    EXPECT_TRUE(seen.link);
+    EXPECT_TRUE(deletes.empty());
+    EXPECT_EQ(cleanPluginDirectory((links / "Kit").c_str(), files.list()), kFailed);
+    EXPECT_EQ(listDir(kit_.path()),
+              (std::vector<std::string>{"A.DLL", "STRAY.TMP", "Sub", "b.dll", "ro.txt"}));
+}
+
+// Between the listing and the deletions the folder is swapped for a link to
+// another folder holding files of the same names, and a stray is replaced
+// by another file of its name, or by a link to another folder's file: the
+// deletions touch none of them, each is reported as not deleted.
+TEST_F(CleanPluginDirectory, DeletionsTouchOnlyWhatTheListingSaw)
+{
+    // The victim's STRAY.TMP is the stray itself by a second name: the same
+    // file, in another folder.
+    TempDir victim("cleanvictim");
+    ASSERT_TRUE(
+        CreateHardLinkA((victim / "STRAY.TMP").c_str(), (kit_ / "STRAY.TMP").c_str(), nullptr));
+    for (const char* name : {"ro.txt", "A.DLL"})
+        writeFile(victim / name, std::string("the victim's ") + name);
+    Files files({kit_ / "A.DLL", kit_ / "b.dll"});
+    std::vector<std::string> deletes;
+    CleanupSeen seen;
+    ASSERT_EQ(planCleanup(kit_.path().c_str(), files.list(), nullptr, deletes, nullptr, &seen),
+              kOk);
+    std::vector<std::string> sorted = deletes;
+    std::sort(sorted.begin(), sorted.end());
+    ASSERT_EQ(sorted, (std::vector<std::string>{kit_ / "STRAY.TMP", kit_ / "ro.txt"}));
+    ASSERT_EQ(seen.files.size(), 2u);
+    EXPECT_FALSE(seen.link);
+
+    // The folder swapped: its name now reaches the victim.
+    const std::string moved = kit_.path() + "-moved";
+    ASSERT_TRUE(MoveFileA(kit_.path().c_str(), moved.c_str()));
+    {
+        UnixLink link(victim.path(), kit_.path());
+        if (!link.made()) {
+            MoveFileA(moved.c_str(), kit_.path().c_str());
+            GTEST_SKIP() << "links cannot be made from the Linux side here";
+        }
+        LogCapture log(logDir_ / "log.txt");
+        HeldFolder folder;
+        EXPECT_FALSE(folder.open(kit_.path().c_str(), &seen.folder));
+        for (std::size_t i = 0; i < deletes.size(); ++i)
+            EXPECT_FALSE(removeInFolder(deletes[i].c_str(), seen.files[i], folder)) << deletes[i];
+        // The very folder planned, held by its new name; the stray reached
+        // through the link is the same file, but not in that folder.
+        HeldFolder real;
+        ASSERT_TRUE(real.open(moved.c_str(), &seen.folder));
+        for (std::size_t i = 0; i < deletes.size(); ++i)
+            EXPECT_FALSE(removeInFolder(deletes[i].c_str(), seen.files[i], real)) << deletes[i];
+        EXPECT_EQ(cleanPluginDirectory(kit_.path().c_str(), files.list()), kFailed);
+        EXPECT_EQ(log.entries(), "");
+    }
+    EXPECT_EQ(listDir(victim.path()), (std::vector<std::string>{"A.DLL", "STRAY.TMP", "ro.txt"}));
+    EXPECT_EQ(readFile(victim / "STRAY.TMP"), "s");
+    for (const char* name : {"ro.txt", "A.DLL"})
+        EXPECT_EQ(readFile(victim / name), std::string("the victim's ") + name);
+    ASSERT_TRUE(MoveFileA(moved.c_str(), kit_.path().c_str()));
+
+    // Held, the folder cannot be renamed; a stray replaced by another file
+    // of its name (made before the old one goes, so that it is another file
+    // on disk) stays, and so does the victim's file behind a link that took
+    // a stray's name.
+    writeFile(kit_ / "STRAY.NEW", "another file");
+    ASSERT_TRUE(MoveFileExA((kit_ / "STRAY.NEW").c_str(), (kit_ / "STRAY.TMP").c_str(),
+                            MOVEFILE_REPLACE_EXISTING));
+    SetFileAttributesA((kit_ / "ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_TRUE(DeleteFileA((kit_ / "ro.txt").c_str()));
+    UnixLink roLink(victim / "ro.txt", kit_ / "ro.txt");
+    ASSERT_TRUE(roLink.made());
+    HeldFolder folder;
+    ASSERT_TRUE(folder.open(kit_.path().c_str(), &seen.folder));
+    EXPECT_FALSE(MoveFileA(kit_.path().c_str(), moved.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    for (std::size_t i = 0; i < deletes.size(); ++i)
+        EXPECT_FALSE(removeInFolder(deletes[i].c_str(), seen.files[i], folder)) << deletes[i];
+    EXPECT_EQ(readFile(kit_ / "STRAY.TMP"), "another file");
+    EXPECT_EQ(readFile(victim / "ro.txt"), "the victim's ro.txt");
+    // What the listing saw goes through the folder held.
+    writeFile(kit_ / "LATE.TMP", "late");
+    FileIdentity late;
+    ASSERT_TRUE(entryIdentityOf((kit_ / "LATE.TMP").c_str(), late));
+    EXPECT_TRUE(removeInFolder((kit_ / "LATE.TMP").c_str(), late, folder));
+    EXPECT_FALSE(fileExists(kit_ / "LATE.TMP"));
 }
 
 } // namespace

@@ -136,6 +136,50 @@ TEST_F(Session, LeavesWhatIsNotItsOwn)
               (std::vector<std::string>{"KEEP.TXT", "~mdx.own"}));
 }
 
+// A restore with its plan's folder works only in that very folder: not in
+// another that took its name, nor through a link to one.
+TEST_F(Session, RestoresOnlyIntoTheFolderPlanned)
+{
+    TempDir victim("session-victim");
+    makeFile(victim / "C.DLL", "the user's own");
+    UnixLink linked(victim.path(), inst_ / "LINKED");
+    if (!linked.made())
+        GTEST_SKIP() << "links cannot be made from the Linux side here";
+    FileIdentity inst;
+    FileIdentity sub;
+    FileIdentity seen;
+    bool link = true;
+    ASSERT_TRUE(folderIdentityOf(inst_.path().c_str(), inst, link));
+    EXPECT_FALSE(link);
+    ASSERT_TRUE(folderIdentityOf((inst_ / "SUB").c_str(), sub, link));
+    ASSERT_TRUE(folderIdentityOf((inst_ / "LINKED").c_str(), seen, link));
+    EXPECT_TRUE(link);
+    CurrentDir cd(patch_.path());
+    int result = kOk;
+    {
+        RestoreSession session;
+        EXPECT_EQ(
+            restoreFile(kKey, served(inst_ / "A.DLL"), result, session, {}, nullptr, nullptr, &sub),
+            Restored::no);
+        EXPECT_EQ(result, kRestoreFailed);
+        result = kOk;
+        EXPECT_EQ(restoreFile(kKey, served(inst_ / "B.DLL"), result, session, {}, nullptr, nullptr,
+                              &inst),
+                  Restored::now);
+        EXPECT_EQ(restoreFile(kKey, served(inst_ / "LINKED\\C.DLL"), result, session, {}, nullptr,
+                              nullptr, &seen),
+                  Restored::no);
+        EXPECT_EQ(result, kRestoreFailed);
+    }
+    EXPECT_EQ(readFile(inst_ / "A.DLL"), "bad");
+    EXPECT_EQ(readFile(inst_ / "B.DLL"), "good b");
+    EXPECT_EQ(listDir(victim.path()), std::vector<std::string>{"C.DLL"});
+    EXPECT_EQ(readFile(victim / "C.DLL"), "the user's own");
+    EXPECT_NE(log_.entries().find(">Error copying file SOURCE\\A.DLL to " + inst_ / "A.DLL"),
+              std::string::npos)
+        << log_.entries();
+}
+
 TEST_F(Session, NothingIsWrittenThroughAPlantedLink)
 {
     // A folder that looks like an interrupted run's leftover, reached through

@@ -124,6 +124,14 @@ UnixLink::~UnixLink()
         runUnixUntil("A:\\rm -f \"" + unixLink_ + "\"", link_, false);
 }
 
+bool renameFromLinux(const std::string& from, const std::string& to)
+{
+    const std::string unixFrom = unixPathOf(from);
+    const std::string unixTo = unixPathOf(to);
+    return !unixFrom.empty() && !unixTo.empty() &&
+           runUnixUntil("A:\\mv -T \"" + unixFrom + "\" \"" + unixTo + "\"", to, true);
+}
+
 void makeDirs(const std::string& path)
 {
     for (std::size_t i = 3; i <= path.size(); ++i)

@@ -76,6 +76,11 @@ private:
     bool made_ = false;
 };
 
+// Renames from to to from the Linux side, where no Windows program's hold
+// on the name stops it (as a user swapping folders on another system
+// would); false when it was not done (not under Wine, no mv).
+bool renameFromLinux(const std::string& from, const std::string& to);
+
 // Names in a directory (no "." or ".."), sorted.
 std::vector<std::string> listDir(const std::string& path);
 
