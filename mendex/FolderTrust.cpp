@@ -85,8 +85,10 @@ PSID allowedSid(const ACE_HEADER* ace, ACCESS_MASK& mask)
 }
 
 // Each folder below above on the way to folder, folder included, top down;
-// made with the patch's descriptor first when make and missing.
-std::string checkFolders(const std::string& above, const std::string& folder, bool make)
+// made with the patch's descriptor first when make and missing. A missing
+// one ends the check with missingEnds.
+std::string checkFolders(const std::string& above, const std::string& folder, bool make,
+                         bool missingEnds)
 {
     if (folder.size() <= above.size())
         return "";
@@ -97,7 +99,7 @@ std::string checkFolders(const std::string& above, const std::string& folder, bo
         const std::string part = at == std::string::npos ? folder : folder.substr(0, at);
         if (make && !makeOwnFolder(part) && GetLastError() != ERROR_ALREADY_EXISTS)
             return part + ": cannot be made (error " + std::to_string(GetLastError()) + ")";
-        if (GetFileAttributesA(part.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        if (missingEnds && GetFileAttributesA(part.c_str()) == INVALID_FILE_ATTRIBUTES &&
             (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND))
             return "";
         const std::string why = whyFolderUntrusted(part);
@@ -185,9 +187,10 @@ std::string whyFolderUntrusted(const std::string& folder)
     return whyUntrusted(sd, self.empty() ? nullptr : self.data());
 }
 
-std::string whyFoldersUntrusted(const std::string& above, const std::string& folder)
+std::string whyFoldersUntrusted(const std::string& above, const std::string& folder,
+                                bool missingEnds)
 {
-    return checkFolders(above, folder, false);
+    return checkFolders(above, folder, false, missingEnds);
 }
 
 bool makeOwnFolder(const std::string& path)
@@ -203,5 +206,5 @@ bool makeOwnFolder(const std::string& path)
 
 std::string makeOwnFolders(const std::string& above, const std::string& folder)
 {
-    return checkFolders(above, folder, true);
+    return checkFolders(above, folder, true, false);
 }

@@ -40,8 +40,10 @@ std::string whyFolderUntrusted(const std::string& folder);
 // Each folder below above on the way to folder, folder included (above
 // itself aside), checked top down: "" when each passes, else the first that
 // does not and why ("C:\Tools: writable by S-1-1-0"). A folder that does
-// not exist ends the check: nothing is below it.
-std::string whyFoldersUntrusted(const std::string& above, const std::string& folder);
+// not exist fails ("cannot be opened"), or with missingEnds ends the check
+// (nothing is below it to read).
+std::string whyFoldersUntrusted(const std::string& above, const std::string& folder,
+                                bool missingEnds = false);
 
 // Makes a folder with the patch's own descriptor. As CreateDirectoryA: false
 // with the last error when it cannot (ERROR_ALREADY_EXISTS when it is there).

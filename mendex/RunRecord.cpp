@@ -597,7 +597,7 @@ std::string programDataOf(const std::string& runs)
 
 std::string whyRunsUntrusted(const std::string& runs)
 {
-    return runs.empty() ? std::string() : whyFoldersUntrusted(programDataOf(runs), runs);
+    return runs.empty() ? std::string() : whyFoldersUntrusted(programDataOf(runs), runs, true);
 }
 
 std::string refusalText(const std::string& why)

@@ -117,6 +117,10 @@ TEST(FolderTrust, FoldersAsWineReportsThem)
     EXPECT_EQ(makeOwnFolders(dir.path(), dir / "plain\\c"),
               dir / "plain" + ": writable by S-1-1-0");
     EXPECT_EQ(whyFolderUntrusted(dir / "none"), "cannot be opened (error 2)");
+    // A missing folder fails, unless there is nothing below it to read.
+    EXPECT_EQ(whyFoldersUntrusted(dir.path(), dir / "none\\below"),
+              dir / "none" + ": cannot be opened (error 2)");
+    EXPECT_EQ(whyFoldersUntrusted(dir.path(), dir / "none\\below", true), "");
 }
 
 } // namespace
