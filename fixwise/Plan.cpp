@@ -172,6 +172,7 @@ struct Keeping {
     std::uint32_t keep = 0;
     std::string runs;
     std::vector<BackupCopies> copies;
+    std::string refused; // why the runs' folders are not used: the run then changes nothing
 };
 
 Keeping keepingOf(const RunPlan& plan)
@@ -179,8 +180,12 @@ Keeping keepingOf(const RunPlan& plan)
     Keeping k;
     k.keep = keepRunsSetting();
     k.runs = runsFolder();
-    if (k.keep > 0)
+    if (k.keep > 0) {
         k.copies = backupCopies(plan, k.runs);
+        const std::string why = whyRunsUntrusted(k.runs);
+        if (!why.empty())
+            k.refused = refusalText(why);
+    }
     return k;
 }
 
@@ -203,6 +208,9 @@ void printText(const RunPlan& plan, const std::vector<InstallRecord>& others)
     const Keeping keeping = keepingOf(plan);
     if (plan.changeCount() > 0 && keeping.keep == 0)
         std::printf("keeps:        nothing: KeepRuns is 0, the run cannot be undone\n");
+    else if (plan.changeCount() > 0 && !keeping.refused.empty())
+        std::printf("keeps:        nothing, and so the run changes nothing: %s\n",
+                    keeping.refused.c_str());
     else if (plan.changeCount() > 0) {
         std::printf("keeps:        what it changes, in a new run folder of %s (the newest %u "
                     "kept; fixwise undo puts it back)\n",
@@ -387,10 +395,12 @@ void printJson(const RunPlan& plan, const std::vector<InstallRecord>& others)
     nlohmann::json copies = nlohmann::json::array();
     for (const BackupCopies& c : keeping.copies)
         copies.push_back({{"volume", utf8(c.volume)}, {"files", c.files}, {"bytes", c.bytes}});
-    doc["keeps"] = {{"on", keeping.keep > 0 && plan.changeCount() > 0},
+    doc["keeps"] = {{"on", keeping.keep > 0 && plan.changeCount() > 0 && keeping.refused.empty()},
                     {"runs", utf8(keeping.runs)},
                     {"keepRuns", keeping.keep},
-                    {"copies", copies}};
+                    {"copies", copies},
+                    {"refused", keeping.refused.empty() ? nlohmann::json(nullptr)
+                                                        : nlohmann::json(utf8(keeping.refused))}};
     doc["changes"] = plan.changeCount();
     doc["matches"] = plan.matches();
     std::printf("%s\n", doc.dump(2).c_str());

@@ -87,7 +87,10 @@ typedef int (*VerifyPixoraAppFn)(const InstallRecord*, char*, int);
 // Returns kUndoDone (undone, or undone before; the list shown), kUndoKept
 // (something changed since the run and was kept; undone otherwise),
 // kUndoNothing (no such run, no run left to undo, bad options) or kFailed
-// (a step failed: run it again). report (nothing is written when it is null
+// (a step failed: run it again; or, with nothing read or changed, a folder
+// from ProgramData's "Orvantis" down to the runs can be changed by others
+// than administrators or is a link: the report names it, and it must be
+// removed). report (nothing is written when it is null
 // or capacity <= 0) receives the text (or, with kUndoJson, the JSON
 // document) of what was done or would be done, cut to capacity - 1
 // characters and always terminated.

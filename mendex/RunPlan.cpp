@@ -15,6 +15,7 @@
 #include "Directories.h"
 #include "DriveSearch.h"
 #include "FileIdentity.h"
+#include "FolderTrust.h"
 #include "PathMacros.h"
 #include "ProtectedDirs.h"
 #include "RegistryWriter.h"
@@ -153,7 +154,9 @@ std::string folderNameOf(const char* dir)
 // Whether the folder where a copy of the anchor was found can be this
 // installation's toolkit folder: it has the expected folder's own name, and
 // no file that the script lists in the toolkit folder is there in another
-// size or time (that folder is another release's, or an old copy).
+// size or time (that folder is another release's, or an old copy), and it
+// and every folder above it but its drive's root pass the rule of
+// FolderTrust.h (no other user can change them).
 std::string toolkitFolderCheck(const char* folder, const InstallRecord& record,
                                const std::vector<FileEntry>& toolkitEntries, const char* windowsDir)
 {
@@ -172,6 +175,11 @@ std::string toolkitFolderCheck(const char* folder, const InstallRecord& record,
             return std::string("holds ") + fileNameOf(entry.path) +
                    " in another size or time: another release's folder or an old copy";
     }
+    // The run would load the product's plug-ins from it: only a folder that
+    // administrators alone can change, up to its drive's root.
+    const std::string untrusted = whyFoldersUntrusted(std::string(folder).substr(0, 3), folder);
+    if (!untrusted.empty())
+        return "not only administrators can change " + untrusted;
     return "";
 }
 

@@ -1,7 +1,9 @@
 #include "RunRecord.h"
 
 #include "AnsiText.h"
+#include "DiagLog.h"
 #include "FileIdentity.h"
+#include "FolderTrust.h"
 #include "InUse.h"
 #include "RegistryWriter.h"
 #include "ResolveList.h"
@@ -58,20 +60,6 @@ bool isPlainFile(const std::string& path)
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
            !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-}
-
-// Makes path and every missing folder on the way (below its drive).
-bool makeFolders(const std::string& path)
-{
-    for (std::size_t at = path.find('\\', 3); at != std::string::npos;
-         at = path.find('\\', at + 1)) {
-        const std::string part = path.substr(0, at);
-        if (!isPlainDir(part))
-            CreateDirectoryA(part.c_str(), nullptr);
-    }
-    if (!isPlainDir(path))
-        CreateDirectoryA(path.c_str(), nullptr);
-    return isPlainDir(path);
 }
 
 bool flushFile(const std::string& path)
@@ -604,6 +592,33 @@ std::string runsFolder()
     return std::string(programData) + kRunsBelowProgramData;
 }
 
+namespace
+{
+
+// The folder above the patch's own ones: ProgramData, or (runs elsewhere)
+// the folder above runs.
+std::string programDataOf(const std::string& runs)
+{
+    const std::size_t below = std::strlen(kRunsBelowProgramData);
+    if (runs.size() > below &&
+        equalsNoCase(runs.substr(runs.size() - below).c_str(), kRunsBelowProgramData))
+        return runs.substr(0, runs.size() - below);
+    return runs.substr(0, runs.rfind('\\'));
+}
+
+} // namespace
+
+std::string whyRunsUntrusted(const std::string& runs)
+{
+    return runs.empty() ? std::string() : whyFoldersUntrusted(programDataOf(runs), runs, true);
+}
+
+std::string refusalText(const std::string& why)
+{
+    return why + "; the patch keeps its runs only in folders that administrators alone can "
+                 "change: remove that folder (a run makes it anew)";
+}
+
 std::uint32_t keepRunsSetting()
 {
     UniqueHkey key;
@@ -651,6 +666,9 @@ bool readKeptRun(const std::string& runs, const std::string& id, KeptRun& run, s
             *why = reason;
         return false;
     };
+    const std::string untrusted = whyFolderUntrusted(run.folder);
+    if (!untrusted.empty())
+        return refuse("its folder is not the patch's own: " + untrusted);
     if (!isPlainFile(joined(run.folder, kMarkerName)))
         return refuse("no marker of a run");
     if (!readWhole(joined(run.folder, kRecordName), text))
@@ -697,6 +715,8 @@ bool writeKeptRun(const KeptRun& run)
 
 void pruneKeptRuns(const std::string& runs, std::size_t keep)
 {
+    if (!whyRunsUntrusted(runs).empty())
+        return;
     std::vector<std::string> ids = keptRunIds(runs);
     for (std::size_t i = 0; i + keep < ids.size(); ++i)
         removeRunFolder(joined(runs, ids[i]));
@@ -712,7 +732,7 @@ bool makeKeptFolder(const KeptRun& run, std::size_t n)
 {
     const std::string name = keptFileName(n);
     const std::string folder = joined(run.folder, name.substr(0, name.rfind('\\')));
-    return CreateDirectoryA(folder.c_str(), nullptr) || isPlainDir(folder);
+    return makeOwnFolder(folder) || isPlainDir(folder);
 }
 
 std::string backupPath(const KeptRun& run, const KeptChange& change)
@@ -807,8 +827,15 @@ struct RunKeeper::State {
 
     bool makeFolder()
     {
-        if (runs.empty() || !makeFolders(runs))
+        if (runs.empty())
             return false;
+        // Only in folders of the patch's own: none that another user
+        // could have planted a record in.
+        const std::string refusal = makeOwnFolders(programDataOf(runs), runs);
+        if (!refusal.empty()) {
+            DiagLog("\n>Error keeping what the run changes: %s", refusalText(refusal).c_str());
+            return false;
+        }
         SYSTEMTIME now;
         GetSystemTime(&now);
         const std::string stamp = utcText(now, true);
@@ -827,7 +854,7 @@ struct RunKeeper::State {
         for (long n = first; n < first + 100 && run.folder.empty(); ++n) {
             const std::string id = stamp + "-" + std::to_string(n);
             const std::string folder = joined(runs, id);
-            if (CreateDirectoryA(folder.c_str(), nullptr)) {
+            if (makeOwnFolder(folder)) {
                 run.id = id;
                 run.folder = folder;
             } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -842,7 +869,7 @@ struct RunKeeper::State {
         if (!marker || !writeAll(marker.get(), kMarkerText))
             return false;
         marker.reset();
-        if (!CreateDirectoryA(joined(run.folder, kFilesName).c_str(), nullptr))
+        if (!makeOwnFolder(joined(run.folder, kFilesName)))
             return false;
         notes.reset(CreateFileA(joined(run.folder, kNotesName).c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,

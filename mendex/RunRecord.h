@@ -100,6 +100,18 @@ KeptFile keptFileOf(const std::string& path);
 // known.
 std::string runsFolder();
 
+// Whether the folders that keep the runs are the patch's own: "" when each
+// folder from ProgramData's "Orvantis" down to runs that exists passes the
+// rule of FolderTrust.h (a missing one is made by the run, as its own);
+// else the first that does not, and why ("C:\ProgramData\Orvantis: writable
+// by S-1-1-0"). Such folders are not used: a run keeps nothing there and so
+// changes nothing, undo and prune read nothing there.
+std::string whyRunsUntrusted(const std::string& runs);
+
+// The sentence for such a reason, with what to do, as the diagnostic log,
+// the plan and the undo say it.
+std::string refusalText(const std::string& why);
+
 // The number of runs to keep (KeepRuns, or kDefaultKeepRuns).
 std::uint32_t keepRunsSetting();
 
@@ -109,7 +121,8 @@ std::vector<std::string> keptRunIds(const std::string& runs);
 
 // Reads the kept run id of runs; an interrupted run's notes are applied.
 // False when it cannot be read (why, when given, then says why: no marker,
-// no record, not a record, a member of the wrong type).
+// no record, not a record, a member of the wrong type, a folder that does
+// not pass the rule of FolderTrust.h).
 bool readKeptRun(const std::string& runs, const std::string& id, KeptRun& run,
                  std::string* why = nullptr);
 
@@ -123,7 +136,8 @@ bool writeKeptRun(const KeptRun& run);
 
 // Removes the oldest kept runs until at most keep are left: only marked
 // folders, and in them only what a run writes (its record, its notes, its
-// kept files); anything else keeps the folder.
+// kept files); anything else keeps the folder. Nothing when the runs'
+// folders are not the patch's own (whyRunsUntrusted).
 void pruneKeptRuns(const std::string& runs, std::size_t keep);
 
 // The name of the kept file of change n, relative to the run's folder
@@ -158,8 +172,10 @@ public:
     RunKeeper& operator=(const RunKeeper&) = delete;
 
     // Removes older runs beyond the count kept and writes this run's record
-    // (flushed) before the first change. False when keeping is on and the
-    // record cannot be had: every change is then refused.
+    // (flushed) before the first change, in folders made as the patch's own
+    // (FolderTrust.h). False when keeping is on and the record cannot be
+    // had, or the runs' folders are not the patch's own (the diagnostic log
+    // says why): every change is then refused.
     bool begin();
 
     // Before the restore of plan.files[index]: keeps the old file. False:

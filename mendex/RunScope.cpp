@@ -1,6 +1,7 @@
 #include "RunScope.h"
 
 #include "Directories.h"
+#include "FolderTrust.h"
 #include "ProtectedDirs.h"
 #include "ResolveList.h"
 #include "ResultCodes.h"
@@ -47,10 +48,12 @@ bool scopeOf(const InstallRecord& installation, const std::string& adopted, Scop
     addFolder(scope, plan.record.ocrPath);
     addFolder(scope, plan.record.pluginDir);
     // The folder the run adopted counts only as the drive search would
-    // adopt it: named as the toolkit folder, and no protected place.
-    if (!adopted.empty() &&
+    // adopt it: named as the toolkit folder, no protected place, and only
+    // administrators can change it and the folders above it.
+    if (!adopted.empty() && isPlainLocalPath(adopted) &&
         equalsNoCase(fileNameOf(adopted.c_str()), fileNameOf(plan.record.toolkitDir)) &&
-        !isProtectedDir(adopted.c_str(), plan.record.programDir))
+        !isProtectedDir(adopted.c_str(), plan.record.programDir) &&
+        whyFoldersUntrusted(adopted.substr(0, 3), adopted).empty())
         addFolder(scope, adopted);
     for (const PlannedFile& file : plan.files)
         if (!isBlankText(file.entry.path))

@@ -579,6 +579,18 @@ int undoRun(KeptRun& run, const Options& options, std::string& report)
 int undo(const char* wanted, const Options& options, std::string& report)
 {
     const std::string runs = runsFolder();
+    // Runs in folders that others than administrators can change are never
+    // read: any user could have written them.
+    const std::string untrusted = whyRunsUntrusted(runs);
+    if (!untrusted.empty()) {
+        const std::string why = "the kept runs are not read: " + refusalText(untrusted);
+        report = options.json
+                     ? json{{"run", nullptr}, {"summary", utf8(why)}, {"result", kFailed}}.dump(
+                           2, ' ', false, json::error_handler_t::replace) +
+                           "\n"
+                     : why + "\n";
+        return kFailed;
+    }
     if (options.list) {
         report = listRuns(runs, options);
         return kUndoDone;

@@ -66,6 +66,10 @@ inline HMODULE nullModule()
 {
     return nullptr;
 }
+inline HLOCAL nullLocal()
+{
+    return nullptr;
+}
 } // namespace winhandle_detail
 
 using UniqueHkey =
@@ -78,3 +82,6 @@ using UniqueKernelHandle =
     UniqueHandle<HANDLE, decltype(&::CloseHandle), ::CloseHandle, winhandle_detail::nullHandle>;
 using UniqueModule =
     UniqueHandle<HMODULE, decltype(&::FreeLibrary), ::FreeLibrary, winhandle_detail::nullModule>;
+// Memory that a system call allocated for its caller (LocalFree).
+using UniqueLocal =
+    UniqueHandle<HLOCAL, decltype(&::LocalFree), ::LocalFree, winhandle_detail::nullLocal>;

@@ -397,6 +397,59 @@ TEST_F(Plan, UndoPutsBackWhatTheRunChanged)
               std::set<std::string>{std::string(kRegKey) + ",Mode"});
     DeleteFileA(runs.c_str());
     EXPECT_TRUE(MoveFileA((runs + ".aside").c_str(), runs.c_str()));
+
+    // The patch's folder changeable by others: a genuine run's record in it
+    // is not undone, by fixwise or by Setup, and a run keeps and changes
+    // nothing there. Each says why and what to do.
+    const std::string own = runs.substr(0, runs.rfind('\\'));
+    ASSERT_TRUE(MoveFileA(own.c_str(), (own + ".aside").c_str()));
+    older = keptRuns();
+    ASSERT_EQ(run(), kOk);
+    const std::string genuine = newRun(older);
+    ASSERT_FALSE(genuine.empty());
+    letOthersChange(own);
+    const std::string why = own + ": writable by S-1-1-0; the patch keeps its runs only in "
+                                  "folders that administrators alone can change: remove that "
+                                  "folder (a run makes it anew)";
+    const auto left = snapshot({inst_.path(), patch_.path()});
+    for (const std::string& args : {genuine, std::string("--list"), std::string()}) {
+        const Outcome refused = runUndo(args);
+        EXPECT_EQ(refused.code, 1u) << refused.out;
+        EXPECT_EQ(refused.out, "the kept runs are not read: " + why + "\n");
+    }
+    EXPECT_EQ(json::parse(runUndo("--json").out)["result"], -1);
+    const std::string setupLog = patch_ / "undo.log";
+    const Outcome setup =
+        runTool("/undo /quiet /log \"" + setupLog + "\"", exeDir(), exeDir() + "Setup.exe", false);
+    EXPECT_EQ(setup.code, 1603u);
+    const std::string logText = readFile(setupLog);
+    EXPECT_NE(logText.find("undo: the kept runs are not read: " + why), std::string::npos)
+        << logText;
+    DeleteFileA(setupLog.c_str());
+    EXPECT_EQ(snapshot({inst_.path(), patch_.path()}), left);
+
+    makeFile(toolkit_ + "\\B.DLL", "BBBB");
+    makeFile(toolkit_ + "\\STRAY.TMP", "stray");
+    reg_.setDword("Mode", 7);
+    const Outcome plannedOpen = runFixwise(recordArgs(), patch_.path());
+    EXPECT_NE(plannedOpen.out.find("keeps:        nothing, and so the run changes nothing: " + why +
+                                   "\n"),
+              std::string::npos)
+        << plannedOpen.out;
+    const json keepsOpen =
+        json::parse(runFixwise("--json " + recordArgs(), patch_.path()).out)["keeps"];
+    EXPECT_EQ(keepsOpen["on"], false);
+    EXPECT_EQ(keepsOpen["refused"], why);
+    const auto opened = snapshot({inst_.path(), patch_.path()});
+    const std::vector<std::string> inOwn = listDir(own + "\\Runs");
+    runner_.clearLog();
+    EXPECT_EQ(run(), kRestoreFailed);
+    EXPECT_EQ(snapshot({inst_.path(), patch_.path()}), opened);
+    EXPECT_EQ(listDir(own + "\\Runs"), inOwn);
+    EXPECT_EQ(logged(runner_.log(), ">Error keeping what the run changes: "),
+              std::set<std::string>{why});
+    removeTree(own);
+    EXPECT_TRUE(MoveFileA((own + ".aside").c_str(), own.c_str()));
 }
 
 // A record that this patch did not write for this installation, planted in
@@ -1140,6 +1193,10 @@ TEST_F(Plan, AnchorFoundOnAnotherDriveMovesTheInstallationThere)
     makeFile(decoys / ("PLUGINS11\\" + name), "the anchor", 0x01D0000000100000ull + 10);
     makeFile(decoys / ("old\\PLUGINS12\\" + name), "the anchor", 0x01D0000000100000ull + 10);
     makeFile(decoys / "old\\PLUGINS12\\B.DLL", "old b");
+    // And one in a folder that others can change.
+    makeDirs(decoys / "shared\\PLUGINS12");
+    makeFile(decoys / ("shared\\PLUGINS12\\" + name), "the anchor", 0x01D0000000100000ull + 10);
+    letOthersChange(decoys / "shared");
     std::string script = source(name, "the anchor", "%VEXDIR%\\" + name);
     makeFile(elsewhere + "\\" + name, "the anchor", 0x01D0000000100000ull + 10);
     script += source("B.DLL", "bbbb", "%VEXDIR%\\B.DLL");
@@ -1161,12 +1218,15 @@ TEST_F(Plan, AnchorFoundOnAnotherDriveMovesTheInstallationThere)
     std::set<std::string> passed;
     for (const json& copy : doc["passedOver"])
         passed.insert(copy["path"].get<std::string>() + ": " + copy["why"].get<std::string>());
-    EXPECT_EQ(passed,
-              (std::set<std::string>{
-                  decoys / ("PLUGINS11\\" + name) + ": its folder is not named PLUGINS12",
-                  decoys / ("old\\PLUGINS12\\" + name) +
-                      ": holds B.DLL in another size or time: another release's folder or an "
-                      "old copy"}));
+    EXPECT_EQ(
+        passed,
+        (std::set<std::string>{
+            decoys / ("PLUGINS11\\" + name) + ": its folder is not named PLUGINS12",
+            decoys / ("old\\PLUGINS12\\" + name) +
+                ": holds B.DLL in another size or time: another release's folder or an "
+                "old copy",
+            decoys / ("shared\\PLUGINS12\\" + name) + ": not only administrators can change " +
+                decoys / "shared" + ": writable by S-1-1-0"}));
     const Outcome text = runFixwise(recordArgs(), patch_.path());
     EXPECT_NE(text.out.find("~a    " + decoys / ("PLUGINS11\\" + name) +
                             "\n      passed over: its folder is not named PLUGINS12\n"),

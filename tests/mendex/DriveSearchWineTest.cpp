@@ -288,6 +288,47 @@ TEST_F(DriveRun, OnlyAFolderThatCanBeThisInstallationsIsAdopted)
     RemoveDirectoryA(other.c_str());
 }
 
+TEST_F(DriveRun, OnlyAFolderThatAdministratorsAloneCanChangeIsAdopted)
+{
+    // A toolkit folder planted at C:\ with an intact copy of the anchor and
+    // a file of its own, the installation's anchor damaged. Others can
+    // change the planted folder, or the folder above it: it is passed
+    // over, the anchor is restored where it belongs, and the planted files
+    // stay. Made plainly (its creator's alone), it is adopted as ever.
+    const std::string script = source(name_, "the anchor", "%VEXDIR%\\" + name_);
+    writeFile(patch_ / "Update.src", languageHeader() + kProductHeader + script);
+    writeFile(patch_ / "Resolve.src",
+              std::string(kProductHeader) + name_ + "=SOURCE\\" + name_ + "\n");
+    const std::string planted = "C:\\fwplant" + std::to_string(GetCurrentProcessId());
+    const std::string kit = planted + "\\PLUGINS12";
+    for (const std::string& open : {planted, kit, std::string()}) {
+        SCOPED_TRACE("others can change: " + (open.empty() ? "nothing" : open));
+        removeTree(planted);
+        makeDirs(kit);
+        makeFile(kit + "\\" + name_, "the anchor", time_ + 10);
+        makeFile(kit + "\\notes.txt", "notes");
+        makeFile(toolkit_ + "\\" + name_, "damaged", time_ + 10);
+        if (!open.empty())
+            letOthersChange(open);
+        std::map<std::string, std::string> before;
+        snapshotTree(planted, before);
+
+        InstallRecord r = makeRecord(inst_ / "Scanner", toolkit_);
+        EXPECT_EQ(run(r), kOk);
+        std::map<std::string, std::string> after;
+        snapshotTree(planted, after);
+        if (open.empty()) {
+            EXPECT_STREQ(r.toolkitDir, kit.c_str());
+            EXPECT_EQ(listDir(kit), std::vector<std::string>{name_});
+            continue;
+        }
+        EXPECT_STREQ(r.toolkitDir, toolkit_.c_str());
+        EXPECT_EQ(readFile(toolkit_ + "\\" + name_), "the anchor");
+        EXPECT_EQ(after, before);
+    }
+    removeTree(planted);
+}
+
 TEST_F(DriveRun, AnchorWhoseOnlyIntactCopyIsItsSourceIsRestoredInPlace)
 {
     const std::string script = source(name_, "the anchor", "%VEXDIR%\\" + name_);

@@ -9,6 +9,9 @@
 #include "Mendex.h"
 #include "WinTestSupport.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -197,6 +200,26 @@ inline void snapshotTree(const std::string& dir, std::map<std::string, std::stri
         out[path] = wintest::readFile(path) + "|" + std::to_string(s.timeHigh) + "-" +
                     std::to_string(s.timeLow) + "|" + std::to_string(attributes);
     }
+}
+
+// Lets every user change folder: Everyone granted full control, which Wine
+// keeps as the Unix 'other' write bit (and reports back as Everyone's full
+// access).
+inline void letOthersChange(const std::string& folder)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &sd, nullptr));
+    const UniqueLocal owned(sd);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted));
+    std::string name = folder;
+    ASSERT_EQ(SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, dacl, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS))
+        << folder;
 }
 
 // A test of whole runs: the patch folder (the current directory of a run:
