@@ -687,21 +687,133 @@ bool readKeptRun(const std::string& runs, const std::string& id, KeptRun& run, s
     return true;
 }
 
+namespace
+{
+
+// The files that one run's record says the run created, read without a
+// JSON tree: the planning of a run reads the kept records, and a tree frees
+// its members with allocations of its own, which cannot be let go of when
+// memory runs out. Paths are kept with the identity noted, when noted.
+class CreatedFiles : public json::json_sax_t
+{
+public:
+    struct File {
+        std::string path;
+        bool identityKnown = false;
+        FileIdentity identity;
+    };
+    std::vector<File> files;
+    bool undone = false;
+
+    bool null() override { return true; }
+    bool boolean(bool value) override
+    {
+        if (depth_ == 1 && top_ == "undone")
+            undone = value;
+        else if (inChange() && key_ == "made")
+            made_ = value;
+        return true;
+    }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t value) override
+    {
+        if (depth_ == 4 && inIdentity_ && numbers_ < 3)
+            parts_[numbers_++] = static_cast<DWORD>(value);
+        return true;
+    }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t& value) override
+    {
+        if (inChange() && key_ == "kind")
+            kind_ = value;
+        else if (inChange() && key_ == "path")
+            path_ = value;
+        return true;
+    }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override
+    {
+        if (++depth_ == 3 && top_ == "changes") {
+            kind_.clear();
+            path_.clear();
+            made_ = false;
+            numbers_ = 0;
+        }
+        return true;
+    }
+    bool key(string_t& name) override
+    {
+        if (depth_ == 1)
+            top_ = name;
+        else if (inChange())
+            key_ = name;
+        return true;
+    }
+    bool end_object() override
+    {
+        if (inChange() && kind_ == "created" && made_ && !path_.empty()) {
+            File file;
+            file.path = ansiText(path_);
+            file.identityKnown = numbers_ == 3;
+            file.identity.volume = parts_[0];
+            file.identity.indexHigh = parts_[1];
+            file.identity.indexLow = parts_[2];
+            files.push_back(std::move(file));
+        }
+        --depth_;
+        return true;
+    }
+    bool start_array(std::size_t) override
+    {
+        inIdentity_ = ++depth_ == 4 && inChangeAt(3) && key_ == "identity";
+        return true;
+    }
+    bool end_array() override
+    {
+        inIdentity_ = false;
+        --depth_;
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override
+    {
+        return false;
+    }
+
+private:
+    bool inChange() const { return inChangeAt(depth_); }
+    bool inChangeAt(int depth) const { return depth == 3 && top_ == "changes"; }
+
+    int depth_ = 0;
+    std::string top_;
+    std::string key_;
+    std::string kind_;
+    std::string path_;
+    bool made_ = false;
+    bool inIdentity_ = false;
+    int numbers_ = 0;
+    DWORD parts_[3] = {0, 0, 0};
+};
+
+} // namespace
+
 std::vector<std::string> filesCreatedByKeptRuns(const std::string& runs)
 {
     std::vector<std::string> created;
     for (const std::string& id : keptRunIds(runs)) {
-        KeptRun run;
-        if (!readKeptRun(runs, id, run) || run.undone)
+        const std::string folder = joined(runs, id);
+        std::string text;
+        if (!whyFolderUntrusted(folder).empty() || !readWhole(joined(folder, kRecordName), text))
             continue;
-        for (const KeptChange& c : run.changes) {
+        CreatedFiles record;
+        if (!json::sax_parse(text, &record) || record.undone)
+            continue;
+        for (const CreatedFiles::File& file : record.files) {
             FileIdentity now;
-            if (c.kind != ChangeKind::Created || !c.made ||
-                (c.identityKnown &&
-                 !(identityOf(c.path.c_str(), now) && now.sameFileAs(c.identity))))
+            if (file.identityKnown &&
+                !(identityOf(file.path.c_str(), now) && now.sameFileAs(file.identity)))
                 continue;
             created.emplace_back();
-            normalPathText(c.path.c_str(), created.back());
+            normalPathText(file.path.c_str(), created.back());
         }
     }
     return created;

@@ -40,5 +40,5 @@ check devprobe.exe
 check patchres.dll
 check fixwise.exe
 check Scoutex.dll IsOVPixoraSWInstalled FindOVPixoraAppInstalled FindOVVEXInstalled FindOVPxoraSWPath
-check Mendex.dll RepairPixoraApp RepairPixoraAppEx UndoPixoraRun VerifyPixoraApp
+check Mendex.dll RepairPixoraApp RepairPixoraAppEx UndoPixoraRun UndoPixoraRunEx VerifyPixoraApp
 exit $fw_status
