@@ -1,6 +1,5 @@
 #include "FileIdentity.h"
 
-#include "ResolveList.h"
 #include "WinHandle.h"
 
 #include <cstdint>
@@ -295,19 +294,15 @@ bool copyByHandle(HANDLE file, const std::string& to)
 
 bool isFolderItself(const char* path)
 {
-    UniqueFile folder(CreateFileA(
-        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!folder || !GetFileInformationByHandle(folder.get(), &info) ||
-        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    UniqueFile folder(openFolder(path));
+    if (!folder || !isFolder(folder.get()) || isReparsePoint(folder.get(), path))
         return false;
-    char final[MAX_PATH * 2];
-    const DWORD n = GetFinalPathNameByHandleA(folder.get(), final, sizeof final,
-                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (n == 0 || n >= sizeof final)
+    try {
+        const std::wstring final = finalPathOf(folder.get());
+        const std::wstring own = L"\\\\?\\" + wideOf(path);
+        return !final.empty() && sameText(final.c_str(), static_cast<int>(final.size()),
+                                          own.c_str(), static_cast<int>(own.size()));
+    } catch (...) {
         return false;
-    const char* own = std::strncmp(final, "\\\\?\\", 4) == 0 ? final + 4 : final;
-    return samePathText(own, path);
+    }
 }
