@@ -7,10 +7,7 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <windows.h>
-
-#include <softpub.h>
-#include <wintrust.h>
+#include "WinSignature.h"
 
 std::string signingKeyProblem(const SigningKey&)
 {
@@ -23,62 +20,20 @@ bool signImage(const SigningKey&, const std::string&, const std::string&, std::s
     return false;
 }
 
-namespace
-{
-
-// The signer's certificate of a verification's state: its name and serial
-// number; "" when it cannot be had.
-std::string signerOf(HANDLE state)
-{
-    CRYPT_PROVIDER_DATA* provider = state ? WTHelperProvDataFromStateData(state) : nullptr;
-    CRYPT_PROVIDER_SGNR* signer =
-        provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
-    if (!signer || signer->csCertChain == 0 || !signer->pasCertChain ||
-        !signer->pasCertChain[0].pCert)
-        return "";
-    PCCERT_CONTEXT cert = signer->pasCertChain[0].pCert;
-    char name[256] = "";
-    CertGetNameStringA(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, sizeof name);
-    std::string serial;
-    const CRYPT_INTEGER_BLOB& number = cert->pCertInfo->SerialNumber;
-    for (DWORD i = number.cbData; i > 0; --i) {
-        char hex[3];
-        std::snprintf(hex, sizeof hex, "%02X", number.pbData[i - 1]);
-        serial += hex;
-    }
-    return std::string(name) + " (serial " + serial + ")";
-}
-
-} // namespace
-
 SignatureCheck checkSignature(const std::string& path, const std::string&)
 {
+    const ImageSignature image = imageSignature(path);
     SignatureCheck check;
-    const int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), n);
-    WINTRUST_FILE_INFO file{};
-    file.cbStruct = sizeof file;
-    file.pcwszFilePath = wide.c_str();
-    WINTRUST_DATA data{};
-    data.cbStruct = sizeof data;
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    check.signer = signerOf(data.hWVTStateData);
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    check.valid = result == ERROR_SUCCESS;
+    check.signer = image.subject;
+    check.thumbprint = image.signer;
+    check.valid = image.state == ImageSignature::State::Valid;
     if (!check.valid) {
         char code[32];
-        std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));
-        if (result == TRUST_E_BAD_DIGEST)
+        std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(image.code));
+        if (image.state == ImageSignature::State::Changed)
             check.why = "its signature does not match its contents (changed after signing)";
-        else if (result == TRUST_E_NOSIGNATURE)
+        else if (image.state == ImageSignature::State::Unsigned ||
+                 image.state == ImageSignature::State::Unreadable)
             check.why = "its signature cannot be read";
         else
             check.why = std::string("its signature's certificate is not trusted (WinVerifyTrust ") +

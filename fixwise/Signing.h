@@ -23,8 +23,9 @@ bool signImage(const SigningKey& key, const std::string& from, const std::string
 
 struct SignatureCheck {
     bool valid = false;
-    std::string signer; // the signer's certificate, as the platform names it ("" unknown)
-    std::string why;    // when not valid
+    std::string signer;     // the signer's certificate, as the platform names it ("" unknown)
+    std::string thumbprint; // its SHA-256 thumbprint, lower-case hexadecimal ("" unknown)
+    std::string why;        // when not valid
 };
 
 // The signature of a signed image, checked: its digest against the image,

@@ -42,11 +42,10 @@ void checkSums(const std::string& medium, Findings& findings)
                      "is missing: the medium's files cannot be checked against their digests");
         return;
     }
-    std::vector<std::size_t> bad;
-    const std::vector<SumsEntry> entries = parseSums(*text, bad);
-    for (std::size_t line : bad)
-        findings.add(kSumsName, line, Severity::Error,
-                     "is no line of sha256sum (a digest, two spaces, a path)");
+    std::vector<SumsProblem> problems;
+    const std::vector<SumsEntry> entries = parseSums(*text, problems);
+    for (const SumsProblem& p : problems)
+        findings.add(kSumsName, p.line, Severity::Error, p.text);
     std::set<std::string> listed;
     for (const SumsEntry& e : entries) {
         listed.insert(e.path);
